@@ -1,0 +1,97 @@
+// The module definition, its execution step and the one exported symbol.
+#include <string_view>
+
+#include "module/call_boundary.hpp"
+#include "module/new_object.hpp"
+#include "module/python.hpp"
+#include "module/score_function.hpp"
+#include "module/score_type.hpp"
+
+namespace tallygrams::module {
+namespace {
+
+constexpr const char* kVersion = "0.1.12";
+
+PyMethodDef score_def = {
+    "score",
+    reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(score_entry)),
+    METH_FASTCALL | METH_KEYWORDS | METH_STATIC,
+    "score(reference, prediction)\n--\n\n"
+    "Score one reference/prediction pair with ROUGE-1, ROUGE-2, and ROUGE-L.\n\n"
+    "Returns a dict mapping metric names to read-only Score objects. Empty\n"
+    "token sequences produce zero scores. The native computation releases the GIL.",
+};
+
+// `__all__`, created on first use, then the name, then the attribute: a
+// failing store therefore leaves the name listed.
+Status add_to_module(PyObject* module, std::string_view name, PyObject* value) {
+    PyRef all(PyObject_GetAttrString(module, "__all__"));
+    if (!all) {
+        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return PyErr::fetch();
+        PyErr_Clear();
+        all = new_object_or_fail(PyList_New(0));
+        if (PyObject_SetAttrString(module, "__all__", all.get()) < 0) return PyErr::fetch();
+    } else if (!PyList_Check(all.get())) {
+        return type_mismatch(all.get(), "list");
+    }
+    PyRef key = new_object_or_fail(PyUnicode_FromStringAndSize(name.data(), static_cast<Py_ssize_t>(name.size())));
+    if (PyList_Append(all.get(), key.get()) < 0) {
+        PyErr_WriteUnraisable(nullptr);
+        fail_internally("could not append __name__ to __all__");
+    }
+    if (PyObject_SetAttr(module, key.get(), value) < 0) return PyErr::fetch();
+    return Unit{};
+}
+
+Status add_function(PyObject* module, PyMethodDef* definition) {
+    PyRef module_name(PyModule_GetNameObject(module));
+    if (!module_name) return PyErr::fetch();
+    PyRef function(PyCMethod_New(definition, module, module_name.get(), nullptr));
+    if (!function) return PyErr::fetch();
+    PyRef name(PyObject_GetAttrString(function.get(), "__name__"));
+    if (!name) return PyErr::fetch();
+    if (!PyUnicode_Check(name.get())) return type_mismatch(name.get(), "str");
+    return add_to_module(module, lossy_utf8(name.get()), function.get());
+}
+
+Status add_class(PyObject* module, std::string_view name, Result<PyObject*> type) {
+    if (!type) return std::move(type).take_error();
+    return add_to_module(module, name, type.value());
+}
+
+Status execute_module(PyObject* module) {
+    PyRef version = new_object_or_fail(PyUnicode_FromString(kVersion));
+    if (Status s = add_to_module(module, "__version__", version.get()); !s) return s;
+    if (Status s = add_class(module, "Score", score_type()); !s) return s;
+    if (Status s = add_function(module, &score_def); !s) return s;
+    return Unit{};
+}
+
+int exec_slot(PyObject* module) {
+    return boundary_status([&] { return execute_module(module); });
+}
+
+PyModuleDef_Slot module_slots[] = {
+    {Py_mod_exec, reinterpret_cast<void*>(exec_slot)},
+    {Py_mod_gil, Py_MOD_GIL_NOT_USED},
+    {0, nullptr},
+};
+
+PyModuleDef module_def = {
+    PyModuleDef_HEAD_INIT,
+    "tallygrams",
+    "Fast, exact ROUGE-1, ROUGE-2 and ROUGE-L scoring of text pairs, with stemming disabled.",
+    0,
+    nullptr,
+    module_slots,
+    nullptr,
+    nullptr,
+    nullptr,
+};
+
+}  // namespace
+}  // namespace tallygrams::module
+
+extern "C" __attribute__((visibility("default"))) PyObject* PyInit_tallygrams() {
+    return PyModuleDef_Init(&tallygrams::module::module_def);
+}

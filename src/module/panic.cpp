@@ -1,0 +1,76 @@
+#include "module/panic.hpp"
+
+#include <cstdlib>
+#include <string>
+
+#include "module/once_cell.hpp"
+#include "module/py_err.hpp"
+#include "scorer/internal_failure.hpp"
+
+namespace tallygrams::module {
+namespace {
+
+constexpr const char* kPanicDoc =
+    "Raised when native code called from Python fails unrecoverably.\n\n"
+    "Like SystemExit, it derives from BaseException rather than Exception,\n"
+    "so that it typically propagates through the whole stack and ends the\n"
+    "interpreter instead of being caught by a generic handler.";
+
+OnceObjectCell panic_type_cell;
+
+Result<PyObject*> panic_exception_type() {
+    return panic_type_cell.get_or_init([]() -> Result<PyRef> {
+        PyObject* type =
+            PyErr_NewExceptionWithDoc("pyo3_runtime.PanicException", kPanicDoc, PyExc_BaseException, nullptr);
+        if (type == nullptr) return PyErr::fetch();
+        return PyRef(type);
+    });
+}
+
+}  // namespace
+
+PyObject* panic_exception_type_if_created() noexcept { return panic_type_cell.peek(); }
+
+void terminate_unreportable(std::string_view message) noexcept {
+    std::string line = "tallygrams: cannot report an internal failure to Python, aborting: ";
+    line += message;
+    line += '\n';
+    write_to_stderr(line);
+    std::abort();
+}
+
+void raise_panic(std::string_view message) noexcept {
+    try {
+        Result<PyObject*> type = panic_exception_type();
+        if (!type) {
+            PyErr_Clear();
+            terminate_unreportable("the PanicException type could not be created");
+        }
+        PyRef text(PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace"));
+        if (!text) {
+            PyErr_Clear();
+            terminate_unreportable(message);
+        }
+        PyErr_SetObject(type.value(), text.get());
+    } catch (...) {
+        terminate_unreportable(message);
+    }
+}
+
+void resume_panic(PyRef exception) {
+    std::string message = "Unwrapped panic from Python code";
+    if (PyRef text{PyObject_Str(exception.get())}) {
+        message = lossy_utf8(text.get());
+    } else {
+        PyErr_Clear();
+    }
+    write_to_stderr(
+        "tallygrams: resuming an internal failure: a PanicException was fetched from Python code\n"
+        "tallygrams: the Python traceback of that exception follows\n");
+    PyErr_SetRaisedException(exception.release());
+    PyErr_PrintEx(0);
+    // Already reported: unwind without a second diagnostic.
+    throw InternalFailure(std::move(message));
+}
+
+}  // namespace tallygrams::module

@@ -1,0 +1,94 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "scorer/tokenizer.hpp"
+
+namespace {
+
+using tallygrams::scorer::tokenize;
+
+std::vector<std::string> tokens_of(std::string_view text) {
+    const auto tokenized = tokenize(text);
+    std::vector<std::string> out;
+    for (size_t i = 0; i < tokenized.token_count(); ++i) out.emplace_back(tokenized.token(i));
+    return out;
+}
+
+struct TokenCase {
+    const char* name;
+    std::string text;
+    std::vector<std::string> tokens;
+};
+
+class TokenizerTable : public testing::TestWithParam<TokenCase> {};
+
+TEST_P(TokenizerTable, YieldsExpectedTokens) {
+    EXPECT_EQ(tokens_of(GetParam().text), GetParam().tokens);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    WorkedExamples, TokenizerTable,
+    testing::Values(
+        TokenCase{"sentence", "The quick brown fox.", {"the", "quick", "brown", "fox"}},
+        TokenCase{"comma", "Hello,World", {"hello", "world"}},
+        TokenCase{"apostrophe", "don't", {"don", "t"}},
+        TokenCase{"underscore_hyphen", "snake_case-name", {"snake", "case", "name"}},
+        TokenCase{"digits", "COVID-19 in 2020s", {"covid", "19", "in", "2020s"}},
+        TokenCase{"decimal", "3.14", {"3", "14"}},
+        TokenCase{"mixed_case", "HeLLo", {"hello"}},
+        TokenCase{"empty", "", {}},
+        TokenCase{"whitespace", "  \t\n", {}},
+        TokenCase{"punctuation", "!!!", {}},
+        TokenCase{"nul_separates", std::string("a\0b", 3), {"a", "b"}},
+        TokenCase{"precomposed_accent", "caf\u00e9 au lait", {"caf", "au", "lait"}},
+        TokenCase{"combining_accent", "cafe\u0301", {"cafe"}},
+        TokenCase{"diaeresis", "na\u00efve", {"na", "ve"}},
+        TokenCase{"sharp_s", "Stra\u00dfe", {"stra", "e"}},
+        TokenCase{"dotted_capital_i", "\u0130stanbul", {"i", "stanbul"}},
+        TokenCase{"kelvin_joins", "\u212aelvin", {"kelvin"}},
+        TokenCase{"kelvin_between_letters", "a\u212ab", {"akb"}},
+        TokenCase{"superscript", "x\u00b2", {"x"}},
+        TokenCase{"other_scripts", "\u03a3\u03bf\u03c6\u03af\u03b1 \u041c\u043e\u0441\u043a\u0432\u0430 \u4e2d\u6587 \uff21\uff11",
+                  {}},
+        TokenCase{"emoji_between", "a\U0001F600b", {"a", "b"}},
+        TokenCase{"glued_alnum", "abc123def", {"abc123def"}},
+        TokenCase{"trailing_token", "end", {"end"}},
+        TokenCase{"leading_separators", "...x", {"x"}}),
+    [](const testing::TestParamInfo<TokenCase>& info) { return std::string(info.param.name); });
+
+TEST(Tokenizer, CaseFormsGiveEqualTokens) {
+    EXPECT_EQ(tokens_of("Cat"), tokens_of("cat"));
+    EXPECT_EQ(tokens_of("CAT"), tokens_of("cat"));
+}
+
+TEST(Tokenizer, LongAsciiAndNonAsciiTextsAgreeOnAsciiPart) {
+    // Crosses the 64-byte block scan, with the high byte at every position.
+    std::string ascii;
+    for (int i = 0; i < 40; ++i) ascii.append("Word").append(std::to_string(i)).append(" ");
+    const auto expected = tokens_of(ascii);
+    for (size_t pos = 0; pos <= ascii.size(); ++pos) {
+        if (pos > 0 && ascii[pos - 1] != ' ') continue;  // only between words
+        std::string text = ascii;
+        text.insert(pos, " \u00e9 ");
+        EXPECT_EQ(tokens_of(text), expected) << "insert at " << pos;
+    }
+}
+
+TEST(Tokenizer, SpansAreOrderedAndSeparated) {
+    const auto t = tokenize("  a bb, CCC\u00e9dd ");
+    ASSERT_EQ(t.token_count(), 4u);
+    for (size_t i = 0; i + 1 < t.token_count(); ++i) {
+        EXPECT_LT(t.spans()[i].end, t.spans()[i + 1].start);
+        EXPECT_EQ(t.normalized()[t.spans()[i].end], ' ');
+    }
+    for (char c : t.normalized()) EXPECT_TRUE(c == ' ' || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'));
+}
+
+TEST(Tokenizer, ReadingATokenOutOfRangeIsAnInternalFailure) {
+    const auto t = tokenize("one two");
+    EXPECT_THROW(static_cast<void>(t.token(2)), tallygrams::InternalFailure);
+}
+
+}  // namespace
