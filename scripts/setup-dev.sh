@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Everything the demo and the tests need on a fresh Debian machine:
+# CPython 3.14, the native test libraries, and a virtual environment with
+# the Python build and test tools. Safe to run repeatedly.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/ensure-python314.sh
+
+as_root() {
+    if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+# Native packages from the machine's own Debian release.
+native_packages=(g++ make libgtest-dev)
+missing=()
+for package in "${native_packages[@]}"; do
+    dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
+done
+if [ "${#missing[@]}" -gt 0 ]; then
+    as_root apt-get update -q
+    as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}"
+fi
+
+venv=.venv
+if [ ! -x "$venv/bin/python" ] || ! "$venv/bin/python" -c 'import sys; assert sys.version_info[:2] == (3, 14)' 2>/dev/null; then
+    rm -rf "$venv"
+    python3.14 -m venv "$venv"
+fi
+stamp="$venv/.requirements-installed"
+if [ ! -f "$stamp" ] || ! cmp -s requirements-dev.txt "$stamp"; then
+    "$venv/bin/python" -m pip install -q --upgrade pip
+    "$venv/bin/python" -m pip install -q -r requirements-dev.txt
+    cp requirements-dev.txt "$stamp"
+fi
