@@ -1,6 +1,8 @@
 // The module definition, its execution step and the one exported symbol.
 #include <string_view>
 
+#include "batch/batch_score_result.hpp"
+#include "batch/score_batch.hpp"
 #include "module/call_boundary.hpp"
 #include "module/new_object.hpp"
 #include "module/python.hpp"
@@ -20,6 +22,26 @@ PyMethodDef score_def = {
     "Score one reference/prediction pair with ROUGE-1, ROUGE-2, and ROUGE-L.\n\n"
     "Returns a dict mapping metric names to read-only Score objects. Empty\n"
     "token sequences produce zero scores. The native computation releases the GIL.",
+};
+
+PyMethodDef score_batch_def = {
+    "score_batch",
+    reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(batch::score_batch_entry)),
+    METH_FASTCALL | METH_KEYWORDS | METH_STATIC,
+    "score_batch(references, predictions)\n--\n\n"
+    "Score equally sized reference and prediction sequences in parallel.\n\n"
+    "Returns a list of score dicts in input order. Raises ValueError when lengths\n"
+    "differ and TypeError for non-string elements. The native computation releases the GIL.",
+};
+
+PyMethodDef score_batch_flat_def = {
+    "score_batch_flat",
+    reinterpret_cast<PyCFunction>(reinterpret_cast<void (*)()>(batch::score_batch_flat_entry)),
+    METH_FASTCALL | METH_KEYWORDS | METH_STATIC,
+    "score_batch_flat(references, predictions)\n--\n\n"
+    "Score equally sized sequences and return nine metric columns in input order.\n\n"
+    "Each attribute access copies a column to a Python list; retain the list for\n"
+    "repeated access. Raises ValueError for unequal lengths. Releases the GIL.",
 };
 
 // `__all__`, created on first use, then the name, then the attribute: a
@@ -63,7 +85,10 @@ Status execute_module(PyObject* module) {
     PyRef version = new_object_or_fail(PyUnicode_FromString(kVersion));
     if (Status s = add_to_module(module, "__version__", version.get()); !s) return s;
     if (Status s = add_class(module, "Score", score_type()); !s) return s;
-    if (Status s = add_function(module, &score_def); !s) return s;
+    if (Status s = add_class(module, "BatchScoreResult", batch::batch_score_result_type()); !s) return s;
+    for (PyMethodDef* definition : {&score_def, &score_batch_def, &score_batch_flat_def}) {
+        if (Status s = add_function(module, definition); !s) return s;
+    }
     return Unit{};
 }
 

@@ -1,0 +1,167 @@
+// Scores every index-aligned pair of a batch on the worker pool.
+//
+// The index range is split in halves with fork_join; each leaf scores its
+// own contiguous range and writes pair i to slot i of an output sized before
+// the run, so results come back in input order without any locking. Each
+// pair's strings are released as soon as the pair is scored.
+#pragma once
+
+#include <algorithm>
+#include <array>
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "batch/owned_strings.hpp"
+#include "batch/worker_pool.hpp"
+#include "scorer/internal_failure.hpp"
+#include "scorer/pair_scorer.hpp"
+
+namespace tallygrams::batch {
+
+// One PairScores record per pair (score_batch).
+class RecordOutput {
+public:
+    explicit RecordOutput(size_t capacity)
+        : records_(capacity == 0 ? nullptr : std::make_unique<scorer::PairScores[]>(capacity)), capacity_(capacity) {}
+
+    size_t capacity() const noexcept { return capacity_; }
+    void write(size_t i, const scorer::PairScores& scores) noexcept { records_[i] = scores; }
+
+    // Called once after the run with the total number of records written.
+    void set_length(size_t length) noexcept { length_ = length; }
+    size_t length() const noexcept { return length_; }
+    const scorer::PairScores& operator[](size_t i) const noexcept { return records_[i]; }
+
+private:
+    std::unique_ptr<scorer::PairScores[]> records_;
+    size_t capacity_;
+    size_t length_ = 0;
+};
+
+// Nine columns of doubles, column k holding value k of each pair's record
+// (score_batch_flat).
+class ColumnOutput {
+public:
+    static constexpr size_t kColumnCount = 9;
+    using Column = std::unique_ptr<double[]>;
+
+    // Zero-filled at their final length; nothing is allocated for 0 pairs.
+    explicit ColumnOutput(size_t length) : length_(length) {
+        if (length == 0) return;
+        for (Column& column : columns_) column = std::make_unique<double[]>(length);
+    }
+
+    size_t capacity() const noexcept { return length_; }
+    void write(size_t i, const scorer::PairScores& scores) noexcept {
+        const double* values = &scores.rouge1.precision;
+        for (size_t k = 0; k < kColumnCount; ++k) columns_[k][i] = values[k];
+    }
+    void set_length(size_t /*written*/) noexcept {}
+
+    size_t length() const noexcept { return length_; }
+    // Hands column k to its new owner.
+    Column take_column(size_t k) noexcept { return std::move(columns_[k]); }
+
+private:
+    std::array<Column, kColumnCount> columns_;
+    size_t length_;
+};
+
+// The scoring function of a leaf; tests substitute their own to inject
+// failures at a chosen pair.
+struct ScorePair {
+    scorer::PairScores operator()(std::string_view reference, std::string_view prediction) const {
+        return scorer::score_pair(reference, prediction);
+    }
+};
+
+namespace detail {
+
+// Splits about log2(T) times along each path; a piece that moved to another
+// worker gets a fresh budget, since work moving means some worker ran dry.
+class SplitBudget {
+public:
+    explicit SplitBudget(size_t workers) : splits_(workers), workers_(workers) {}
+
+    bool try_split(bool migrated) noexcept {
+        if (migrated) {
+            splits_ = std::max(splits_ / 2, workers_);
+            return true;
+        }
+        if (splits_ > 0) {
+            splits_ /= 2;
+            return true;
+        }
+        return false;
+    }
+
+private:
+    size_t splits_;
+    size_t workers_;
+};
+
+template <class Output, class Scorer>
+size_t score_leaf(OwnedStrings& references, OwnedStrings& predictions, Output& output, const Scorer& score,
+                  size_t start, size_t end) {
+    ensure(end <= output.capacity(), "leaf range exceeds its output range");
+    for (size_t i = start; i < end; ++i) {
+        output.write(i, score(references.view(i), predictions.view(i)));
+        references.release(i);
+        predictions.release(i);
+    }
+    return end - start;
+}
+
+template <class Output, class Scorer>
+size_t score_range(WorkerPool& pool, OwnedStrings& references, OwnedStrings& predictions, Output& output,
+                   const Scorer& score, size_t start, size_t end, SplitBudget budget, bool migrated) {
+    const size_t length = end - start;
+    if (length < 2 || !budget.try_split(migrated)) {
+        return score_leaf(references, predictions, output, score, start, end);
+    }
+    const size_t middle = start + length / 2;
+    ensure(middle <= references.size() && middle <= predictions.size() && middle <= output.capacity(),
+           "split index outside the arrays it cuts");
+    size_t left_written = 0;
+    size_t right_written = 0;
+    pool.fork_join(
+        [&](bool moved) {
+            left_written = score_range(pool, references, predictions, output, score, start, middle, budget, moved);
+        },
+        [&](bool moved) {
+            right_written = score_range(pool, references, predictions, output, score, middle, end, budget, moved);
+        });
+    return left_written + right_written;
+}
+
+}  // namespace detail
+
+// Scores pair i (references[i] against predictions[i]) into output slot i for
+// every i. Both arrays must have the same length; their strings are released
+// as they are scored. Batches of fewer than 2 pairs run on the calling
+// thread. Must not be called from one of the pool's workers.
+template <class Output, class Scorer = ScorePair>
+void run_batch(WorkerPool& pool, OwnedStrings& references, OwnedStrings& predictions, Output& output,
+               const Scorer& score = Scorer{}) {
+    const size_t n = references.size();
+    ensure(predictions.size() == n, "reference and prediction arrays differ in length");
+    ensure(output.capacity() >= n, "output has no room for every pair");
+
+    size_t written = 0;
+    if (n < 2) {
+        written = detail::score_leaf(references, predictions, output, score, 0, n);
+    } else {
+        pool.run_and_wait([&] {
+            written = detail::score_range(pool, references, predictions, output, score, 0, n,
+                                          detail::SplitBudget(pool.worker_count()), false);
+        });
+    }
+    if (written != n) {
+        fail_internally("expected " + std::to_string(n) + " total writes, but got " + std::to_string(written));
+    }
+    output.set_length(written);
+}
+
+}  // namespace tallygrams::batch

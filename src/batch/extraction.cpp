@@ -1,0 +1,86 @@
+#include "batch/extraction.hpp"
+
+#include <algorithm>
+
+#include "module/arguments.hpp"
+#include "module/once_cell.hpp"
+#include "scorer/internal_failure.hpp"
+
+namespace tallygrams::batch {
+namespace {
+
+using module::PyErr;
+using module::PyRef;
+using module::Result;
+
+// A length report is only a hint; an absurd one must not allocate absurdly.
+constexpr Py_ssize_t kLargestReservation = Py_ssize_t{1} << 22;
+
+module::OnceObjectCell sequence_class_cell;
+
+// The qualified name of collections.abc.Sequence, for the type-mismatch
+// message; the class is looked up once and kept.
+std::string sequence_name() {
+    Result<PyObject*> cls = sequence_class_cell.get_or_init([]() -> Result<PyRef> {
+        PyRef abc(PyImport_ImportModule("collections.abc"));
+        if (!abc) return PyErr::fetch();
+        PyRef sequence(PyObject_GetAttrString(abc.get(), "Sequence"));
+        if (!sequence) return PyErr::fetch();
+        return sequence;
+    });
+    if (!cls) {
+        std::move(cls).take_error().restore();
+        PyErr_WriteUnraisable(nullptr);
+        fail_internally("failed to look up collections.abc.Sequence");
+    }
+    PyRef qualname(PyObject_GetAttrString(cls.value(), "__qualname__"));
+    if (!qualname || !PyUnicode_Check(qualname.get())) {
+        PyErr_Clear();
+        return "Sequence";
+    }
+    return module::lossy_utf8(qualname.get());
+}
+
+Result<OwnedStrings> copy_sequence(PyObject* object) {
+    if (PyType_HasFeature(Py_TYPE(object), Py_TPFLAGS_UNICODE_SUBCLASS)) {
+        // A lone string is never taken as a sequence of characters.
+        return PyErr::new_message(PyExc_TypeError, "Can't extract `str` to `Vec`");
+    }
+    if (!PySequence_Check(object)) return module::type_mismatch(object, sequence_name());
+
+    OwnedStrings strings;
+    const Py_ssize_t hint = PyObject_Size(object);
+    if (hint < 0) {
+        [[maybe_unused]] PyErr discarded = PyErr::fetch();
+    } else {
+        strings.reserve(static_cast<size_t>(std::min(hint, kLargestReservation)));
+    }
+
+    PyRef iterator(PyObject_GetIter(object));
+    if (!iterator) return PyErr::fetch();
+    for (;;) {
+        PyObject* next = nullptr;
+        const int status = PyIter_NextItem(iterator.get(), &next);
+        if (status < 0) return PyErr::fetch();
+        if (status == 0) break;
+        const PyRef item(next);
+        if (!PyType_HasFeature(Py_TYPE(item.get()), Py_TPFLAGS_UNICODE_SUBCLASS)) {
+            return module::type_mismatch(item.get(), "str");
+        }
+        Py_ssize_t size = 0;
+        const char* utf8 = PyUnicode_AsUTF8AndSize(item.get(), &size);
+        if (utf8 == nullptr) return PyErr::fetch();
+        strings.append(std::string_view(utf8, static_cast<size_t>(size)));
+    }
+    return strings;
+}
+
+}  // namespace
+
+Result<OwnedStrings> extract_string_sequence(PyObject* object, std::string_view argument_name) {
+    Result<OwnedStrings> strings = copy_sequence(object);
+    if (!strings) return module::annotate_argument_error(argument_name, std::move(strings).take_error());
+    return strings;
+}
+
+}  // namespace tallygrams::batch

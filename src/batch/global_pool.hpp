@@ -1,0 +1,14 @@
+// The process-wide worker pool shared by every batch call.
+#pragma once
+
+#include "batch/worker_pool.hpp"
+
+namespace tallygrams::batch {
+
+// The pool, created on the first call with the worker count from the
+// environment and kept until the process ends. Call it with the interpreter
+// lock released: creation starts threads and may take a while. If the pool
+// could not be created, this and every later call fail internally.
+WorkerPool& global_pool();
+
+}  // namespace tallygrams::batch

@@ -1,0 +1,126 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "batch/batch_runner.hpp"
+
+namespace {
+
+using namespace tallygrams;
+using batch::ColumnOutput;
+using batch::OwnedStrings;
+using batch::RecordOutput;
+using batch::WorkerPool;
+
+struct Batch {
+    std::vector<std::string> references, predictions;
+
+    OwnedStrings copy(const std::vector<std::string>& texts) const {
+        OwnedStrings out;
+        for (const auto& t : texts) out.append(t);
+        return out;
+    }
+};
+
+Batch make_batch(size_t n, uint64_t seed) {
+    std::mt19937_64 rng(seed);
+    const char* words[] = {"the", "cat", "sat", "on", "mat", "A", "b", "x1", "Dog", "ran"};
+    auto text = [&] {
+        std::string s;
+        for (size_t k = rng() % 40; k > 0; --k) {
+            s += words[rng() % 10];
+            s += ' ';
+        }
+        return s;
+    };
+    Batch batch;
+    for (size_t i = 0; i < n; ++i) {
+        batch.references.push_back(text());
+        batch.predictions.push_back(text());
+    }
+    return batch;
+}
+
+bool same_bits(const scorer::PairScores& a, const scorer::PairScores& b) {
+    return std::memcmp(&a, &b, sizeof a) == 0;
+}
+
+struct RunnerCase {
+    size_t workers;
+    size_t pairs;
+};
+
+class RunnerTable : public testing::TestWithParam<RunnerCase> {};
+
+TEST_P(RunnerTable, RecordsAndColumnsEqualSequentialScoringInOrder) {
+    const auto [workers, n] = GetParam();
+    WorkerPool pool(workers);
+    const Batch batch = make_batch(n, n * 31 + workers);
+
+    OwnedStrings refs = batch.copy(batch.references), preds = batch.copy(batch.predictions);
+    RecordOutput records(n);
+    batch::run_batch(pool, refs, preds, records);
+    ASSERT_EQ(records.length(), n);
+    EXPECT_EQ(refs.allocated_bytes() + preds.allocated_bytes(), 0u) << "scored strings must be freed";
+
+    OwnedStrings refs2 = batch.copy(batch.references), preds2 = batch.copy(batch.predictions);
+    ColumnOutput columns(n);
+    batch::run_batch(pool, refs2, preds2, columns);
+    std::vector<ColumnOutput::Column> taken;
+    for (size_t k = 0; k < ColumnOutput::kColumnCount; ++k) taken.push_back(columns.take_column(k));
+
+    for (size_t i = 0; i < n; ++i) {
+        const auto expected = scorer::score_pair(batch.references[i], batch.predictions[i]);
+        ASSERT_TRUE(same_bits(records[i], expected)) << "pair " << i;
+        const double* values = &expected.rouge1.precision;
+        for (size_t k = 0; k < ColumnOutput::kColumnCount; ++k) {
+            ASSERT_EQ(std::memcmp(&taken[k][i], &values[k], 8), 0) << "pair " << i << " column " << k;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, RunnerTable,
+                         testing::Values(RunnerCase{1, 0}, RunnerCase{2, 0}, RunnerCase{2, 1}, RunnerCase{1, 2},
+                                         RunnerCase{2, 2}, RunnerCase{7, 3}, RunnerCase{1, 1000},
+                                         RunnerCase{2, 1000}, RunnerCase{7, 1000}, RunnerCase{7, 4099}));
+
+// Fails at one chosen pair, the way a broken invariant in the core would.
+struct FailAt {
+    size_t failing_length;  // the reference length that triggers the failure
+    scorer::PairScores operator()(std::string_view reference, std::string_view prediction) const {
+        ensure(reference.size() != failing_length, "injected failure");
+        return scorer::score_pair(reference, prediction);
+    }
+};
+
+TEST(BatchRunner, FailureInsideParallelWorkReachesTheCallerAndPoolSurvives) {
+    for (size_t workers : {1, 2, 7}) {
+        WorkerPool pool(workers);
+        for (size_t failing : {0ul, 499ul, 999ul}) {
+            Batch batch = make_batch(1000, 7);
+            batch.references[failing] = std::string(123457, 'z');
+            OwnedStrings refs = batch.copy(batch.references), preds = batch.copy(batch.predictions);
+            ColumnOutput columns(1000);
+            EXPECT_THROW(batch::run_batch(pool, refs, preds, columns, FailAt{123457}), InternalFailure);
+        }
+        // The same pool keeps serving.
+        const Batch batch = make_batch(500, 9);
+        OwnedStrings refs = batch.copy(batch.references), preds = batch.copy(batch.predictions);
+        RecordOutput records(500);
+        batch::run_batch(pool, refs, preds, records);
+        EXPECT_EQ(records.length(), 500u);
+    }
+}
+
+TEST(BatchRunner, MismatchedLengthsAreAnInternalFailure) {
+    WorkerPool pool(1);
+    OwnedStrings refs, preds;
+    refs.append("a");
+    RecordOutput records(1);
+    EXPECT_THROW(batch::run_batch(pool, refs, preds, records), InternalFailure);
+}
+
+}  // namespace
