@@ -18,18 +18,22 @@ constexpr const char* kPanicDoc =
 
 OnceObjectCell panic_type_cell;
 
-Result<PyObject*> panic_exception_type() {
-    return panic_type_cell.get_or_init([]() -> Result<PyRef> {
-        PyObject* type =
-            PyErr_NewExceptionWithDoc("pyo3_runtime.PanicException", kPanicDoc, PyExc_BaseException, nullptr);
-        if (type == nullptr) return PyErr::fetch();
-        return PyRef(type);
-    });
-}
-
 }  // namespace
 
-PyObject* panic_exception_type_if_created() noexcept { return panic_type_cell.peek(); }
+PyObject* panic_exception_type() {
+    if (PyObject* type = panic_type_cell.peek()) return type;
+    Result<PyObject*> type = panic_type_cell.get_or_init([]() -> Result<PyRef> {
+        PyObject* created =
+            PyErr_NewExceptionWithDoc("pyo3_runtime.PanicException", kPanicDoc, PyExc_BaseException, nullptr);
+        if (created == nullptr) {
+            // Not PyErr::fetch(): that compares against this very type.
+            return PyErr::from_exception(PyRef(PyErr_GetRaisedException()));
+        }
+        return PyRef(created);
+    });
+    if (!type) terminate_unreportable("the PanicException type could not be created");
+    return type.value();
+}
 
 void terminate_unreportable(std::string_view message) noexcept {
     std::string line = "tallygrams: cannot report an internal failure to Python, aborting: ";
@@ -41,17 +45,13 @@ void terminate_unreportable(std::string_view message) noexcept {
 
 void raise_panic(std::string_view message) noexcept {
     try {
-        Result<PyObject*> type = panic_exception_type();
-        if (!type) {
-            PyErr_Clear();
-            terminate_unreportable("the PanicException type could not be created");
-        }
+        PyObject* type = panic_exception_type();
         PyRef text(PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace"));
         if (!text) {
             PyErr_Clear();
             terminate_unreportable(message);
         }
-        PyErr_SetObject(type.value(), text.get());
+        PyErr_SetObject(type, text.get());
     } catch (...) {
         terminate_unreportable(message);
     }

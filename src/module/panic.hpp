@@ -9,8 +9,9 @@
 
 namespace tallygrams::module {
 
-// The PanicException type if it has been created, else null.
-PyObject* panic_exception_type_if_created() noexcept;
+// The PanicException type, created on first need. If it cannot be created
+// the process ends: without it no internal failure could be reported.
+PyObject* panic_exception_type();
 
 // Raises a PanicException carrying `message` in the interpreter. If even that
 // is impossible, the process ends after a diagnostic.

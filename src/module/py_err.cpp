@@ -22,8 +22,8 @@ PyErr PyErr::fetch() {
     if (!raised) {
         return new_message(PyExc_SystemError, "attempted to fetch exception but none was set");
     }
-    PyObject* panic_type = panic_exception_type_if_created();
-    if (panic_type != nullptr && reinterpret_cast<PyObject*>(Py_TYPE(raised.get())) == panic_type) {
+    // Identity, not a subclass test: only the module's own failures resume.
+    if (reinterpret_cast<PyObject*>(Py_TYPE(raised.get())) == panic_exception_type()) {
         resume_panic(std::move(raised));
     }
     return from_exception(std::move(raised));
