@@ -1,0 +1,99 @@
+// The straightforward scorer: string-keyed counting tables and the full
+// n_r x n_p dynamic programme, written to be obviously right rather than
+// fast. The production core is checked against it on generated inputs.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <memory>
+#include <string_view>
+#include <utility>
+
+#include "scorer/counting_table.hpp"
+#include "scorer/fx_hash.hpp"
+#include "scorer/score_arithmetic.hpp"
+#include "scorer/tokenizer.hpp"
+
+namespace tallygrams::straightforward {
+
+using scorer::PairScores;
+using scorer::TokenizedText;
+
+struct UnigramTraits {
+    static uint64_t hash(std::string_view token) noexcept { return scorer::fx_hash(token); }
+    static bool equal(std::string_view a, std::string_view b) noexcept { return a == b; }
+};
+
+struct BigramKey {
+    std::string_view first;
+    std::string_view second;
+};
+
+struct BigramTraits {
+    static uint64_t hash(const BigramKey& key) noexcept {
+        scorer::FxHasher hasher;
+        hasher.add_bytes(key.first);
+        hasher.add_bytes(key.second);
+        return hasher.finish();
+    }
+    static bool equal(const BigramKey& a, const BigramKey& b) noexcept {
+        return a.first == b.first && a.second == b.second;
+    }
+};
+
+// Both texts must hold at least one token.
+inline uint64_t unigram_overlap(const TokenizedText& reference, const TokenizedText& prediction) {
+    scorer::CountingTable<std::string_view, UnigramTraits> counts(reference.token_count());
+    for (size_t i = 0; i < reference.token_count(); ++i) counts.add(reference.token(i));
+    uint64_t overlap = 0;
+    for (size_t i = 0; i < prediction.token_count(); ++i) overlap += counts.take(prediction.token(i)) ? 1 : 0;
+    return overlap;
+}
+
+// Both texts must hold at least two tokens.
+inline uint64_t bigram_overlap(const TokenizedText& reference, const TokenizedText& prediction) {
+    scorer::CountingTable<BigramKey, BigramTraits> counts(reference.token_count() - 1);
+    for (size_t i = 0; i + 1 < reference.token_count(); ++i) counts.add({reference.token(i), reference.token(i + 1)});
+    uint64_t overlap = 0;
+    for (size_t i = 0; i + 1 < prediction.token_count(); ++i) {
+        overlap += counts.take({prediction.token(i), prediction.token(i + 1)}) ? 1 : 0;
+    }
+    return overlap;
+}
+
+// Both texts must hold at least one token. Two rows of counters; the longer
+// sequence gives the rows.
+inline uint64_t lcs_length(const TokenizedText& reference, const TokenizedText& prediction) {
+    const bool prediction_is_rows = reference.token_count() < prediction.token_count();
+    const TokenizedText& rows = prediction_is_rows ? prediction : reference;
+    const TokenizedText& columns = prediction_is_rows ? reference : prediction;
+    const size_t m = columns.token_count();
+    auto previous = std::make_unique<uint64_t[]>(m + 1);
+    auto current = std::make_unique<uint64_t[]>(m + 1);
+    for (size_t i = 0; i < rows.token_count(); ++i) {
+        const std::string_view a = rows.token(i);
+        for (size_t j = 0; j < m; ++j) {
+            current[j + 1] = a == columns.token(j) ? previous[j] + 1 : std::max(previous[j + 1], current[j]);
+        }
+        std::swap(previous, current);
+    }
+    return previous[m];
+}
+
+inline PairScores score_pair(std::string_view reference, std::string_view prediction) {
+    const TokenizedText ref = scorer::tokenize(reference);
+    const TokenizedText pred = scorer::tokenize(prediction);
+    const uint64_t n_r = ref.token_count();
+    const uint64_t n_p = pred.token_count();
+    PairScores scores;
+    if (n_r >= 1 && n_p >= 1) {
+        scores.rouge1 = scorer::score_from_counts(unigram_overlap(ref, pred), n_p, n_r);
+        scores.rougeL = scorer::score_from_counts(lcs_length(ref, pred), n_p, n_r);
+    }
+    if (n_r >= 2 && n_p >= 2) {
+        scores.rouge2 = scorer::score_from_counts(bigram_overlap(ref, pred), n_p - 1, n_r - 1);
+    }
+    return scores;
+}
+
+}  // namespace tallygrams::straightforward
