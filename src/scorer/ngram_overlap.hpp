@@ -1,63 +1,129 @@
-// Clipped n-gram overlap: each reference occurrence of an n-gram matches at
-// most one prediction occurrence. The reference fills a counting table, the
-// prediction drains it; the prediction's own n-grams are never tabulated.
+// Clipped n-gram overlap over numbered tokens: each reference occurrence of
+// an n-gram matches at most one prediction occurrence. The reference fills
+// the counts, the prediction drains them; the prediction's own n-grams are
+// never tabulated.
 #pragma once
 
+#include <bit>
+#include <cstddef>
 #include <cstdint>
-#include <string_view>
+#include <type_traits>
 
-#include "scorer/counting_table.hpp"
-#include "scorer/fx_hash.hpp"
-#include "scorer/tokenizer.hpp"
+#include "scorer/scratch_arena.hpp"
+#include "scorer/token_numbering.hpp"
 
 namespace tallygrams::scorer {
 
-struct UnigramTraits {
-    static uint64_t hash(std::string_view token) noexcept { return fx_hash(token); }
-    static bool equal(std::string_view a, std::string_view b) noexcept {
-        return a.size() == b.size() && a == b;
-    }
-};
 
-// A bigram is an ordered pair of token texts, never their concatenation:
-// ("ab", "c") and ("a", "bc") are different keys.
-struct BigramKey {
-    std::string_view first;
-    std::string_view second;
-};
-
-struct BigramTraits {
-    static uint64_t hash(const BigramKey& key) noexcept {
-        FxHasher hasher;
-        hasher.add_bytes(key.first);
-        hasher.add_bytes(key.second);
-        return hasher.finish();
-    }
-    static bool equal(const BigramKey& a, const BigramKey& b) noexcept {
-        return UnigramTraits::equal(a.first, b.first) && UnigramTraits::equal(a.second, b.second);
-    }
-};
-
-// Both texts must hold at least one token.
-inline uint64_t unigram_overlap(const TokenizedText& reference, const TokenizedText& prediction) {
-    CountingTable<std::string_view, UnigramTraits> counts(reference.token_count());
-    for (size_t i = 0; i < reference.token_count(); ++i) counts.add(reference.token(i));
+// Both texts must hold at least one token. With tokens numbered, the
+// counting table is a plain array indexed by id.
+template <class Id>
+uint64_t unigram_overlap(const NumberedTokens<Id>& tokens, ScratchArena& arena) {
+    const ArenaScope scope(arena);
+    Id* remaining = arena.allocate_zeroed<Id>(size_t{tokens.distinct} + 1);
+    for (size_t i = 0; i < tokens.reference_count; ++i) ++remaining[tokens.reference[i]];
+    // The absent id's count stays 0, so prediction-only tokens never match.
+    // Branch-free: whether a token matches is as unpredictable as the text.
     uint64_t overlap = 0;
-    for (size_t i = 0; i < prediction.token_count(); ++i) {
-        if (counts.take(prediction.token(i))) ++overlap;
+    for (size_t i = 0; i < tokens.prediction_count; ++i) {
+        Id& count = remaining[tokens.prediction[i]];
+        const Id take = count > 0 ? 1 : 0;
+        count -= take;
+        overlap += take;
     }
     return overlap;
 }
 
-// Both texts must hold at least two tokens.
-inline uint64_t bigram_overlap(const TokenizedText& reference, const TokenizedText& prediction) {
-    CountingTable<BigramKey, BigramTraits> counts(reference.token_count() - 1);
-    for (size_t i = 0; i + 1 < reference.token_count(); ++i) {
-        counts.add({reference.token(i), reference.token(i + 1)});
+namespace detail {
+
+// Bigram keys pack both ids into one integer, wide enough for any pair.
+template <class Id>
+using BigramKey = std::conditional_t<sizeof(Id) <= 4, uint64_t, unsigned __int128>;
+
+template <class Key>
+size_t bigram_slot(Key key, int shift) noexcept {
+    const auto folded = static_cast<uint64_t>(key) ^ static_cast<uint64_t>(key >> (sizeof(Key) * 4));
+    return static_cast<size_t>((folded * 0x9E3779B97F4A7C15ULL) >> shift);
+}
+
+}  // namespace detail
+
+namespace detail {
+
+// Summary-length texts have few distinct tokens, so every possible bigram
+// can have its own counter: a small matrix indexed by the two ids, updated
+// without a single branch. Used while it stays within a fixed size and
+// counts fit in a byte.
+inline constexpr size_t kMatrixSide = 96;
+
+template <class Id>
+bool fits_bigram_matrix(const NumberedTokens<Id>& tokens) noexcept {
+    return size_t{tokens.distinct} + 1 <= kMatrixSide && tokens.reference_count <= 255;
+}
+
+template <class Id>
+uint64_t bigram_overlap_by_matrix(const NumberedTokens<Id>& tokens, ScratchArena& arena) {
+    const ArenaScope scope(arena);
+    const size_t side = size_t{tokens.distinct} + 1;  // ids, plus `absent`, whose row and column stay 0
+    uint8_t* remaining = arena.allocate_zeroed<uint8_t>(side * side);
+    for (size_t i = 0; i + 1 < tokens.reference_count; ++i) {
+        ++remaining[tokens.reference[i] * side + tokens.reference[i + 1]];
     }
     uint64_t overlap = 0;
-    for (size_t i = 0; i + 1 < prediction.token_count(); ++i) {
-        if (counts.take({prediction.token(i), prediction.token(i + 1)})) ++overlap;
+    for (size_t i = 0; i + 1 < tokens.prediction_count; ++i) {
+        uint8_t& count = remaining[tokens.prediction[i] * side + tokens.prediction[i + 1]];
+        const uint8_t take = count > 0 ? 1 : 0;
+        count -= take;
+        overlap += take;
+    }
+    return overlap;
+}
+
+}  // namespace detail
+
+// Both texts must hold at least two tokens. A bigram is the ordered pair of
+// its ids, so ("ab", "c") and ("a", "bc") can never collide.
+template <class Id>
+uint64_t bigram_overlap(const NumberedTokens<Id>& tokens, ScratchArena& arena) {
+    if (detail::fits_bigram_matrix(tokens)) return detail::bigram_overlap_by_matrix(tokens, arena);
+
+    using Key = detail::BigramKey<Id>;
+    const ArenaScope scope(arena);
+    const Id absent = tokens.absent();
+    const Key radix = Key{absent} + 1;
+    // `absent` never starts a reference bigram, so (absent, absent) marks an
+    // empty slot, and a prediction bigram holding `absent` always misses.
+    const Key empty = Key{absent} * radix + absent;
+    struct Slot {
+        Key key;
+        Id remaining;
+    };
+    const size_t bigrams = tokens.reference_count - 1;
+    const size_t capacity = std::bit_ceil(2 * bigrams + 2);
+    const int shift = 64 - std::countr_zero(capacity);
+    Slot* slots = arena.allocate<Slot>(capacity);
+    for (size_t i = 0; i < capacity; ++i) slots[i] = Slot{empty, 0};
+
+    auto find = [&](Key key) -> Slot& {
+        size_t index = detail::bigram_slot(key, shift);
+        while (slots[index].key != key && slots[index].key != empty) [[unlikely]] {
+            index = (index + 1) & (capacity - 1);
+        }
+        return slots[index];
+    };
+    for (size_t i = 0; i < bigrams; ++i) {
+        const Key key = tokens.reference[i] * radix + tokens.reference[i + 1];
+        Slot& slot = find(key);
+        slot.key = key;
+        ++slot.remaining;
+    }
+    uint64_t overlap = 0;
+    for (size_t i = 0; i + 1 < tokens.prediction_count; ++i) {
+        Slot& slot = find(tokens.prediction[i] * radix + tokens.prediction[i + 1]);
+        // A missing bigram lands on an empty slot, whose count stays 0.
+        const Id take = slot.remaining > 0 ? 1 : 0;
+        slot.remaining -= take;
+        overlap += take;
     }
     return overlap;
 }

@@ -2,33 +2,51 @@
 // Pure and reentrant: no global state, no I/O, no error result.
 #pragma once
 
+#include <cstdint>
+#include <limits>
 #include <string_view>
 
 #include "scorer/lcs.hpp"
 #include "scorer/ngram_overlap.hpp"
 #include "scorer/score_arithmetic.hpp"
-#include "scorer/tokenizer.hpp"
+#include "scorer/scratch_arena.hpp"
+#include "scorer/token_numbering.hpp"
 
 namespace tallygrams::scorer {
 
-// Both texts must be valid UTF-8. Swapping them swaps precision and recall.
-inline PairScores score_pair(std::string_view reference, std::string_view prediction) {
-    const TokenizedText ref = tokenize(reference);
-    const TokenizedText pred = tokenize(prediction);
-    const uint64_t n_r = ref.token_count();
-    const uint64_t n_p = pred.token_count();
+namespace detail {
 
+template <class Id>
+PairScores score_numbered(std::string_view reference, std::string_view prediction) {
+    ScratchArena arena;
+    const NumberedTokens<Id> tokens = number_tokens<Id>(reference, prediction, arena);
+    const uint64_t n_r = tokens.reference_count;
+    const uint64_t n_p = tokens.prediction_count;
+
+    // Each metric gives its working memory back before the next starts.
     PairScores scores;
     if (n_r >= 1 && n_p >= 1) {
-        scores.rouge1 = score_from_counts(unigram_overlap(ref, pred), n_p, n_r);
+        scores.rouge1 = score_from_counts(unigram_overlap(tokens, arena), n_p, n_r);
     }
     if (n_r >= 2 && n_p >= 2) {
-        scores.rouge2 = score_from_counts(bigram_overlap(ref, pred), n_p - 1, n_r - 1);
+        scores.rouge2 = score_from_counts(bigram_overlap(tokens, arena), n_p - 1, n_r - 1);
     }
     if (n_r >= 1 && n_p >= 1) {
-        scores.rougeL = score_from_counts(lcs_length(ref, pred), n_p, n_r);
+        scores.rougeL = score_from_counts(lcs_length(tokens, arena), n_p, n_r);
     }
     return scores;
+}
+
+}  // namespace detail
+
+// Both texts must be valid UTF-8. Swapping them swaps precision and recall.
+inline PairScores score_pair(std::string_view reference, std::string_view prediction) {
+    // 32-bit ids and offsets whenever both texts are shorter than 4 GiB.
+    constexpr size_t kNarrowLimit = std::numeric_limits<uint32_t>::max() - 64;
+    if (reference.size() < kNarrowLimit && prediction.size() < kNarrowLimit) {
+        return detail::score_numbered<uint32_t>(reference, prediction);
+    }
+    return detail::score_numbered<uint64_t>(reference, prediction);
 }
 
 }  // namespace tallygrams::scorer

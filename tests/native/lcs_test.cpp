@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
 #include "scorer/lcs.hpp"
+#include "straightforward_scorer.hpp"
 
 namespace {
 
 using namespace tallygrams::scorer;
+namespace plain = tallygrams::straightforward;
 
 struct LcsCase {
     const char* name;
@@ -17,8 +19,11 @@ class LcsTable : public testing::TestWithParam<LcsCase> {};
 
 TEST_P(LcsTable, FindsLongestCommonSubsequence) {
     const auto& c = GetParam();
-    EXPECT_EQ(lcs_length(tokenize(c.reference), tokenize(c.prediction)), c.length);
-    EXPECT_EQ(lcs_length(tokenize(c.prediction), tokenize(c.reference)), c.length) << "must not depend on roles";
+    for (const auto& [ref, pred] : {std::pair{c.reference, c.prediction}, std::pair{c.prediction, c.reference}}) {
+        ScratchArena arena;
+        EXPECT_EQ(lcs_length(number_tokens<uint32_t>(ref, pred, arena), arena), c.length) << ref << " / " << pred;
+        EXPECT_EQ(plain::lcs_length(plain::tokenize(ref), plain::tokenize(pred)), c.length);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, LcsTable,
@@ -32,5 +37,20 @@ INSTANTIATE_TEST_SUITE_P(Cases, LcsTable,
                                          LcsCase{"equal_lengths", "a b c d", "b a d c", 2},
                                          LcsCase{"interleaved", "a x b y c z", "x a y b z c", 3}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// Several 64-column strips with carries between them: a text against itself
+// and against its reversal, whose LCS lengths are known.
+TEST(Lcs, MultiWordStripsCarryCorrectly) {
+    for (size_t n : {63u, 64u, 65u, 127u, 128u, 129u, 500u}) {
+        std::string forward, backward;
+        for (size_t i = 0; i < n; ++i) forward.append("w").append(std::to_string(i)).append(" ");
+        for (size_t i = n; i-- > 0;) backward.append("w").append(std::to_string(i)).append(" ");
+        ScratchArena arena;
+        EXPECT_EQ(lcs_length(number_tokens<uint32_t>(forward, forward, arena), arena), n);
+        EXPECT_EQ(lcs_length(number_tokens<uint32_t>(forward, backward, arena), arena), 1u);
+        const std::string twice = forward + forward;
+        EXPECT_EQ(lcs_length(number_tokens<uint32_t>(twice, forward, arena), arena), n);
+    }
+}
 
 }  // namespace

@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
 #include "scorer/ngram_overlap.hpp"
+#include "straightforward_scorer.hpp"
 
 namespace {
 
 using namespace tallygrams::scorer;
+namespace plain = tallygrams::straightforward;
 
 struct OverlapCase {
     const char* name;
@@ -16,15 +18,18 @@ struct OverlapCase {
 
 class OverlapTable : public testing::TestWithParam<OverlapCase> {};
 
+// Both implementations, both argument orders: the overlap is symmetric.
 TEST_P(OverlapTable, CountsClippedOverlap) {
     const auto& c = GetParam();
-    const auto ref = tokenize(c.reference);
-    const auto pred = tokenize(c.prediction);
-    EXPECT_EQ(unigram_overlap(ref, pred), c.unigrams);
-    EXPECT_EQ(unigram_overlap(pred, ref), c.unigrams) << "overlap must be symmetric";
-    if (ref.token_count() >= 2 && pred.token_count() >= 2) {
-        EXPECT_EQ(bigram_overlap(ref, pred), c.bigrams);
-        EXPECT_EQ(bigram_overlap(pred, ref), c.bigrams);
+    for (const auto& [ref, pred] : {std::pair{c.reference, c.prediction}, std::pair{c.prediction, c.reference}}) {
+        ScratchArena arena;
+        const auto numbered = number_tokens<uint32_t>(ref, pred, arena);
+        EXPECT_EQ(unigram_overlap(numbered, arena), c.unigrams) << ref << " / " << pred;
+        EXPECT_EQ(plain::unigram_overlap(plain::tokenize(ref), plain::tokenize(pred)), c.unigrams);
+        if (numbered.reference_count >= 2 && numbered.prediction_count >= 2) {
+            EXPECT_EQ(bigram_overlap(numbered, arena), c.bigrams) << ref << " / " << pred;
+            EXPECT_EQ(plain::bigram_overlap(plain::tokenize(ref), plain::tokenize(pred)), c.bigrams);
+        }
     }
 }
 
@@ -39,16 +44,23 @@ INSTANTIATE_TEST_SUITE_P(
                     OverlapCase{"case_folded", "The Cat", "the CAT", 2, 1},
                     OverlapCase{"clipping_mixed", "a b a", "a a a a", 2, 0},
                     OverlapCase{"disjoint", "alpha beta", "gamma delta", 0, 0},
-                    OverlapCase{"prefix_tokens_differ", "abc abcd", "abcd abc", 2, 0}),
+                    OverlapCase{"prefix_tokens_differ", "abc abcd", "abcd abc", 2, 0},
+                    OverlapCase{"eight_byte_boundary", "abcdefgh abcdefghi", "abcdefghi abcdefgh", 2, 0},
+                    OverlapCase{"long_tokens", "internationalization x", "internationalisation x", 1, 0},
+                    OverlapCase{"absent_tokens_break_bigrams", "a b c", "a zz b c", 3, 1}),
     [](const auto& info) { return std::string(info.param.name); });
 
-TEST(NgramOverlap, ManyDistinctKeysFillTheTableWithoutLoss) {
+TEST(NgramOverlap, ManyDistinctKeysFillTheTablesWithoutLoss) {
     std::string ref, pred;
     for (int i = 0; i < 5000; ++i) ref.append("t").append(std::to_string(i)).append(" ");
     for (int i = 0; i < 5000; i += 2) pred.append("t").append(std::to_string(i)).append(" ");
-    EXPECT_EQ(unigram_overlap(tokenize(ref), tokenize(pred)), 2500u);
-    EXPECT_EQ(bigram_overlap(tokenize(ref), tokenize(pred)), 0u);
-    EXPECT_EQ(bigram_overlap(tokenize(ref), tokenize(ref)), 4999u);
+    ScratchArena arena;
+    const auto numbered = number_tokens<uint32_t>(ref, pred, arena);
+    EXPECT_EQ(numbered.distinct, 5000u);
+    EXPECT_EQ(unigram_overlap(numbered, arena), 2500u);
+    EXPECT_EQ(bigram_overlap(numbered, arena), 0u);
+    const auto same = number_tokens<uint32_t>(ref, ref, arena);
+    EXPECT_EQ(bigram_overlap(same, arena), 4999u);
 }
 
 }  // namespace

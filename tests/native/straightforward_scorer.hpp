@@ -1,6 +1,8 @@
-// The straightforward scorer: string-keyed counting tables and the full
-// n_r x n_p dynamic programme, written to be obviously right rather than
-// fast. The production core is checked against it on generated inputs.
+// The straightforward scorer: a byte-at-a-time tokenizer, string-keyed
+// counting tables and the full n_r x n_p dynamic programme, written to be
+// obviously right rather than fast, and sharing no code with the production
+// core's tokenizer or metrics. The core is checked against it on generated
+// inputs.
 #pragma once
 
 #include <algorithm>
@@ -9,15 +11,57 @@
 #include <string_view>
 #include <utility>
 
-#include "scorer/counting_table.hpp"
+#include "counting_table.hpp"
 #include "scorer/fx_hash.hpp"
 #include "scorer/score_arithmetic.hpp"
-#include "scorer/tokenizer.hpp"
+#include <string>
+#include <vector>
 
 namespace tallygrams::straightforward {
 
 using scorer::PairScores;
-using scorer::TokenizedText;
+
+// The tokens of a text, each an owned lower-case string.
+class TokenizedText {
+public:
+    explicit TokenizedText(std::vector<std::string> tokens) : tokens_(std::move(tokens)) {}
+    size_t token_count() const noexcept { return tokens_.size(); }
+    std::string_view token(size_t i) const { return tokens_.at(i); }
+
+private:
+    std::vector<std::string> tokens_;
+};
+
+// Lower-case the text (only U+0130 and U+212A lower-case to anything with an
+// ASCII letter or digit: "i" + U+0307, and "k"), then walk it byte by byte:
+// ASCII letters and digits extend a token, every other byte ends one.
+inline TokenizedText tokenize(std::string_view text) {
+    std::string lowered;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text.substr(i, 2) == "\xC4\xB0") {
+            lowered += "i\xCC\x87";
+            i += 1;
+        } else if (text.substr(i, 3) == "\xE2\x84\xAA") {
+            lowered += "k";
+            i += 2;
+        } else {
+            lowered += text[i];
+        }
+    }
+    std::vector<std::string> tokens;
+    std::string current;
+    for (char c : lowered) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+        if ((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9')) {
+            current += c;
+        } else if (!current.empty()) {
+            tokens.push_back(current);
+            current.clear();
+        }
+    }
+    if (!current.empty()) tokens.push_back(current);
+    return TokenizedText(std::move(tokens));
+}
 
 struct UnigramTraits {
     static uint64_t hash(std::string_view token) noexcept { return scorer::fx_hash(token); }
@@ -81,8 +125,8 @@ inline uint64_t lcs_length(const TokenizedText& reference, const TokenizedText& 
 }
 
 inline PairScores score_pair(std::string_view reference, std::string_view prediction) {
-    const TokenizedText ref = scorer::tokenize(reference);
-    const TokenizedText pred = scorer::tokenize(prediction);
+    const TokenizedText ref = tokenize(reference);
+    const TokenizedText pred = tokenize(prediction);
     const uint64_t n_r = ref.token_count();
     const uint64_t n_p = pred.token_count();
     PairScores scores;

@@ -4,6 +4,9 @@
 #include <vector>
 
 #include "scorer/tokenizer.hpp"
+#include "straightforward_scorer.hpp"
+
+#include <random>
 
 namespace {
 
@@ -89,6 +92,28 @@ TEST(Tokenizer, SpansAreOrderedAndSeparated) {
 TEST(Tokenizer, ReadingATokenOutOfRangeIsAnInternalFailure) {
     const auto t = tokenize("one two");
     EXPECT_THROW(static_cast<void>(t.token(2)), tallygrams::InternalFailure);
+}
+
+}  // namespace
+
+namespace {
+
+// The production tokenizer against the byte-at-a-time one on random mixtures
+// of the pieces that matter: case, digits, separators, NUL, the two special
+// non-ASCII letters, other non-ASCII text, and lengths across 64-byte blocks.
+TEST(Tokenizer, AgreesWithByteAtATimeTokenizer) {
+    const std::vector<std::string> pieces = {"a", "Z", "0", "9", " ", "  ", "\t", "\n", std::string("\0", 1), "-",
+                                             "_", "'", ".", "\xC4\xB0", "\xE2\x84\xAA", "\xC3\xA9", "\xCC\x81",
+                                             "\xE4\xB8\xAD", "\xF0\x9F\x98\x80", "\xCE\xA3", "word", "MiXeD123"};
+    std::mt19937_64 rng(77);
+    for (int round = 0; round < 5000; ++round) {
+        std::string text;
+        for (size_t k = rng() % 120; k > 0; --k) text += pieces[rng() % pieces.size()];
+        const auto expected = tallygrams::straightforward::tokenize(text);
+        const auto actual = tokenize(text);
+        ASSERT_EQ(actual.token_count(), expected.token_count()) << text;
+        for (size_t i = 0; i < actual.token_count(); ++i) ASSERT_EQ(actual.token(i), expected.token(i)) << text;
+    }
 }
 
 }  // namespace

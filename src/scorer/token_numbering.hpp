@@ -1,0 +1,188 @@
+// Numbering the tokens of one pair: each distinct reference token gets a
+// small integer, and every later comparison is an integer comparison. A
+// prediction token that never occurs in the reference cannot match anything
+// in any metric, so all of them share one extra number, `absent`.
+#pragma once
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+
+#include "scorer/internal_failure.hpp"
+#include "scorer/scratch_arena.hpp"
+#include "scorer/token_walk.hpp"
+
+namespace tallygrams::scorer {
+
+template <class Id>
+struct NumberedTokens {
+    const Id* reference = nullptr;
+    size_t reference_count = 0;
+    const Id* prediction = nullptr;
+    size_t prediction_count = 0;
+    Id distinct = 0;  // ids of reference tokens are 0 .. distinct-1
+    Id absent() const noexcept { return distinct; }
+};
+
+namespace detail {
+
+// The first (up to) eight bytes of a token as one word, zero-padded. Tokens
+// never contain a zero byte, so for tokens of up to eight bytes the word
+// alone tells them apart. Reading 8 bytes is safe thanks to the buffer's
+// padding.
+inline uint64_t token_word(const char* text, size_t length) noexcept {
+    uint64_t word;
+    std::memcpy(&word, text, 8);
+    const size_t kept = length < 8 ? length : 8;
+    if constexpr (std::endian::native == std::endian::little) {
+        return word & (~uint64_t{0} >> (64 - 8 * kept));
+    } else {
+        return word & (~uint64_t{0} << (64 - 8 * kept));
+    }
+}
+
+// Hashes the first word and the length only: cheap and branch-free, and
+// exact for the short tokens that make up most text; long tokens sharing
+// their first eight bytes and length merely share a probe sequence.
+inline uint64_t token_hash(uint64_t word, size_t length) noexcept {
+    return (word * 0x9E3779B97F4A7C15ULL) ^ (uint64_t{length} * 0xD6E8FEB86659FD93ULL);
+}
+
+// Open addressing from token text to id, sized once for the reference's
+// token count at a load factor of at most a quarter, so that nearly every
+// token is settled by its first slot without a taken branch. Whether a token
+// is new or seen is as unpredictable as the text, so that decision is made
+// with conditional moves rather than branches.
+template <class Id>
+class TokenNumbering {
+public:
+    TokenNumbering(size_t max_distinct, ScratchArena& arena)
+        : capacity_(std::bit_ceil(4 * max_distinct + 4)),
+          shift_(64 - std::countr_zero(capacity_)),
+          slots_(arena.allocate_zeroed<Slot>(capacity_)),
+          seen_(arena.allocate<Seen>(max_distinct + 2)) {
+        seen_[0] = Seen{nullptr, ~size_t{0}, 0};  // behind every empty slot; equals nothing
+    }
+
+    // The id of the token, numbering it if it is new.
+    Id number(const char* text, size_t length) noexcept {
+        Slot* slot = locate(text, length);
+        const Id existing = slot->id_plus_one;
+        const bool fresh = existing == 0;
+        // Written whether or not the token is new: harmless when it is not,
+        // since the count of distinct tokens then stays where it was.
+        seen_[distinct_ + 1] = Seen{text, length, token_word(text, length)};
+        // existing | (distinct + 1 if fresh): a select the compiler cannot
+        // turn back into a branch.
+        const Id fresh_mask = static_cast<Id>(0) - static_cast<Id>(fresh);
+        const Id id_plus_one = existing | (fresh_mask & (distinct_ + 1));
+        slot->id_plus_one = id_plus_one;
+        slot->tag = static_cast<uint32_t>(token_hash(token_word(text, length), length));
+        distinct_ += static_cast<Id>(fresh);
+        return id_plus_one - 1;
+    }
+
+    // The id of the token, or `absent` if it was never numbered.
+    Id find(const char* text, size_t length, Id absent) const noexcept {
+        const Id found = locate(text, length)->id_plus_one;
+        return found == 0 ? absent : found - 1;
+    }
+
+    Id distinct() const noexcept { return distinct_; }
+
+private:
+    struct Slot {
+        Id id_plus_one;  // 0: empty
+        uint32_t tag;    // low hash bits, to skip most unequal tokens cheaply
+    };
+    struct Seen {
+        const char* text;
+        size_t length;
+        uint64_t word;
+    };
+
+    // The slot holding the token, or the empty slot where it belongs. The
+    // first slot settles almost every short token, decided without
+    // branches; collisions and long tokens, which need their remaining bytes
+    // compared, take the slower loop.
+    Slot* locate(const char* text, size_t length) const noexcept {
+        const uint64_t word = token_word(text, length);
+        const uint64_t hash = token_hash(word, length);
+        const auto tag = static_cast<uint32_t>(hash);
+        size_t index = static_cast<size_t>(hash >> shift_);
+        Slot* slot = &slots_[index];
+        const Seen& seen = seen_[slot->id_plus_one];
+        const bool prefix_same = (slot->tag == tag) & (seen.length == length) & (seen.word == word);
+        const bool settled = (slot->id_plus_one == 0) | (prefix_same & (length <= 8));
+        if (settled) [[likely]] return slot;
+        for (;; index = (index + 1) & (capacity_ - 1)) {
+            slot = &slots_[index];
+            if (slot->id_plus_one == 0) return slot;
+            const Seen& other = seen_[slot->id_plus_one];
+            if (slot->tag == tag && other.length == length && other.word == word &&
+                (length <= 8 || std::memcmp(other.text + 8, text + 8, length - 8) == 0)) {
+                return slot;
+            }
+        }
+    }
+
+    size_t capacity_;
+    int shift_;
+    Slot* slots_;
+    Seen* seen_;  // seen_[id + 1]: the first occurrence of token `id`
+    Id distinct_ = 0;
+};
+
+// Upper bound of the token count: tokens need a separator between them.
+inline size_t max_tokens(const NormalizedText& text) noexcept { return text.length / 2 + 1; }
+
+}  // namespace detail
+
+// Tokenizes both texts and numbers their tokens. All memory comes from
+// `arena` and lives as long as its current scope.
+template <class Id>
+NumberedTokens<Id> number_tokens(std::string_view reference, std::string_view prediction, ScratchArena& arena) {
+    // The id arrays outlive this call; everything else is working memory,
+    // given back before returning so that the metrics have room.
+    Id* reference_ids = arena.allocate<Id>(reference.size() / 2 + 1);
+    Id* prediction_ids = arena.allocate<Id>(prediction.size() / 2 + 1);
+    const ArenaScope working(arena);
+
+    // The reference is walked once to learn its token count, which sizes the
+    // table, then numbered from the recorded offsets. Offsets fit in Id: the
+    // caller picks an Id wide enough for the text.
+    const NormalizedText ref = normalize(reference, arena);
+    Id* starts = arena.allocate<Id>(detail::max_tokens(ref));
+    Id* lengths = arena.allocate<Id>(detail::max_tokens(ref));
+    size_t n_r = 0;
+    for_each_token(ref, [&](size_t start, size_t length) {
+        starts[n_r] = static_cast<Id>(start);
+        lengths[n_r] = static_cast<Id>(length);
+        ++n_r;
+    });
+
+    detail::TokenNumbering<Id> numbering(n_r, arena);
+    for (size_t i = 0; i < n_r; ++i) {
+        ensure(size_t{starts[i]} + lengths[i] <= ref.length, "token span is not a valid range of the normalized text");
+        reference_ids[i] = numbering.number(ref.bytes + starts[i], lengths[i]);
+    }
+
+    NumberedTokens<Id> numbered;
+    numbered.reference = reference_ids;
+    numbered.reference_count = n_r;
+    numbered.distinct = numbering.distinct();
+
+    const NormalizedText pred = normalize(prediction, arena);
+    size_t n_p = 0;
+    const Id absent = numbered.absent();
+    for_each_token(pred, [&](size_t start, size_t length) {
+        prediction_ids[n_p++] = numbering.find(pred.bytes + start, length, absent);
+    });
+    numbered.prediction = prediction_ids;
+    numbered.prediction_count = n_p;
+    return numbered;
+}
+
+}  // namespace tallygrams::scorer

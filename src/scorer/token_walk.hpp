@@ -1,0 +1,161 @@
+// The token rules, in one place: a token is a maximal run of ASCII letters
+// and digits, letters folded to lower case; every other byte separates.
+//
+// A text is first normalised into a buffer in which every byte is 'a'-'z',
+// '0'-'9' or a space; tokens are then found 64 bytes at a time from a bit
+// mask of the non-space bytes, so the walk costs a few instructions per
+// token instead of a branch per byte.
+#pragma once
+
+#include <bit>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <string_view>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "scorer/scratch_arena.hpp"
+
+namespace tallygrams::scorer {
+
+// Normalised text in arena memory. At least kTokenPadding spaces follow the
+// last byte, so word-wide reads just past a token stay inside the buffer and
+// the block walk always ends on a separator.
+struct NormalizedText {
+    static constexpr size_t kBlock = 64;
+    static constexpr size_t kTokenPadding = 16;
+
+    const char* bytes = nullptr;
+    size_t length = 0;         // bytes of text, without the padding
+    size_t padded_length = 0;  // a multiple of kBlock
+};
+
+namespace detail {
+
+// 64 bytes of text at a time: any byte of 0x80 or above?
+inline bool has_high_byte(std::string_view text) noexcept {
+    constexpr uint64_t high_bits = 0x8080808080808080ULL;
+    const char* p = text.data();
+    size_t n = text.size();
+    while (n >= 64) {
+        uint64_t acc = 0;
+        for (int k = 0; k < 8; ++k) {
+            uint64_t word;
+            std::memcpy(&word, p + 8 * k, 8);
+            acc |= word;
+        }
+        if (acc & high_bits) return true;
+        p += 64;
+        n -= 64;
+    }
+    uint64_t acc = 0;
+    for (; n >= 8; n -= 8, p += 8) {
+        uint64_t word;
+        std::memcpy(&word, p, 8);
+        acc |= word;
+    }
+    for (; n > 0; --n, ++p) acc |= static_cast<unsigned char>(*p);
+    return (acc & high_bits) != 0;
+}
+
+// Branch-free so that the compiler can vectorise the ASCII loop.
+inline char normalize_ascii_byte(unsigned char b) noexcept {
+    const unsigned char folded = b | 0x20;
+    const bool letter = static_cast<unsigned char>(folded - 'a') < 26;
+    const bool digit = static_cast<unsigned char>(b - '0') < 10;
+    return static_cast<char>(letter ? folded : (digit ? b : ' '));
+}
+
+inline size_t normalize_ascii(std::string_view text, char* out) noexcept {
+    const auto* in = reinterpret_cast<const unsigned char*>(text.data());
+    for (size_t i = 0; i < text.size(); ++i) out[i] = normalize_ascii_byte(in[i]);
+    return text.size();
+}
+
+// Text with bytes of 0x80 and above. Lower-casing the whole text with the
+// full Unicode mapping would change only two characters into something with
+// an ASCII letter or digit: U+0130 (to "i" and a combining dot, which
+// separates) and U+212A KELVIN SIGN (to "k", which joins its neighbours).
+// Every other non-ASCII character, whatever it maps to, separates tokens.
+// The output is never longer than the input.
+inline size_t normalize_unicode(std::string_view text, char* out) noexcept {
+    const auto* in = reinterpret_cast<const unsigned char*>(text.data());
+    const size_t n = text.size();
+    size_t written = 0;
+    for (size_t i = 0; i < n; ++i) {
+        const unsigned char b = in[i];
+        if (b < 0x80) {
+            out[written++] = normalize_ascii_byte(b);
+        } else if (b == 0xC4 && i + 1 < n && in[i + 1] == 0xB0) {
+            out[written++] = 'i';
+            out[written++] = ' ';
+            i += 1;
+        } else if (b == 0xE2 && i + 2 < n && in[i + 1] == 0x84 && in[i + 2] == 0xAA) {
+            out[written++] = 'k';
+            i += 2;
+        } else {
+            out[written++] = ' ';
+        }
+    }
+    return written;
+}
+
+// Bit i set when byte i of the 64-byte block is part of a token.
+inline uint64_t token_byte_mask(const char* block) noexcept {
+#if defined(__SSE2__)
+    const __m128i space = _mm_set1_epi8(' ');
+    uint64_t mask = 0;
+    for (int k = 0; k < 4; ++k) {
+        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(block + 16 * k));
+        const auto separators = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, space)));
+        mask |= static_cast<uint64_t>(~separators & 0xFFFFu) << (16 * k);
+    }
+    return mask;
+#else
+    uint64_t mask = 0;
+    for (int i = 0; i < 64; ++i) mask |= static_cast<uint64_t>(block[i] != ' ') << i;
+    return mask;
+#endif
+}
+
+}  // namespace detail
+
+// `text` must be valid UTF-8; it is only borrowed.
+inline NormalizedText normalize(std::string_view text, ScratchArena& arena) {
+    const size_t padded =
+        (text.size() + NormalizedText::kTokenPadding + NormalizedText::kBlock - 1) / NormalizedText::kBlock *
+        NormalizedText::kBlock;
+    char* out = arena.allocate<char>(padded);
+    const size_t length =
+        detail::has_high_byte(text) ? detail::normalize_unicode(text, out) : detail::normalize_ascii(text, out);
+    std::memset(out + length, ' ', padded - length);
+    return NormalizedText{out, length, padded};
+}
+
+// Calls on_token(start, length) for every token of `text`, in order.
+template <class OnToken>
+void for_each_token(const NormalizedText& text, OnToken&& on_token) {
+    bool in_token = false;
+    size_t start = 0;
+    for (size_t block = 0; block < text.padded_length; block += NormalizedText::kBlock) {
+        const uint64_t mask = detail::token_byte_mask(text.bytes + block);
+        // A bit where a byte differs in kind from the byte before it: the
+        // starts and ends of tokens, alternating.
+        uint64_t edges = mask ^ ((mask << 1) | (in_token ? 1u : 0u));
+        while (edges != 0) {
+            const size_t position = block + static_cast<size_t>(std::countr_zero(edges));
+            edges &= edges - 1;
+            if (!in_token) {
+                start = position;
+            } else {
+                on_token(start, position - start);
+            }
+            in_token = !in_token;
+        }
+    }
+}
+
+}  // namespace tallygrams::scorer
