@@ -4,14 +4,25 @@
 // the classic dynamic-programming table per word operation. The result is
 // the same number as the table gives, exactly.
 //
-// Columns are processed one 64-bit strip at a time over all rows, carrying
-// each row's addition carry to the next strip in one byte per row, so memory
-// stays linear: one word per distinct token plus one byte per row.
+// Row vector v has bit j clear where the table's value grows at column j,
+// so the LCS length is the number of clear bits after the last row. Per row,
+// with m the columns holding the row's token:
+//     v = (v + (v & m)) | (v & ~m)
+// where + is one addition across all words of v, carries included.
+//
+// Columns are handled in groups of up to four words, all words of a group in
+// registers during one pass over the rows. Between groups, each row's carry
+// is kept in one byte, so memory stays linear: four words per distinct token
+// plus one byte per row.
 #pragma once
 
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 #include "scorer/scratch_arena.hpp"
 #include "scorer/token_numbering.hpp"
@@ -20,27 +31,62 @@ namespace tallygrams::scorer {
 
 namespace detail {
 
-// One strip of up to 64 columns. `matches[id]` has bit j set when column j of
-// this strip holds token `id`; `carries` holds, per row, the carry into this
-// strip's addition and receives the carry out of it. Returns the strip's
-// final row vector.
-template <class Id, bool kCarry>
-uint64_t lcs_strip(const Id* rows, size_t row_count, const uint64_t* matches, uint8_t* carries) noexcept {
-    uint64_t v = ~uint64_t{0};  // bit j clear: the LCS grew at column j
+inline constexpr size_t kGroupWords = 4;
+
+// sum = a + b + carry_in; returns the carry out.
+inline uint8_t add_with_carry(uint8_t carry_in, uint64_t a, uint64_t b, uint64_t& sum) noexcept {
+#if defined(__x86_64__)
+    unsigned long long out;
+    const uint8_t carry = _addcarry_u64(carry_in, a, b, &out);
+    sum = out;
+    return carry;
+#else
+    const uint64_t partial = a + b;
+    sum = partial + carry_in;
+    return static_cast<uint8_t>((partial < a) | (sum < partial));
+#endif
+}
+
+// One pass over the rows for a group of W words. `matches` holds W words per
+// id. With kCarries, `carries[i]` is the carry into this group's addition at
+// row i and receives the carry out of it. Returns the number of clear bits of
+// the final row vector within the group's `width` columns.
+template <class Id, size_t W, bool kCarries>
+uint64_t lcs_group(const Id* rows, size_t row_count, const uint64_t* matches, uint8_t* carries, size_t width) noexcept {
+    uint64_t v[W];
+    for (size_t k = 0; k < W; ++k) v[k] = ~uint64_t{0};
     for (size_t i = 0; i < row_count; ++i) {
-        const uint64_t match = matches[rows[i]];
-        const uint64_t u = v & match;
-        if constexpr (kCarry) {
+        const uint64_t* match = matches + size_t{rows[i]} * W;
+        uint8_t carry = kCarries ? carries[i] : 0;
+        for (size_t k = 0; k < W; ++k) {
             uint64_t sum;
-            const bool carry_a = __builtin_add_overflow(v, u, &sum);
-            const bool carry_b = __builtin_add_overflow(sum, uint64_t{carries[i]}, &sum);
-            carries[i] = static_cast<uint8_t>(carry_a | carry_b);
-            v = sum | (v & ~match);
-        } else {
-            v = (v + u) | (v & ~match);
+            carry = add_with_carry(carry, v[k], v[k] & match[k], sum);
+            v[k] = sum | (v[k] & ~match[k]);
         }
+        if constexpr (kCarries) carries[i] = carry;
     }
-    return v;
+    uint64_t clear = 0;
+    for (size_t k = 0; k < W; ++k) {
+        const size_t bits = width > 64 * k ? width - 64 * k : 0;
+        const uint64_t valid = bits >= 64 ? ~uint64_t{0} : (uint64_t{1} << bits) - 1;
+        clear += static_cast<uint64_t>(std::popcount(~v[k] & valid));
+    }
+    return clear;
+}
+
+template <class Id, bool kCarries>
+uint64_t lcs_group_of_width(size_t words, const Id* rows, size_t row_count, const uint64_t* matches,
+                            uint8_t* carries, size_t width) noexcept {
+    switch (words) {
+        case 1:
+            return lcs_group<Id, 1, kCarries>(rows, row_count, matches, carries, width);
+        case 2:
+            return lcs_group<Id, 2, kCarries>(rows, row_count, matches, carries, width);
+        case 3:
+            return lcs_group<Id, 3, kCarries>(rows, row_count, matches, carries, width);
+        default:
+            return lcs_group<Id, 4, kCarries>(rows, row_count, matches, carries, width);
+    }
 }
 
 }  // namespace detail
@@ -57,24 +103,35 @@ uint64_t lcs_length(const NumberedTokens<Id>& tokens, ScratchArena& arena) {
     const Id* columns = prediction_is_rows ? tokens.reference : tokens.prediction;
     const size_t column_count = prediction_is_rows ? tokens.reference_count : tokens.prediction_count;
 
-    // One mask per id; the absent id's mask stays 0, so it never matches.
-    const size_t ids = size_t{tokens.distinct} + 1;
-    uint64_t* matches = arena.allocate_zeroed<uint64_t>(ids);
+    constexpr size_t kGroupColumns = 64 * detail::kGroupWords;
+    const size_t total_words = (column_count + 63) / 64;
+    const size_t words = total_words < detail::kGroupWords ? total_words : detail::kGroupWords;
+    const size_t groups = (column_count + kGroupColumns - 1) / kGroupColumns;
+
+    // `words` match words per id; the absent id's stay 0, so it never matches.
     const Id absent = tokens.absent();
-    const size_t strips = (column_count + 63) / 64;
-    uint8_t* carries = strips > 1 ? arena.allocate_zeroed<uint8_t>(row_count) : nullptr;
+    uint64_t* matches = arena.allocate_zeroed<uint64_t>((size_t{tokens.distinct} + 1) * words);
+    uint8_t* carries = groups > 1 ? arena.allocate_zeroed<uint8_t>(row_count) : nullptr;
 
     uint64_t length = 0;
-    for (size_t strip = 0; strip < strips; ++strip) {
-        const size_t first = strip * 64;
-        const size_t width = column_count - first < 64 ? column_count - first : 64;
-        for (size_t j = 0; j < width; ++j) matches[columns[first + j]] |= uint64_t{1} << j;
-        matches[absent] = 0;  // prediction-only tokens match nothing
-        const uint64_t v = strips > 1 ? detail::lcs_strip<Id, true>(rows, row_count, matches, carries)
-                                      : detail::lcs_strip<Id, false>(rows, row_count, matches, nullptr);
-        const uint64_t valid = width == 64 ? ~uint64_t{0} : (uint64_t{1} << width) - 1;
-        length += static_cast<uint64_t>(std::popcount(~v & valid));
-        for (size_t j = 0; j < width; ++j) matches[columns[first + j]] = 0;
+    for (size_t group = 0; group < groups; ++group) {
+        const size_t first = group * kGroupColumns;
+        const size_t width = column_count - first < kGroupColumns ? column_count - first : kGroupColumns;
+        const size_t group_words = (width + 63) / 64;
+        // A narrower last group keeps the same stride; its top words stay 0.
+        for (size_t j = 0; j < width; ++j) {
+            matches[size_t{columns[first + j]} * words + j / 64] |= uint64_t{1} << (j % 64);
+        }
+        for (size_t k = 0; k < words; ++k) matches[size_t{absent} * words + k] = 0;
+
+        if (groups > 1) {
+            length += detail::lcs_group_of_width<Id, true>(words, rows, row_count, matches, carries, width);
+        } else {
+            length += detail::lcs_group_of_width<Id, false>(group_words, rows, row_count, matches, nullptr, width);
+        }
+        for (size_t j = 0; j < width; ++j) {
+            for (size_t k = 0; k < words; ++k) matches[size_t{columns[first + j]} * words + k] = 0;
+        }
     }
     return length;
 }

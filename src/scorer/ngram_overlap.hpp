@@ -89,40 +89,40 @@ uint64_t bigram_overlap(const NumberedTokens<Id>& tokens, ScratchArena& arena) {
 
     using Key = detail::BigramKey<Id>;
     const ArenaScope scope(arena);
-    const Id absent = tokens.absent();
-    const Key radix = Key{absent} + 1;
-    // `absent` never starts a reference bigram, so (absent, absent) marks an
-    // empty slot, and a prediction bigram holding `absent` always misses.
-    const Key empty = Key{absent} * radix + absent;
-    struct Slot {
-        Key key;
-        Id remaining;
-    };
+    // Keys pack both ids, plus one so that 0 marks an empty slot and the
+    // table starts as plain zeroed memory. A prediction bigram holding
+    // `absent` is never in the table and lands on an empty slot.
+    const Key radix = Key{tokens.absent()} + 1;
+    auto key_of = [radix](Id first, Id second) { return first * radix + second + 1; };
     const size_t bigrams = tokens.reference_count - 1;
-    const size_t capacity = std::bit_ceil(2 * bigrams + 2);
+    // At a load factor of at most a quarter nearly every bigram is settled
+    // by its first slot, decided without a branch.
+    const size_t capacity = std::bit_ceil(4 * bigrams + 4);
     const int shift = 64 - std::countr_zero(capacity);
-    Slot* slots = arena.allocate<Slot>(capacity);
-    for (size_t i = 0; i < capacity; ++i) slots[i] = Slot{empty, 0};
+    Key* keys = arena.allocate_zeroed<Key>(capacity);
+    Id* remaining = arena.allocate_zeroed<Id>(capacity);
 
-    auto find = [&](Key key) -> Slot& {
+    auto find = [&](Key key) -> size_t {
         size_t index = detail::bigram_slot(key, shift);
-        while (slots[index].key != key && slots[index].key != empty) [[unlikely]] {
+        const bool settled = (keys[index] == key) | (keys[index] == 0);
+        if (settled) [[likely]] return index;
+        do {
             index = (index + 1) & (capacity - 1);
-        }
-        return slots[index];
+        } while (keys[index] != key && keys[index] != 0);
+        return index;
     };
     for (size_t i = 0; i < bigrams; ++i) {
-        const Key key = tokens.reference[i] * radix + tokens.reference[i + 1];
-        Slot& slot = find(key);
-        slot.key = key;
-        ++slot.remaining;
+        const Key key = key_of(tokens.reference[i], tokens.reference[i + 1]);
+        const size_t slot = find(key);
+        keys[slot] = key;
+        ++remaining[slot];
     }
     uint64_t overlap = 0;
     for (size_t i = 0; i + 1 < tokens.prediction_count; ++i) {
-        Slot& slot = find(tokens.prediction[i] * radix + tokens.prediction[i + 1]);
+        Id& count = remaining[find(key_of(tokens.prediction[i], tokens.prediction[i + 1]))];
         // A missing bigram lands on an empty slot, whose count stays 0.
-        const Id take = slot.remaining > 0 ? 1 : 0;
-        slot.remaining -= take;
+        const Id take = count > 0 ? 1 : 0;
+        count -= take;
         overlap += take;
     }
     return overlap;
