@@ -1,5 +1,5 @@
 # Two entry points for a fresh machine; each does its own set-up.
-#   make demo   score the bundled example pairs and print the scores
+#   make demo   score the bundled example files with the command-line tool
 #   make test   build with warnings as errors and run every test
 
 VENV   := .venv
@@ -12,7 +12,7 @@ WHEELHOUSE := build/wheelhouse
 .PHONY: demo test setup install install-ci native-tests python-tests clean
 
 demo: install
-	$(PYTHON) examples/demo.py
+	$(VENV)/bin/tallygrams examples/references.txt examples/predictions.txt
 
 test: native-tests python-tests
 
