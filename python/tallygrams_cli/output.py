@@ -30,15 +30,15 @@ def format_table(
     counted = f"{pairs} pair" if pairs == 1 else f"{pairs} pairs"
     if intervals is None:
         lines = [f"{counted}; no confidence interval (0 bootstrap resamples)", ""]
-        header = ("metric", "measure", "mean")
+        numbers = ["mean"]
     else:
         lines = [
             f"{counted}; 95% confidence interval from {samples} bootstrap resamples (seed {seed})",
             "low, mid, high: 2.5th, 50th and 97.5th percentiles of the resampled means",
             "",
         ]
-        header = ("metric", "measure", "mean", "low", "mid", "high")
-    lines.append(f"{header[0]:<7} {header[1]:<10} " + " ".join(f"{h:>6}" for h in header[2:]))
+        numbers = ["mean", "low", "mid", "high"]
+    lines.append(f"{'metric':<7} {'measure':<10} " + " ".join(f"{h:>6}" for h in numbers))
     for index, name in enumerate(COLUMNS):
         metric, measure = name.split("_")
         values = [means[index]]

@@ -39,3 +39,9 @@ def test_stubs_match_the_runtime_module(tmp_path):
         ["-m", "mypy.stubtest", "tallygrams", "--allowlist", str(HERE / "stubtest_allowlist.txt")], tmp_path
     )
     assert result.returncode == 0, result.stdout + result.stderr
+
+
+def test_command_line_tool_passes_the_strict_check(tmp_path):
+    package = HERE.parents[1] / "python" / "tallygrams_cli"
+    result = run(["-m", "mypy", "--strict", "--cache-dir", str(tmp_path / "cache"), str(package)], tmp_path)
+    assert result.returncode == 0, result.stdout + result.stderr
