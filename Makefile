@@ -1,16 +1,18 @@
 # Two entry points for a fresh machine; each does its own set-up.
-#   make demo   score the bundled example pairs and print the scores
+#   make demo   score the bundled example files with the command-line tool
 #   make test   build with warnings as errors and run every test
 
 VENV   := .venv
 PYTHON := $(VENV)/bin/python
 CMAKE  := $(VENV)/bin/cmake
 NATIVE_BUILD := build/native
+# The wheel that `make test` builds, installs and hands to the packaging tests.
+WHEELHOUSE := build/wheelhouse
 
 .PHONY: demo test setup install install-ci native-tests python-tests clean
 
 demo: install
-	$(PYTHON) examples/demo.py
+	$(VENV)/bin/tallygrams examples/references.txt examples/predictions.txt
 
 test: native-tests python-tests
 
@@ -20,9 +22,14 @@ setup:
 install: setup
 	$(PYTHON) -m pip install -q --no-build-isolation .
 
-# The CI flavour of the module: same optimisation, warnings are errors.
+# The CI flavour of the module: same optimisation, warnings are errors. It is
+# built as a wheel and installed from that wheel, so the tests exercise what
+# ships.
 install-ci: setup
-	$(PYTHON) -m pip install -q --no-build-isolation . -Ccmake.define.TALLYGRAMS_WERROR=ON
+	rm -rf $(WHEELHOUSE)
+	$(PYTHON) -m pip wheel -q --no-build-isolation --no-deps -w $(WHEELHOUSE) . \
+	    -Ccmake.define.TALLYGRAMS_WERROR=ON
+	$(PYTHON) -m pip install -q --no-deps --force-reinstall $(WHEELHOUSE)/tallygrams-*.whl
 
 native-tests: setup
 	$(CMAKE) -S . -B $(NATIVE_BUILD) -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) \
@@ -31,7 +38,7 @@ native-tests: setup
 	$(VENV)/bin/ctest --test-dir $(NATIVE_BUILD) --output-on-failure
 
 python-tests: install-ci
-	$(PYTHON) -m pytest -q
+	TALLYGRAMS_WHEELHOUSE=$(abspath $(WHEELHOUSE)) $(PYTHON) -m pytest -q
 
 clean:
 	rm -rf build

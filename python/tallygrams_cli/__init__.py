@@ -1,0 +1,1 @@
+"""The `tallygrams` command-line tool, shipped beside the compiled module."""
