@@ -34,19 +34,6 @@ uint64_t unigram_overlap(const NumberedTokens<Id>& tokens, ScratchArena& arena) 
     return overlap;
 }
 
-namespace detail {
-
-// Bigram keys pack both ids into one integer, wide enough for any pair.
-template <class Id>
-using BigramKey = std::conditional_t<sizeof(Id) <= 4, uint64_t, unsigned __int128>;
-
-template <class Key>
-size_t bigram_slot(Key key, int shift) noexcept {
-    const auto folded = static_cast<uint64_t>(key) ^ static_cast<uint64_t>(key >> (sizeof(Key) * 4));
-    return static_cast<size_t>((folded * 0x9E3779B97F4A7C15ULL) >> shift);
-}
-
-}  // namespace detail
 
 namespace detail {
 
@@ -79,6 +66,57 @@ uint64_t bigram_overlap_by_matrix(const NumberedTokens<Id>& tokens, ScratchArena
     return overlap;
 }
 
+// Larger vocabularies: both texts' bigrams are bucketed by their first id
+// with one counting sort, the reference's ahead of the prediction's within
+// each bucket. One flat pass then counts, per bucket, the second ids the
+// reference offers and the prediction takes. A per-second-id counter is
+// reset lazily by remembering which bucket last wrote it. No hashing and no
+// data-dependent branch; memory is linear in the token and distinct counts.
+template <class Id>
+uint64_t bigram_overlap_by_buckets(const NumberedTokens<Id>& tokens, ScratchArena& arena) {
+    const ArenaScope scope(arena);
+    const size_t ids = size_t{tokens.distinct} + 1;  // `absent` included: its bucket only ever takes
+    const size_t reference_bigrams = tokens.reference_count - 1;
+    const size_t prediction_bigrams = tokens.prediction_count - 1;
+    struct Entry {
+        Id first;
+        Id second;
+        Id from_prediction;  // 0 or 1
+    };
+
+    size_t* bucket_end = arena.allocate_zeroed<size_t>(ids + 1);
+    for (size_t i = 0; i < reference_bigrams; ++i) ++bucket_end[size_t{tokens.reference[i]} + 1];
+    for (size_t i = 0; i < prediction_bigrams; ++i) ++bucket_end[size_t{tokens.prediction[i]} + 1];
+    for (size_t a = 0; a < ids; ++a) bucket_end[a + 1] += bucket_end[a];  // now bucket starts
+    Entry* entries = arena.allocate<Entry>(reference_bigrams + prediction_bigrams);
+    for (size_t i = 0; i < reference_bigrams; ++i) {
+        const Id first = tokens.reference[i];
+        entries[bucket_end[first]++] = Entry{first, tokens.reference[i + 1], 0};
+    }
+    for (size_t i = 0; i < prediction_bigrams; ++i) {
+        const Id first = tokens.prediction[i];
+        entries[bucket_end[first]++] = Entry{first, tokens.prediction[i + 1], 1};
+    }
+
+    Id* owner = arena.allocate<Id>(ids);  // the bucket whose count `remaining` holds
+    Id* remaining = arena.allocate_zeroed<Id>(ids);
+    for (size_t b = 0; b < ids; ++b) owner[b] = static_cast<Id>(ids);  // no bucket
+    uint64_t overlap = 0;
+    for (size_t k = 0; k < reference_bigrams + prediction_bigrams; ++k) {
+        const Entry e = entries[k];
+        // Masked rather than selected, so that the compiler keeps it a
+        // straight-line load instead of a branch.
+        const Id same_bucket = static_cast<Id>(owner[e.second] == e.first);
+        const Id current = remaining[e.second] & (static_cast<Id>(0) - same_bucket);
+        const Id take = (e.from_prediction & static_cast<Id>(current > 0));
+        const Id offer = 1 - e.from_prediction;
+        remaining[e.second] = current + offer - take;
+        owner[e.second] = e.first;
+        overlap += take;
+    }
+    return overlap;
+}
+
 }  // namespace detail
 
 // Both texts must hold at least two tokens. A bigram is the ordered pair of
@@ -86,46 +124,7 @@ uint64_t bigram_overlap_by_matrix(const NumberedTokens<Id>& tokens, ScratchArena
 template <class Id>
 uint64_t bigram_overlap(const NumberedTokens<Id>& tokens, ScratchArena& arena) {
     if (detail::fits_bigram_matrix(tokens)) return detail::bigram_overlap_by_matrix(tokens, arena);
-
-    using Key = detail::BigramKey<Id>;
-    const ArenaScope scope(arena);
-    // Keys pack both ids, plus one so that 0 marks an empty slot and the
-    // table starts as plain zeroed memory. A prediction bigram holding
-    // `absent` is never in the table and lands on an empty slot.
-    const Key radix = Key{tokens.absent()} + 1;
-    auto key_of = [radix](Id first, Id second) { return first * radix + second + 1; };
-    const size_t bigrams = tokens.reference_count - 1;
-    // At a load factor of at most a quarter nearly every bigram is settled
-    // by its first slot, decided without a branch.
-    const size_t capacity = std::bit_ceil(4 * bigrams + 4);
-    const int shift = 64 - std::countr_zero(capacity);
-    Key* keys = arena.allocate_zeroed<Key>(capacity);
-    Id* remaining = arena.allocate_zeroed<Id>(capacity);
-
-    auto find = [&](Key key) -> size_t {
-        size_t index = detail::bigram_slot(key, shift);
-        const bool settled = (keys[index] == key) | (keys[index] == 0);
-        if (settled) [[likely]] return index;
-        do {
-            index = (index + 1) & (capacity - 1);
-        } while (keys[index] != key && keys[index] != 0);
-        return index;
-    };
-    for (size_t i = 0; i < bigrams; ++i) {
-        const Key key = key_of(tokens.reference[i], tokens.reference[i + 1]);
-        const size_t slot = find(key);
-        keys[slot] = key;
-        ++remaining[slot];
-    }
-    uint64_t overlap = 0;
-    for (size_t i = 0; i + 1 < tokens.prediction_count; ++i) {
-        Id& count = remaining[find(key_of(tokens.prediction[i], tokens.prediction[i + 1]))];
-        // A missing bigram lands on an empty slot, whose count stays 0.
-        const Id take = count > 0 ? 1 : 0;
-        count -= take;
-        overlap += take;
-    }
-    return overlap;
+    return detail::bigram_overlap_by_buckets(tokens, arena);
 }
 
 }  // namespace tallygrams::scorer
