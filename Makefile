@@ -9,7 +9,7 @@ NATIVE_BUILD := build/native
 # The wheel that `make test` builds, installs and hands to the packaging tests.
 WHEELHOUSE := build/wheelhouse
 
-.PHONY: demo test setup install install-ci native-tests python-tests clean
+.PHONY: demo test setup install install-ci native-tests python-tests benchmark benchmark-native clean
 
 demo: install
 	$(VENV)/bin/tallygrams examples/references.txt examples/predictions.txt
@@ -39,6 +39,20 @@ native-tests: setup
 
 python-tests: install-ci
 	TALLYGRAMS_WHEELHOUSE=$(abspath $(WHEELHOUSE)) $(PYTHON) -m pytest -q
+
+# Speed and memory, measured side by side with the pure-Python peer. Not part
+# of the tests: timings on shared machines are for reading, not asserting.
+benchmark: install
+	$(PYTHON) benchmarks/compare.py
+	$(PYTHON) benchmarks/batch_throughput.py
+
+# Cost of each stage of the scoring core over a range of text lengths.
+benchmark-native: setup
+	bash scripts/setup-dev.sh --benchmarks
+	$(CMAKE) -S . -B build/benchmarks -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) \
+	    -DTALLYGRAMS_BUILD_MODULE=OFF -DTALLYGRAMS_BUILD_BENCHMARKS=ON -DCMAKE_BUILD_TYPE=Release
+	$(CMAKE) --build build/benchmarks
+	build/benchmarks/benchmarks/native/core_benchmark --benchmark_min_time=0.2
 
 clean:
 	rm -rf build

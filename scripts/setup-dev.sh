@@ -13,6 +13,8 @@ as_root() {
 
 # Native packages from the machine's own Debian release.
 native_packages=(g++ make libgtest-dev)
+# Google Benchmark only for the native benchmarks.
+if [ "${1:-}" = "--benchmarks" ]; then native_packages+=(libbenchmark-dev); fi
 missing=()
 for package in "${native_packages[@]}"; do
     dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
