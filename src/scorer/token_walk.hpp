@@ -135,6 +135,18 @@ inline NormalizedText normalize(std::string_view text, ScratchArena& arena) {
     return NormalizedText{out, length, padded};
 }
 
+// The number of tokens: one per 0-to-1 step in the token byte mask.
+inline size_t count_tokens(const NormalizedText& text) noexcept {
+    size_t count = 0;
+    uint64_t carry = 0;
+    for (size_t block = 0; block < text.padded_length; block += NormalizedText::kBlock) {
+        const uint64_t mask = detail::token_byte_mask(text.bytes + block);
+        count += static_cast<size_t>(std::popcount(mask & ~((mask << 1) | carry)));
+        carry = mask >> 63;
+    }
+    return count;
+}
+
 // Calls on_token(start, length) for every token of `text`, in order.
 template <class OnToken>
 void for_each_token(const NormalizedText& text, OnToken&& on_token) {
