@@ -56,12 +56,15 @@ uri=$(debian_archive_uri) || {
 }
 
 keyring=/usr/share/keyrings/debian-archive-keyring.gpg
+# Archives reached through a frozen mirror serve Release files past their
+# validity date; signatures are still checked.
 as_root tee /etc/apt/sources.list.d/tallygrams-testing.sources >/dev/null <<SRC
 Types: deb
 URIs: $uri
 Suites: testing
 Components: main
 Signed-By: $keyring
+Check-Valid-Until: no
 SRC
 
 as_root tee /etc/apt/preferences.d/tallygrams-testing >/dev/null <<PIN
