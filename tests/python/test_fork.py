@@ -46,12 +46,32 @@ FORKED = """
 
     if POOL_BEFORE_FORK:
         check()
-    print(in_child(GENERATIONS), check())
+    if BUSY:
+        # Forks land while another thread has batches on the pool.
+        import threading
+        stop = threading.Event()
+        def keep_scoring():
+            while not stop.is_set():
+                check()
+        busy = threading.Thread(target=keep_scoring)
+        busy.start()
+        statuses = {in_child(GENERATIONS) for _ in range(20)}
+        stop.set()
+        busy.join()
+        print(*statuses, check())
+    else:
+        print(in_child(GENERATIONS), check())
 """
 
 
-@pytest.mark.parametrize("pool_before_fork, generations", [(True, 1), (True, 2), (False, 1)])
-def test_batches_in_a_forked_child_complete(pool_before_fork, generations):
-    code = FORKED.replace("POOL_BEFORE_FORK", str(pool_before_fork)).replace("GENERATIONS", str(generations))
+@pytest.mark.parametrize(
+    "pool_before_fork, generations, busy",
+    [(True, 1, False), (True, 2, False), (False, 1, False), (True, 1, True)],
+    ids=["pool-exists", "grandchild", "no-pool-yet", "pool-busy"],
+)
+def test_batches_in_a_forked_child_complete(pool_before_fork, generations, busy):
+    code = FORKED
+    for name, value in (("POOL_BEFORE_FORK", pool_before_fork), ("GENERATIONS", generations), ("BUSY", busy)):
+        code = code.replace(name, str(value))
     result = run_python(code, {"RAYON_NUM_THREADS": "2"}, check=False)
     assert result.stdout.split() == ["0", "3"], result.stderr
