@@ -1,13 +1,14 @@
-# Two entry points for a fresh machine; each does its own set-up.
-#   make demo   score the bundled example pairs and print the scores
-#   make test   build with warnings as errors and run every test
+# Entry points for a fresh machine; each does its own set-up.
+#   make demo        score the bundled example pairs and print the scores
+#   make test        build with warnings as errors and run every test
+#   make hardening   sanitizers, fuzzing, reference-leak hunt and memory soak
 
 VENV   := .venv
 PYTHON := $(VENV)/bin/python
 CMAKE  := $(VENV)/bin/cmake
 NATIVE_BUILD := build/native
 
-.PHONY: demo test setup install install-ci native-tests python-tests clean
+.PHONY: demo test hardening setup setup-hardening install install-ci native-tests python-tests clean
 
 demo: install
 	$(PYTHON) examples/demo.py
@@ -16,6 +17,13 @@ test: native-tests python-tests
 
 setup:
 	bash scripts/setup-dev.sh
+
+setup-hardening:
+	bash scripts/setup-hardening.sh
+
+# The soak runs against the module installed in .venv.
+hardening: setup-hardening install-ci
+	bash scripts/hardening.sh
 
 install: setup
 	$(PYTHON) -m pip install -q --no-build-isolation .
