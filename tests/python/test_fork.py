@@ -4,6 +4,11 @@ import pytest
 
 from test_pool import run_python
 
+
+def address_sanitizer_loaded():
+    with open("/proc/self/maps") as maps:
+        return "libclang_rt.asan" in maps.read()
+
 FORKED = """
     import os, sys, time, warnings, tallygrams, textgen
     warnings.simplefilter("ignore", DeprecationWarning)  # fork() with threads alive
@@ -70,6 +75,8 @@ FORKED = """
     ids=["pool-exists", "grandchild", "no-pool-yet", "pool-busy"],
 )
 def test_batches_in_a_forked_child_complete(pool_before_fork, generations, busy):
+    if busy and address_sanitizer_loaded():
+        pytest.skip("clang 14's AddressSanitizer allocator may be forked while locked by another thread")
     code = FORKED
     for name, value in (("POOL_BEFORE_FORK", pool_before_fork), ("GENERATIONS", generations), ("BUSY", busy)):
         code = code.replace(name, str(value))
