@@ -19,13 +19,21 @@ for package in "${packages[@]}"; do
     dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
 done
 if [ "${#missing[@]}" -gt 0 ]; then
-    # The runtimes depend on libc6-i386, which must match the installed libc6
-    # exactly; that libc6 may have come from `testing` along with python3.14,
-    # so ask for the matching version by number, from whichever suite has it.
-    if ! dpkg -s libc6-i386 >/dev/null 2>&1; then
-        missing+=("libc6-i386=$(dpkg-query -W -f='${Version}' libc6)")
-    fi
     as_root apt-get update -q
+    # The runtimes depend on libc6-i386, which must match the installed libc6
+    # exactly. That libc6 may have come from `testing` along with python3.14,
+    # so ask for the matching version by number, from whichever suite has it;
+    # if that suite has moved on since, take libc6-i386 from `testing` the way
+    # python3.14 was taken (moving libc6 along with it).
+    if ! dpkg -s libc6-i386 >/dev/null 2>&1; then
+        libc_version=$(dpkg-query -W -f='${Version}' libc6)
+        if apt-cache madison libc6-i386 | awk '{print $3}' | grep -Fx "$libc_version" >/dev/null; then
+            missing+=("libc6-i386=$libc_version")
+        else
+            as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q -t testing \
+                -o Dpkg::Options::=--force-confdef -o Dpkg::Options::=--force-confold libc6-i386
+        fi
+    fi
     as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
 fi
 
