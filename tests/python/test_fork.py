@@ -2,12 +2,7 @@
 
 import pytest
 
-from test_pool import run_python
-
-
-def address_sanitizer_loaded():
-    with open("/proc/self/maps") as maps:
-        return "libclang_rt.asan" in maps.read()
+from test_pool import address_sanitizer_loaded, run_python
 
 FORKED = """
     import os, sys, time, warnings, tallygrams, textgen
