@@ -1,6 +1,7 @@
-# Two entry points for a fresh machine; each does its own set-up.
-#   make demo   score the bundled example files with the command-line tool
-#   make test   build with warnings as errors and run every test
+# Entry points for a fresh machine; each does its own set-up.
+#   make demo        score the bundled example files with the command-line tool
+#   make test        build with warnings as errors and run every test
+#   make hardening   sanitizers, fuzzing, reference-leak hunt and memory soak
 
 VENV   := .venv
 PYTHON := $(VENV)/bin/python
@@ -9,7 +10,8 @@ NATIVE_BUILD := build/native
 # The wheel that `make test` builds, installs and hands to the packaging tests.
 WHEELHOUSE := build/wheelhouse
 
-.PHONY: demo test setup install install-ci native-tests python-tests benchmark benchmark-native clean
+.PHONY: demo test hardening setup setup-hardening install install-ci native-tests python-tests \
+        benchmark benchmark-native clean
 
 demo: install
 	$(VENV)/bin/tallygrams examples/references.txt examples/predictions.txt
@@ -18,6 +20,13 @@ test: native-tests python-tests
 
 setup:
 	bash scripts/setup-dev.sh
+
+setup-hardening:
+	bash scripts/setup-hardening.sh
+
+# The soak runs against the module installed in .venv.
+hardening: setup-hardening install-ci
+	bash scripts/hardening.sh
 
 install: setup
 	$(PYTHON) -m pip install -q --no-build-isolation .

@@ -5,7 +5,18 @@
 #
 # The interpreter comes from Debian's `testing` suite, pinned low so that only
 # the packages asked for explicitly (and their dependencies) move to testing.
+#
+# With --debug it also provides the debug interpreter python3.14-dbg (with its
+# headers), used to hunt reference leaks.
 set -euo pipefail
+
+want_debug=0
+for argument in "$@"; do
+    case "$argument" in
+        --debug) want_debug=1 ;;
+        *) echo "ensure-python314: unknown argument $argument" >&2; exit 2 ;;
+    esac
+done
 
 have_usable_python() {
     command -v python3.14 >/dev/null 2>&1 || return 1
@@ -42,11 +53,25 @@ debian_archive_uri() {
     return 1
 }
 
+# The debug build counts references (sys.gettotalrefcount) and has its own
+# headers and extension suffix.
+have_usable_debug_python() {
+    command -v python3.14-dbg >/dev/null 2>&1 || return 1
+    local inc
+    inc=$(python3.14-dbg -c 'import sys, sysconfig; sys.gettotalrefcount; print(sysconfig.get_paths()["include"])' 2>/dev/null) || return 1
+    [ -f "$inc/Python.h" ] || return 1
+}
+
+have_everything() {
+    have_usable_python || return 1
+    [ "$want_debug" -eq 0 ] || have_usable_debug_python
+}
+
 as_root() {
     if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
 }
 
-if have_usable_python; then
+if have_everything; then
     exit 0
 fi
 
@@ -73,14 +98,23 @@ Pin: release a=testing
 Pin-Priority: 100
 PIN
 
+packages=(python3.14-dev python3.14-venv python3-pip-whl python3-setuptools-whl)
+if [ "$want_debug" -eq 1 ]; then
+    packages+=(python3.14-dbg libpython3.14-dbg)
+fi
+
 as_root apt-get update -q
 as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q -t testing \
     -o Dpkg::Options::=--force-overwrite \
     -o Dpkg::Options::=--force-confdef \
     -o Dpkg::Options::=--force-confold \
-    python3.14-dev python3.14-venv python3-pip-whl python3-setuptools-whl
+    "${packages[@]}"
 
 have_usable_python || {
     echo "ensure-python314: python3.14 still not usable after installation" >&2
     exit 1
 }
+if [ "$want_debug" -eq 1 ] && ! have_usable_debug_python; then
+    echo "ensure-python314: python3.14-dbg still not usable after installation" >&2
+    exit 1
+fi

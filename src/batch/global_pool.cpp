@@ -4,6 +4,8 @@
 #include <mutex>
 #include <string>
 
+#include <pthread.h>
+
 #include "batch/thread_count.hpp"
 #include "scorer/internal_failure.hpp"
 
@@ -16,10 +18,32 @@ std::mutex creation_mutex;
 bool creation_attempted = false;
 std::atomic<WorkerPool*> installed_pool{nullptr};
 
+// A child of fork() inherits the parent's pool object but none of its worker
+// threads, so a job handed to it would wait forever. The child forgets that
+// pool (its memory is kept, unused: its workers cannot be joined) and builds
+// its own on first use, like a process that never had one. Holding the
+// creation lock across fork() keeps a half-finished creation out of the child.
+WorkerPool* pool_left_by_parent = nullptr;
+
+void before_fork() noexcept { creation_mutex.lock(); }
+void after_fork_in_parent() noexcept { creation_mutex.unlock(); }
+void after_fork_in_child() noexcept {
+    if (WorkerPool* inherited = installed_pool.exchange(nullptr, std::memory_order_relaxed)) {
+        pool_left_by_parent = inherited;
+    }
+    creation_attempted = false;
+    creation_mutex.unlock();
+}
+
 }  // namespace
 
 WorkerPool& global_pool() {
     if (WorkerPool* pool = installed_pool.load(std::memory_order_acquire)) return *pool;
+
+    // Registered before the first pool exists, and only once per process
+    // (handlers survive into children).
+    static const int fork_handlers = pthread_atfork(before_fork, after_fork_in_parent, after_fork_in_child);
+    (void)fork_handlers;
 
     std::string failure;
     {

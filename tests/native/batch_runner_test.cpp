@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "batch/batch_runner.hpp"
@@ -113,6 +115,50 @@ TEST(BatchRunner, FailureInsideParallelWorkReachesTheCallerAndPoolSurvives) {
         batch::run_batch(pool, refs, preds, records);
         EXPECT_EQ(records.length(), 500u);
     }
+}
+
+// Fails at every pair whose reference has one of the chosen lengths.
+struct FailAtAny {
+    std::vector<size_t> failing_lengths;
+    scorer::PairScores operator()(std::string_view reference, std::string_view prediction) const {
+        for (size_t length : failing_lengths) ensure(reference.size() != length, "injected failure");
+        return scorer::score_pair(reference, prediction);
+    }
+};
+
+// Several leaves failing at once, on different workers. Every string left
+// unscored is freed with its array (the sanitizer build's leak check sees
+// any that is not), and afterwards the pool serves several submitters at once.
+TEST(BatchRunner, SimultaneousFailuresLeaveThePoolServingConcurrentCallers) {
+    WorkerPool pool(4);
+    for (int round = 0; round < 20; ++round) {
+        Batch batch = make_batch(2000, 100 + round);
+        const std::vector<size_t> failing_pairs = {3, 700, 1001, 1999};
+        for (size_t i = 0; i < failing_pairs.size(); ++i) batch.references[failing_pairs[i]] = std::string(200003 + i, 'q');
+        OwnedStrings refs = batch.copy(batch.references), preds = batch.copy(batch.predictions);
+        RecordOutput records(2000);
+        EXPECT_THROW(batch::run_batch(pool, refs, preds, records, FailAtAny{{200003, 200004, 200005, 200006}}),
+                     InternalFailure);
+        EXPECT_EQ(records.length(), 0u) << "a failed run reports no records";
+        EXPECT_GT(refs.allocated_bytes(), 0u) << "the failing pairs' strings were never consumed";
+    }
+    std::vector<std::thread> callers;
+    std::atomic<int> correct{0};
+    for (int t = 0; t < 3; ++t) {
+        callers.emplace_back([&, t] {
+            const Batch batch = make_batch(700, 50 + t);
+            OwnedStrings refs = batch.copy(batch.references), preds = batch.copy(batch.predictions);
+            RecordOutput records(700);
+            batch::run_batch(pool, refs, preds, records);
+            bool all_same = records.length() == 700;
+            for (size_t i = 0; all_same && i < 700; ++i) {
+                all_same = same_bits(records[i], scorer::score_pair(batch.references[i], batch.predictions[i]));
+            }
+            if (all_same) ++correct;
+        });
+    }
+    for (auto& caller : callers) caller.join();
+    EXPECT_EQ(correct.load(), 3);
 }
 
 TEST(BatchRunner, MismatchedLengthsAreAnInternalFailure) {

@@ -130,12 +130,14 @@ inline PairScores score_pair(std::string_view reference, std::string_view predic
     const uint64_t n_r = ref.token_count();
     const uint64_t n_p = pred.token_count();
     PairScores scores;
+    // Qualified: argument-dependent lookup would also find the production
+    // functions of the same names when both headers are included.
     if (n_r >= 1 && n_p >= 1) {
-        scores.rouge1 = scorer::score_from_counts(unigram_overlap(ref, pred), n_p, n_r);
-        scores.rougeL = scorer::score_from_counts(lcs_length(ref, pred), n_p, n_r);
+        scores.rouge1 = scorer::score_from_counts(straightforward::unigram_overlap(ref, pred), n_p, n_r);
+        scores.rougeL = scorer::score_from_counts(straightforward::lcs_length(ref, pred), n_p, n_r);
     }
     if (n_r >= 2 && n_p >= 2) {
-        scores.rouge2 = scorer::score_from_counts(bigram_overlap(ref, pred), n_p - 1, n_r - 1);
+        scores.rouge2 = scorer::score_from_counts(straightforward::bigram_overlap(ref, pred), n_p - 1, n_r - 1);
     }
     return scores;
 }

@@ -12,6 +12,12 @@ import tallygrams
 HERE = os.path.dirname(os.path.abspath(__file__))
 
 
+def address_sanitizer_loaded():
+    """True in the hardening run that preloads AddressSanitizer's runtime."""
+    with open("/proc/self/maps") as maps:
+        return "libclang_rt.asan" in maps.read()
+
+
 def run_python(code, env_overrides=None, check=True):
     env = {k: v for k, v in os.environ.items() if k not in ("RAYON_NUM_THREADS", "RAYON_RS_NUM_CPUS")}
     env.update(env_overrides or {})
@@ -91,9 +97,20 @@ POOL_CREATION_FAILS = """
             messages.append((type(e).__name__, type(e).__module__, isinstance(e, Exception), str(e)))
     print(repr(messages))
     print(tallygrams.score("a b", "a")["rouge1"].recall)
+    # Empty and parallel-sized batches fail the same way; errors found while
+    # reading the arguments still come first.
+    outcomes = []
+    for function, args in ((tallygrams.score_batch_flat, ([], [])), (tallygrams.score_batch, (["a"] * 9, ["b"] * 9)),
+                           (tallygrams.score_batch, (["a"], [])), (tallygrams.score_batch_flat, ([1], ["a"]))):
+        try:
+            function(*args)
+        except BaseException as e:
+            outcomes.append(type(e).__name__ + ("" if type(e).__name__ != "PanicException" else ":" + str(e)))
+    print(repr(outcomes))
 """
 
 
+@pytest.mark.skipif(address_sanitizer_loaded(), reason="the sanitizer's own mappings may hit the address-space limit first")
 def test_pool_creation_failure_is_reported_and_survivable():
     result = run_python(POOL_CREATION_FAILS, {"RAYON_NUM_THREADS": "4000"})
     lines = result.stdout.splitlines()
@@ -107,6 +124,78 @@ def test_pool_creation_failure_is_reported_and_survivable():
     assert messages[1][3] == messages[2][3] != messages[0][3]
     assert lines[1] == "0.5", "single-pair scoring keeps working"
     assert "internal failure" in result.stderr
+    later = "PanicException:" + messages[1][3]
+    assert eval(lines[2]) == [later, later, "ValueError", "TypeError"]
+
+
+RESUMED_PANIC_EVERYWHERE = """
+    import tallygrams
+    try:
+        tallygrams.score("\\ud800", "x")
+    except UnicodeEncodeError:
+        pass
+    Panic = next(c for c in BaseException.__subclasses__() if c.__name__ == "PanicException")
+
+    class Sequence(list):
+        def __init__(self, items, raise_in):
+            super().__init__(items)
+            self.raise_in = raise_in
+
+        def __len__(self):
+            if self.raise_in == "__len__":
+                raise Panic("from __len__")
+            return list.__len__(self)
+
+        def __iter__(self):
+            if self.raise_in == "__iter__":
+                raise Panic("from __iter__")
+            if self.raise_in == "__next__":
+                return Iterator()
+            return list.__iter__(self)
+
+    class Iterator:
+        def __iter__(self):
+            return self
+
+        def __next__(self):
+            raise Panic("from __next__")
+
+    class ByIndex:
+        def __getitem__(self, index):
+            if index == 1:
+                raise Panic("from __getitem__")
+            return "a"
+
+    def build(where):
+        return ByIndex() if where == "__getitem__" else Sequence(["a", "b"], where)
+
+    for function in (tallygrams.score_batch, tallygrams.score_batch_flat):
+        for where in ("__len__", "__iter__", "__next__", "__getitem__"):
+            for position in (0, 1):
+                args = [["a", "b"], ["a", "b"]]
+                args[position] = build(where)
+                try:
+                    function(*args)
+                    print("no exception")
+                except BaseException as e:
+                    print(function.__name__, where, position, type(e) is Panic, e.args, hasattr(e, "__notes__"))
+    print(tallygrams.score_batch_flat(["a", "b"], ["a", "c"]).rouge1_fmeasure)
+"""
+
+
+def test_panics_from_every_sequence_hook_are_resumed():
+    result = run_python(RESUMED_PANIC_EVERYWHERE)
+    lines = result.stdout.splitlines()
+    expected = [
+        f"{function} {where} {position} True ('from {where}',) False"
+        for function in ("score_batch", "score_batch_flat")
+        for where in ("__len__", "__iter__", "__next__", "__getitem__")
+        for position in (0, 1)
+    ]
+    assert lines == expected + ["[1.0, 0.0]"]
+    for where in ("__len__", "__iter__", "__next__", "__getitem__"):
+        assert result.stderr.count(f"PanicException: from {where}") == 4, where
+    assert result.stderr.count("Traceback") == 16
 
 
 RESUMED_PANIC = """

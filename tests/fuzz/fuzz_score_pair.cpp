@@ -1,0 +1,14 @@
+// libFuzzer entry: the fast scorer against the straightforward one.
+#include <cstdio>
+#include <cstdlib>
+
+#include "checks.hpp"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const std::string difference = tallygrams::fuzz::check_pair_input(data, size);
+    if (!difference.empty()) {
+        std::fprintf(stderr, "scores differ:\n%s", difference.c_str());
+        std::abort();
+    }
+    return 0;
+}

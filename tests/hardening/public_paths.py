@@ -1,0 +1,303 @@
+"""Every public way into the module, each as a function that takes it once.
+
+Each path checks its own outcome (a value, or the exception it must raise),
+so a path that silently stopped failing, or started failing, is noticed by
+whatever repeats it. Used by the reference-leak hunt and the memory soak.
+"""
+
+import atexit
+import importlib
+import os
+import sys
+
+import tallygrams
+
+# The oracle of a few fixed pairs: (reference, prediction) -> rouge1 recall.
+PAIRS = [
+    ("The cat sat on the mat.", "the cat sat"),
+    ("\u0130stanbul \u212aelvin caf\u00e9", "i stanbul kelvin cafe"),
+    ("", "anything at all"),
+    ("a\x00b c", "a b\x00c"),
+] * 8
+REFERENCES = [r for r, _ in PAIRS]
+PREDICTIONS = [p for _, p in PAIRS]
+RECALLS = [tallygrams.score(r, p)["rouge1"].recall for r, p in PAIRS]
+COLUMNS = [f"{m}_{s}" for m in ("rouge1", "rouge2", "rougeL") for s in ("precision", "recall", "fmeasure")]
+
+
+def panic_type():
+    # Created by the module the first time it takes an exception out of the
+    # interpreter; it is not exported.
+    try:
+        tallygrams.score("\ud800", "")
+    except UnicodeEncodeError:
+        pass
+    return next(c for c in BaseException.__subclasses__() if c.__module__ == "pyo3_runtime")
+
+
+PanicException = panic_type()
+
+
+def expect(kind, function, *args, **kwargs):
+    try:
+        function(*args, **kwargs)
+    except kind as error:
+        if type(error) is not kind:
+            raise AssertionError(f"{function.__name__}: expected {kind.__name__}, got {type(error).__name__}")
+        return error
+    raise AssertionError(f"{function.__name__}{args!r}: no {kind.__name__} raised")
+
+
+class QuietStderr:
+    """Silences both the module's direct writes to descriptor 2 and the
+    interpreter's printout of a resumed PanicException."""
+
+    def __init__(self):
+        self.null_fd = os.open(os.devnull, os.O_WRONLY)
+        self.null_file = open(os.devnull, "w")
+
+    def __enter__(self):
+        sys.stderr.flush()
+        self.saved_fd = os.dup(2)
+        os.dup2(self.null_fd, 2)
+        self.saved_file, sys.stderr = sys.stderr, self.null_file
+
+    def __exit__(self, *exc):
+        sys.stderr = self.saved_file
+        os.dup2(self.saved_fd, 2)
+        os.close(self.saved_fd)
+
+
+quiet = QuietStderr()
+atexit.register(quiet.null_file.close)
+
+
+# --- sequences that misbehave ----------------------------------------------
+
+class GetItemOnly:
+    def __init__(self, items, fail_at=None, error=None):
+        self.items, self.fail_at, self.error = items, fail_at, error
+
+    def __getitem__(self, index):
+        if index == self.fail_at:
+            raise self.error
+        return self.items[index]
+
+
+class LenRaises(list):
+    def __init__(self, items, error):
+        super().__init__(items)
+        self.error = error
+
+    def __len__(self):
+        raise self.error
+
+
+class IterRaises(list):
+    def __init__(self, items, error):
+        super().__init__(items)
+        self.error = error
+
+    def __iter__(self):
+        raise self.error
+
+
+class NextRaises(list):
+    """A sequence whose iterator fails after yielding one element."""
+
+    def __init__(self, items, error):
+        super().__init__(items)
+        self.error = error
+
+    def __iter__(self):
+        return NextRaises.Iterator(self)
+
+    class Iterator:
+        def __init__(self, owner):
+            self.owner, self.given = owner, False
+
+        def __iter__(self):
+            return self
+
+        def __next__(self):
+            if self.given:
+                raise self.owner.error
+            self.given = True
+            return self.owner[0]
+
+
+class Text(str):
+    pass
+
+
+# --- the paths ---------------------------------------------------------------
+
+def score_values():
+    for (reference, prediction), recall in zip(PAIRS[:4], RECALLS):
+        result = tallygrams.score(reference, prediction)
+        assert result["rouge1"].recall == recall
+        for s in result.values():
+            s.precision, s.recall, s.fmeasure
+
+
+def score_keywords_and_subclass():
+    assert tallygrams.score(prediction=Text("a b"), reference="a b")["rougeL"].fmeasure == 1.0
+
+
+def score_batch_values(n):
+    def path():
+        result = tallygrams.score_batch(REFERENCES[:n], tuple(PREDICTIONS[:n]))
+        assert [d["rouge1"].recall for d in result] == RECALLS[:n]
+    path.__name__ = f"score_batch_{n}"
+    return path
+
+
+def score_batch_flat_values(n):
+    def path():
+        result = tallygrams.score_batch_flat(REFERENCES[:n], PREDICTIONS[:n])
+        assert result.rouge1_recall == RECALLS[:n]
+        for name in COLUMNS:
+            assert len(getattr(result, name)) == n
+    path.__name__ = f"score_batch_flat_{n}"
+    return path
+
+
+def batch_odd_sequences():
+    for function in (tallygrams.score_batch, tallygrams.score_batch_flat):
+        function(GetItemOnly(["a", "b"]), LenRaises(["a", "b"], RuntimeError("no length")))
+        function(range(0), [])
+
+
+def reimport():
+    del sys.modules["tallygrams"]
+    fresh = importlib.import_module("tallygrams")
+    assert fresh.score("a", "a")["rouge1"].recall == 1.0
+
+
+def score_binding_errors():
+    expect(TypeError, tallygrams.score)
+    expect(TypeError, tallygrams.score, "a")
+    expect(TypeError, tallygrams.score, "a", "b", "c")
+    expect(TypeError, tallygrams.score, "a", reference="b")
+    expect(TypeError, tallygrams.score, "a", "b", Reference="c")
+    expect(TypeError, tallygrams.score, "a", "b", **{"\ud800": 1})
+
+
+def batch_binding_errors():
+    for function in (tallygrams.score_batch, tallygrams.score_batch_flat):
+        expect(TypeError, function)
+        expect(TypeError, function, [], [], [])
+        expect(TypeError, function, [], references=[])
+        expect(TypeError, function, [], [], reference=[])
+
+
+def score_type_errors():
+    expect(TypeError, tallygrams.score, 1, "b")
+    expect(TypeError, tallygrams.score, "a", None)
+    expect(TypeError, tallygrams.score, b"a", "b")
+
+
+def score_surrogates():
+    expect(UnicodeEncodeError, tallygrams.score, "\ud800", "b")
+    expect(UnicodeEncodeError, tallygrams.score, "a", "x \udfff y")
+
+
+def batch_argument_errors():
+    for function in (tallygrams.score_batch, tallygrams.score_batch_flat):
+        expect(TypeError, function, "abc", ["x"])
+        expect(TypeError, function, ["x"], {"a"})
+        expect(TypeError, function, (c for c in "ab"), ["a", "b"])
+        expect(TypeError, function, None, [])
+        expect(TypeError, function, {"a": 1}, ["a"])
+        expect(TypeError, function, b"ab", ["a", "b"])
+
+
+def batch_element_errors():
+    for function in (tallygrams.score_batch, tallygrams.score_batch_flat):
+        expect(TypeError, function, ["a", 1], ["b", "c"])
+        expect(TypeError, function, ["a"], ["b", None])
+        expect(UnicodeEncodeError, function, ["ok", "\ud800"], ["a", "b"])
+        expect(UnicodeEncodeError, function, ["a", "b"], ["a", "b\udfff"])
+
+
+def batch_length_mismatch():
+    for function in (tallygrams.score_batch, tallygrams.score_batch_flat):
+        expect(ValueError, function, REFERENCES[:3], PREDICTIONS[:4])
+
+
+def batch_iteration_errors():
+    for function in (tallygrams.score_batch, tallygrams.score_batch_flat):
+        expect(KeyError, function, IterRaises(["a"], KeyError("iter")), ["a"])
+        expect(KeyError, function, ["a", "b"], NextRaises(["a", "b"], KeyError("next")))
+        expect(KeyError, function, GetItemOnly(["a", "b", "c"], 2, KeyError("getitem")), ["a", "b", "c"])
+
+
+def batch_resumed_panics():
+    with quiet:
+        for function in (tallygrams.score_batch, tallygrams.score_batch_flat):
+            expect(PanicException, function, IterRaises(["a"], PanicException("iter")), ["a"])
+            expect(PanicException, function, ["a", "b"], NextRaises(["a", "b"], PanicException("next")))
+            expect(PanicException, function, GetItemOnly(["a", "b"], 1, PanicException("getitem")), ["a", "b"])
+            expect(PanicException, function, LenRaises(["a"], PanicException("len")), ["a"])
+
+
+def class_refusals():
+    result = tallygrams.score_batch_flat(["a"], ["a"])
+    single = tallygrams.score("a", "a")["rouge1"]
+    expect(TypeError, tallygrams.BatchScoreResult)
+    expect(TypeError, tallygrams.Score)
+    expect(AttributeError, setattr, result, "rouge1_recall", [])
+    expect(AttributeError, setattr, single, "precision", 0.5)
+    expect(AttributeError, setattr, single, "other", 1)
+
+
+PATHS = [
+    score_values,
+    score_keywords_and_subclass,
+    score_batch_values(0),
+    score_batch_values(1),
+    score_batch_values(32),
+    score_batch_flat_values(0),
+    score_batch_flat_values(1),
+    score_batch_flat_values(32),
+    batch_odd_sequences,
+    reimport,
+    score_binding_errors,
+    batch_binding_errors,
+    score_type_errors,
+    score_surrogates,
+    batch_argument_errors,
+    batch_element_errors,
+    batch_length_mismatch,
+    batch_iteration_errors,
+    batch_resumed_panics,
+    class_refusals,
+]
+
+
+# --- with a pool that could not be created -----------------------------------
+
+def make_pool_creation_fail():
+    """Limits the address space so that the pool's worker stacks cannot be
+    mapped (with RAYON_NUM_THREADS set high), and checks that it failed."""
+    import resource
+
+    assert int(os.environ.get("RAYON_NUM_THREADS", "0")) >= 1000
+    with open("/proc/self/statm") as f:
+        pages = int(f.read().split()[0])
+    budget = pages * resource.getpagesize() + (256 << 20)
+    resource.setrlimit(resource.RLIMIT_AS, (budget, budget))
+    with quiet:
+        error = expect(PanicException, tallygrams.score_batch, ["a"], ["a"])
+    assert str(error).startswith("The global thread pool has not been initialized.: ")
+
+
+def batch_without_pool():
+    with quiet:
+        for function in (tallygrams.score_batch, tallygrams.score_batch_flat):
+            error = expect(PanicException, function, REFERENCES[:3], PREDICTIONS[:3])
+            assert str(error).startswith("The global thread pool has not been initialized.: ")
+    score_values()
+
+
+POOLLESS_PATHS = [batch_without_pool, batch_length_mismatch, batch_element_errors]
