@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <array>
 #include <cstddef>
+#include <cstdlib>
+#include <new>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -45,12 +47,22 @@ private:
 class ColumnOutput {
 public:
     static constexpr size_t kColumnCount = 9;
-    using Column = std::unique_ptr<double[]>;
+    struct FreeColumn {
+        void operator()(double* values) const noexcept { std::free(values); }
+    };
+    // Owned memory from calloc, released with std::free.
+    using Column = std::unique_ptr<double[], FreeColumn>;
 
     // Zero-filled at their final length; nothing is allocated for 0 pairs.
+    // calloc hands out large columns as fresh zero pages, so they are not
+    // written here on the calling thread but first touched by the workers
+    // that fill them, in parallel.
     explicit ColumnOutput(size_t length) : length_(length) {
         if (length == 0) return;
-        for (Column& column : columns_) column = std::make_unique<double[]>(length);
+        for (Column& column : columns_) {
+            column.reset(static_cast<double*>(std::calloc(length, sizeof(double))));
+            if (!column) throw std::bad_alloc();
+        }
     }
 
     size_t capacity() const noexcept { return length_; }

@@ -1,5 +1,7 @@
 #include "batch/batch_score_result.hpp"
 
+#include <cstdlib>
+
 #include "batch/batch_call.hpp"
 #include "module/call_boundary.hpp"
 #include "module/new_object.hpp"
@@ -13,7 +15,7 @@ using module::PyRef;
 using module::Result;
 
 struct Column {
-    double* values;  // owned, from ColumnOutput (new[])
+    double* values;  // owned, from ColumnOutput (calloc)
     size_t length;
 };
 
@@ -42,7 +44,7 @@ PyObject* get_column(PyObject* self, void* /*closure*/) {
 void dealloc_result(PyObject* self) {
     module::boundary_dealloc([&] {
         for (Column& column : as_result(self)->columns) {
-            delete[] column.values;
+            std::free(column.values);
             column.values = nullptr;
         }
         PyTypeObject* type = Py_TYPE(self);
