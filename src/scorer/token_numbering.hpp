@@ -152,12 +152,20 @@ NumberedTokens<Id> number_tokens(std::string_view reference, std::string_view pr
     const NormalizedText ref = normalize(reference, arena);
     const size_t n_r = count_tokens(ref);
     detail::TokenNumbering<Id> numbering(n_r, arena);
-    size_t numbered_so_far = 0;
-    for_each_token(ref, [&](size_t start, size_t length) {
-        ensure(numbered_so_far < n_r && start + length <= ref.length,
-               "token span is not a valid range of the normalized text");
-        reference_ids[numbered_so_far++] = numbering.number(ref.bytes + start, length);
-    });
+    {
+        // Plain locals in the loops below, so that the stores of ids cannot
+        // be taken to alias the table's fields and force them to be reread.
+        Id* __restrict out = reference_ids;
+        Id* const out_end = reference_ids + n_r;
+        TokenCursor cursor(ref);
+        size_t start = 0;
+        size_t length = 0;
+        while (cursor.next(start, length)) {
+            ensure(out < out_end && start + length <= ref.length, "token span is not a valid range of the normalized text");
+            *out++ = numbering.number(ref.bytes + start, length);
+        }
+        ensure(out == out_end, "token count and token walk disagree");
+    }
 
     NumberedTokens<Id> numbered;
     numbered.reference = reference_ids;
@@ -165,11 +173,14 @@ NumberedTokens<Id> number_tokens(std::string_view reference, std::string_view pr
     numbered.distinct = numbering.distinct();
 
     const NormalizedText pred = normalize(prediction, arena);
-    size_t n_p = 0;
     const Id absent = numbered.absent();
-    for_each_token(pred, [&](size_t start, size_t length) {
-        prediction_ids[n_p++] = numbering.find(pred.bytes + start, length, absent);
-    });
+    const detail::TokenNumbering<Id> lookup = numbering;  // read-only from here on
+    Id* __restrict out = prediction_ids;
+    TokenCursor cursor(pred);
+    size_t start = 0;
+    size_t length = 0;
+    while (cursor.next(start, length)) *out++ = lookup.find(pred.bytes + start, length, absent);
+    const auto n_p = static_cast<size_t>(out - prediction_ids);
     numbered.prediction = prediction_ids;
     numbered.prediction_count = n_p;
     return numbered;

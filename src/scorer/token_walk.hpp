@@ -147,27 +147,63 @@ inline size_t count_tokens(const NormalizedText& text) noexcept {
     return count;
 }
 
+// Walks the tokens of a normalised text, in order. A small value type, so
+// that its state stays in registers in the caller's loop.
+class TokenCursor {
+public:
+    explicit TokenCursor(const NormalizedText& text) noexcept : bytes_(text.bytes), end_(text.padded_length) {
+        load_block();
+    }
+
+    // The next token's start offset and length; false after the last one.
+    bool next(size_t& start, size_t& length) noexcept {
+        for (;;) {
+            // `edges` has a bit where a byte differs in kind from the byte
+            // before it: the starts and ends of tokens, alternating.
+            while (edges_ != 0) {
+                const size_t position = block_ + static_cast<size_t>(std::countr_zero(edges_));
+                edges_ &= edges_ - 1;
+                if (!in_token_) {
+                    start_ = position;
+                    in_token_ = true;
+                } else {
+                    in_token_ = false;
+                    start = start_;
+                    length = position - start_;
+                    return true;
+                }
+            }
+            block_ += NormalizedText::kBlock;
+            if (block_ >= end_) return false;
+            load_block();
+        }
+    }
+
+private:
+    void load_block() noexcept {
+        if (block_ >= end_) {
+            edges_ = 0;
+            return;
+        }
+        const uint64_t mask = detail::token_byte_mask(bytes_ + block_);
+        edges_ = mask ^ ((mask << 1) | (in_token_ ? 1u : 0u));
+    }
+
+    const char* bytes_;
+    size_t end_;
+    size_t block_ = 0;
+    uint64_t edges_ = 0;
+    size_t start_ = 0;
+    bool in_token_ = false;
+};
+
 // Calls on_token(start, length) for every token of `text`, in order.
 template <class OnToken>
 void for_each_token(const NormalizedText& text, OnToken&& on_token) {
-    bool in_token = false;
+    TokenCursor cursor(text);
     size_t start = 0;
-    for (size_t block = 0; block < text.padded_length; block += NormalizedText::kBlock) {
-        const uint64_t mask = detail::token_byte_mask(text.bytes + block);
-        // A bit where a byte differs in kind from the byte before it: the
-        // starts and ends of tokens, alternating.
-        uint64_t edges = mask ^ ((mask << 1) | (in_token ? 1u : 0u));
-        while (edges != 0) {
-            const size_t position = block + static_cast<size_t>(std::countr_zero(edges));
-            edges &= edges - 1;
-            if (!in_token) {
-                start = position;
-            } else {
-                on_token(start, position - start);
-            }
-            in_token = !in_token;
-        }
-    }
+    size_t length = 0;
+    while (cursor.next(start, length)) on_token(start, length);
 }
 
 }  // namespace tallygrams::scorer
