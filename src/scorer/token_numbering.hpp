@@ -4,6 +4,7 @@
 // in any metric, so all of them share one extra number, `absent`.
 #pragma once
 
+#include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -50,16 +51,22 @@ inline uint64_t token_hash(uint64_t word, size_t length) noexcept {
     return (word * 0x9E3779B97F4A7C15ULL) ^ (uint64_t{length} * 0xD6E8FEB86659FD93ULL);
 }
 
-// Open addressing from token text to id, sized once for the reference's
-// token count at a load factor of at most a quarter, so that nearly every
-// token is settled by its first slot without a taken branch. Whether a token
-// is new or seen is as unpredictable as the text, so that decision is made
-// with conditional moves rather than branches.
+// Open addressing from token text to id at a low load factor (at most an
+// eighth for short texts, a quarter otherwise), so that nearly every token is
+// settled by its first slot without a taken branch. Whether a token is new or
+// seen is as unpredictable as the text, so that decision is made with
+// conditional moves rather than branches.
+//
+// The table is sized from the reference's token count, except for very long
+// texts: those repeat their words, so the table starts at a bounded size and
+// doubles with the number of distinct tokens, keeping memory proportional to
+// the vocabulary rather than to the text.
 template <class Id>
 class TokenNumbering {
 public:
     TokenNumbering(size_t max_distinct, ScratchArena& arena)
-        : capacity_(std::bit_ceil(4 * max_distinct + 4)),
+        : arena_(&arena),
+          capacity_(initial_capacity(max_distinct)),
           shift_(64 - std::countr_zero(capacity_)),
           slots_(arena.allocate_zeroed<Slot>(capacity_)),
           seen_(arena.allocate<Seen>(max_distinct + 2)) {
@@ -67,7 +74,8 @@ public:
     }
 
     // The id of the token, numbering it if it is new.
-    Id number(const char* text, size_t length) noexcept {
+    Id number(const char* text, size_t length) {
+        if (4 * (size_t{distinct_} + 1) > capacity_) [[unlikely]] grow();
         Slot* slot = locate(text, length);
         const Id existing = slot->id_plus_one;
         const bool fresh = existing == 0;
@@ -128,6 +136,28 @@ private:
         }
     }
 
+    static size_t initial_capacity(size_t max_distinct) noexcept {
+        constexpr size_t kShortText = 256;
+        constexpr size_t kLargestInitial = 4096;
+        if (max_distinct <= kShortText) return std::bit_ceil(8 * max_distinct + 8);
+        return std::bit_ceil(4 * std::min(max_distinct, kLargestInitial) + 4);
+    }
+
+    // Doubles the table and places every numbered token again.
+    void grow() {
+        capacity_ *= 2;
+        shift_ -= 1;
+        slots_ = arena_->allocate_zeroed<Slot>(capacity_);
+        for (Id id_plus_one = 1; id_plus_one <= distinct_; ++id_plus_one) {
+            const Seen& seen = seen_[id_plus_one];
+            const uint64_t hash = token_hash(seen.word, seen.length);
+            size_t index = static_cast<size_t>(hash >> shift_);
+            while (slots_[index].id_plus_one != 0) index = (index + 1) & (capacity_ - 1);
+            slots_[index] = Slot{id_plus_one, static_cast<uint32_t>(hash)};
+        }
+    }
+
+    ScratchArena* arena_;
     size_t capacity_;
     int shift_;
     Slot* slots_;
