@@ -1,6 +1,7 @@
 #include "module/score_function.hpp"
 
 #include <array>
+#include <cstring>
 #include <string_view>
 
 #include "module/arguments.hpp"
@@ -33,6 +34,14 @@ Result<PyRef> score_body(PyObject* const* args, Py_ssize_t nargs, PyObject* kwna
 
 }  // namespace
 
+// A new str from ASCII text: built directly rather than decoded as UTF-8,
+// since this runs three times for every scored pair.
+PyRef new_ascii_string(std::string_view text) {
+    PyRef string = new_object_or_fail(PyUnicode_New(static_cast<Py_ssize_t>(text.size()), 127));
+    std::memcpy(PyUnicode_1BYTE_DATA(string.get()), text.data(), text.size());
+    return string;
+}
+
 Result<PyRef> pair_scores_to_dict(const scorer::PairScores& scores) {
     PyRef dict = new_object_or_fail(PyDict_New());
     PyObject* type = created_score_type();
@@ -45,7 +54,7 @@ Result<PyRef> pair_scores_to_dict(const scorer::PairScores& scores) {
     for (const auto& [name, value] : entries) {
         Result<PyRef> score = new_score(type, *value);
         if (!score) return std::move(score).take_error();
-        PyRef key = new_object_or_fail(PyUnicode_FromStringAndSize(name.data(), static_cast<Py_ssize_t>(name.size())));
+        PyRef key = new_ascii_string(name);
         if (PyDict_SetItem(dict.get(), key.get(), score.value().get()) < 0) return PyErr::fetch();
     }
     return dict;

@@ -129,8 +129,10 @@ uint64_t lcs_length(const NumberedTokens<Id>& tokens, ScratchArena& arena) {
         } else {
             length += detail::lcs_group_of_width<Id, false>(group_words, rows, row_count, matches, nullptr, width);
         }
-        for (size_t j = 0; j < width; ++j) {
-            for (size_t k = 0; k < words; ++k) matches[size_t{columns[first + j]} * words + k] = 0;
+        if (group + 1 < groups) {  // the next group starts from clean masks
+            for (size_t j = 0; j < width; ++j) {
+                for (size_t k = 0; k < words; ++k) matches[size_t{columns[first + j]} * words + k] = 0;
+            }
         }
     }
     return length;

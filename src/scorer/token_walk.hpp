@@ -35,32 +35,6 @@ struct NormalizedText {
 
 namespace detail {
 
-// 64 bytes of text at a time: any byte of 0x80 or above?
-inline bool has_high_byte(std::string_view text) noexcept {
-    constexpr uint64_t high_bits = 0x8080808080808080ULL;
-    const char* p = text.data();
-    size_t n = text.size();
-    while (n >= 64) {
-        uint64_t acc = 0;
-        for (int k = 0; k < 8; ++k) {
-            uint64_t word;
-            std::memcpy(&word, p + 8 * k, 8);
-            acc |= word;
-        }
-        if (acc & high_bits) return true;
-        p += 64;
-        n -= 64;
-    }
-    uint64_t acc = 0;
-    for (; n >= 8; n -= 8, p += 8) {
-        uint64_t word;
-        std::memcpy(&word, p, 8);
-        acc |= word;
-    }
-    for (; n > 0; --n, ++p) acc |= static_cast<unsigned char>(*p);
-    return (acc & high_bits) != 0;
-}
-
 // Branch-free so that the compiler can vectorise the ASCII loop.
 inline char normalize_ascii_byte(unsigned char b) noexcept {
     const unsigned char folded = b | 0x20;
@@ -69,10 +43,17 @@ inline char normalize_ascii_byte(unsigned char b) noexcept {
     return static_cast<char>(letter ? folded : (digit ? b : ' '));
 }
 
-inline size_t normalize_ascii(std::string_view text, char* out) noexcept {
+// Normalises as if the text were ASCII and reports whether it was: one pass
+// for the common case. If a byte of 0x80 or above turns up, the output is
+// discarded and the text redone by normalize_unicode.
+inline bool normalize_if_ascii(std::string_view text, char* __restrict out) noexcept {
     const auto* in = reinterpret_cast<const unsigned char*>(text.data());
-    for (size_t i = 0; i < text.size(); ++i) out[i] = normalize_ascii_byte(in[i]);
-    return text.size();
+    unsigned char seen = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        seen |= in[i];
+        out[i] = normalize_ascii_byte(in[i]);
+    }
+    return (seen & 0x80) == 0;
 }
 
 // Text with bytes of 0x80 and above. Lower-casing the whole text with the
@@ -130,7 +111,7 @@ inline NormalizedText normalize(std::string_view text, ScratchArena& arena) {
         NormalizedText::kBlock;
     char* out = arena.allocate<char>(padded);
     const size_t length =
-        detail::has_high_byte(text) ? detail::normalize_unicode(text, out) : detail::normalize_ascii(text, out);
+        detail::normalize_if_ascii(text, out) ? text.size() : detail::normalize_unicode(text, out);
     std::memset(out + length, ' ', padded - length);
     return NormalizedText{out, length, padded};
 }
