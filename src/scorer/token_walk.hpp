@@ -31,9 +31,13 @@ struct NormalizedText {
     const char* bytes = nullptr;
     size_t length = 0;         // bytes of text, without the padding
     size_t padded_length = 0;  // a multiple of kBlock
+    // One word per 64-byte block: bit i set when byte i is part of a token.
+    const uint64_t* token_masks = nullptr;
 };
 
 namespace detail {
+
+inline uint64_t token_byte_mask(const char* block) noexcept;
 
 // Branch-free so that the compiler can vectorise the ASCII loop.
 inline char normalize_ascii_byte(unsigned char b) noexcept {
@@ -43,17 +47,59 @@ inline char normalize_ascii_byte(unsigned char b) noexcept {
     return static_cast<char>(letter ? folded : (digit ? b : ' '));
 }
 
-// Normalises as if the text were ASCII and reports whether it was: one pass
-// for the common case. If a byte of 0x80 or above turns up, the output is
-// discarded and the text redone by normalize_unicode.
-inline bool normalize_if_ascii(std::string_view text, char* __restrict out) noexcept {
+// Normalises as if the text were ASCII and reports whether it was, filling
+// the token masks in the same pass: the common case reads the text once. If
+// a byte of 0x80 or above turns up, the output is discarded and the text
+// redone by normalize_unicode. `out` has room for every block in full.
+inline bool normalize_if_ascii(std::string_view text, char* __restrict out, uint64_t* __restrict masks) noexcept {
     const auto* in = reinterpret_cast<const unsigned char*>(text.data());
+    const size_t n = text.size();
+#if defined(__SSE2__)
+    // Unsigned range tests done as signed compares after a shift by 128.
+    const __m128i case_bit = _mm_set1_epi8(0x20);
+    const __m128i letter_shift = _mm_set1_epi8(static_cast<char>(128 - 'a'));
+    const __m128i letter_limit = _mm_set1_epi8(static_cast<char>(-128 + 26));
+    const __m128i digit_shift = _mm_set1_epi8(static_cast<char>(128 - '0'));
+    const __m128i digit_limit = _mm_set1_epi8(static_cast<char>(-128 + 10));
+    const __m128i space = _mm_set1_epi8(' ');
+    __m128i seen = _mm_setzero_si128();
+    size_t block = 0;
+    for (; block < n; block += 64) {
+        uint64_t mask = 0;
+        for (size_t k = 0; k < 4; ++k) {
+            const size_t at = block + 16 * k;
+            __m128i bytes;
+            if (at + 16 <= n) {
+                bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(in + at));
+            } else {
+                // The tail: never read past the text; spaces stand in.
+                alignas(16) unsigned char tail[16];
+                std::memset(tail, ' ', sizeof tail);
+                if (at < n) std::memcpy(tail, in + at, n - at);
+                bytes = _mm_load_si128(reinterpret_cast<const __m128i*>(tail));
+            }
+            seen = _mm_or_si128(seen, bytes);
+            const __m128i folded = _mm_or_si128(bytes, case_bit);
+            const __m128i letter = _mm_cmplt_epi8(_mm_add_epi8(folded, letter_shift), letter_limit);
+            const __m128i digit = _mm_cmplt_epi8(_mm_add_epi8(bytes, digit_shift), digit_limit);
+            const __m128i token = _mm_or_si128(letter, digit);
+            const __m128i kept = _mm_or_si128(_mm_and_si128(letter, folded), _mm_and_si128(digit, bytes));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + at), _mm_or_si128(kept, _mm_andnot_si128(token, space)));
+            mask |= static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(token))) << (16 * k);
+        }
+        masks[block / 64] = mask;
+    }
+    return _mm_movemask_epi8(seen) == 0;
+#else
     unsigned char seen = 0;
-    for (size_t i = 0; i < text.size(); ++i) {
+    for (size_t i = 0; i < n; ++i) {
         seen |= in[i];
         out[i] = normalize_ascii_byte(in[i]);
     }
+    std::memset(out + n, ' ', (n + 63) / 64 * 64 - n);
+    for (size_t block = 0; block < n; block += 64) masks[block / 64] = token_byte_mask(out + block);
     return (seen & 0x80) == 0;
+#endif
 }
 
 // Text with bytes of 0x80 and above. Lower-casing the whole text with the
@@ -110,10 +156,21 @@ inline NormalizedText normalize(std::string_view text, ScratchArena& arena) {
         (text.size() + NormalizedText::kTokenPadding + NormalizedText::kBlock - 1) / NormalizedText::kBlock *
         NormalizedText::kBlock;
     char* out = arena.allocate<char>(padded);
-    const size_t length =
-        detail::normalize_if_ascii(text, out) ? text.size() : detail::normalize_unicode(text, out);
-    std::memset(out + length, ' ', padded - length);
-    return NormalizedText{out, length, padded};
+    uint64_t* masks = arena.allocate<uint64_t>(padded / NormalizedText::kBlock);
+    size_t length = text.size();
+    size_t filled = (length + NormalizedText::kBlock - 1) / NormalizedText::kBlock * NormalizedText::kBlock;
+    if (!detail::normalize_if_ascii(text, out, masks)) {
+        length = detail::normalize_unicode(text, out);
+        std::memset(out + length, ' ', padded - length);
+        for (size_t block = 0; block < padded; block += NormalizedText::kBlock) {
+            masks[block / NormalizedText::kBlock] = detail::token_byte_mask(out + block);
+        }
+        filled = padded;
+    }
+    // Blocks past the text hold only separators.
+    std::memset(out + filled, ' ', padded - filled);
+    for (size_t block = filled; block < padded; block += NormalizedText::kBlock) masks[block / NormalizedText::kBlock] = 0;
+    return NormalizedText{out, length, padded, masks};
 }
 
 // The number of tokens: one per 0-to-1 step in the token byte mask.
@@ -121,7 +178,7 @@ inline size_t count_tokens(const NormalizedText& text) noexcept {
     size_t count = 0;
     uint64_t carry = 0;
     for (size_t block = 0; block < text.padded_length; block += NormalizedText::kBlock) {
-        const uint64_t mask = detail::token_byte_mask(text.bytes + block);
+        const uint64_t mask = text.token_masks[block / NormalizedText::kBlock];
         count += static_cast<size_t>(std::popcount(mask & ~((mask << 1) | carry)));
         carry = mask >> 63;
     }
@@ -132,7 +189,7 @@ inline size_t count_tokens(const NormalizedText& text) noexcept {
 // that its state stays in registers in the caller's loop.
 class TokenCursor {
 public:
-    explicit TokenCursor(const NormalizedText& text) noexcept : bytes_(text.bytes), end_(text.padded_length) {
+    explicit TokenCursor(const NormalizedText& text) noexcept : masks_(text.token_masks), end_(text.padded_length) {
         load_block();
     }
 
@@ -166,11 +223,11 @@ private:
             edges_ = 0;
             return;
         }
-        const uint64_t mask = detail::token_byte_mask(bytes_ + block_);
+        const uint64_t mask = masks_[block_ / NormalizedText::kBlock];
         edges_ = mask ^ ((mask << 1) | (in_token_ ? 1u : 0u));
     }
 
-    const char* bytes_;
+    const uint64_t* masks_;
     size_t end_;
     size_t block_ = 0;
     uint64_t edges_ = 0;
