@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "batch/global_pool.hpp"
 #include "module/arguments.hpp"
 #include "module/once_cell.hpp"
 #include "scorer/internal_failure.hpp"
@@ -50,6 +51,10 @@ std::string sequence_name() {
 Result<OwnedStrings> copy_list_or_tuple(PyObject* object) {
     constexpr Py_ssize_t kPrefetchDistance = 8;
     OwnedStrings strings;
+    // An existing pool's idle workers fault in the next block's pages while
+    // this thread copies; the pool is never created here, only after the
+    // interpreter lock has been released.
+    strings.warm_pages_with(global_pool_if_created());
     PyRef not_a_string;
     bool encoding_failed = false;
     Py_BEGIN_CRITICAL_SECTION(object);  // free-threaded builds: no concurrent resize
@@ -76,6 +81,7 @@ Result<OwnedStrings> copy_list_or_tuple(PyObject* object) {
         strings.append(std::string_view(utf8, static_cast<size_t>(size)));
     }
     Py_END_CRITICAL_SECTION();
+    strings.warm_pages_with(nullptr);
     if (not_a_string) return module::type_mismatch(not_a_string.get(), "str");
     if (encoding_failed) return PyErr::fetch();
     return strings;
@@ -90,6 +96,7 @@ Result<OwnedStrings> copy_sequence(PyObject* object) {
     if (PyList_CheckExact(object) || PyTuple_CheckExact(object)) return copy_list_or_tuple(object);
 
     OwnedStrings strings;
+    strings.warm_pages_with(global_pool_if_created());
     const Py_ssize_t hint = PyObject_Size(object);
     if (hint < 0) {
         [[maybe_unused]] PyErr discarded = PyErr::fetch();
@@ -113,6 +120,7 @@ Result<OwnedStrings> copy_sequence(PyObject* object) {
         if (utf8 == nullptr) return PyErr::fetch();
         strings.append(std::string_view(utf8, static_cast<size_t>(size)));
     }
+    strings.warm_pages_with(nullptr);
     return strings;
 }
 

@@ -37,6 +37,8 @@ void after_fork_in_child() noexcept {
 
 }  // namespace
 
+WorkerPool* global_pool_if_created() noexcept { return installed_pool.load(std::memory_order_acquire); }
+
 WorkerPool& global_pool() {
     if (WorkerPool* pool = installed_pool.load(std::memory_order_acquire)) return *pool;
 

@@ -11,4 +11,7 @@ namespace tallygrams::batch {
 // could not be created, this and every later call fail internally.
 WorkerPool& global_pool();
 
+// The pool if it already exists, else null; never creates it.
+WorkerPool* global_pool_if_created() noexcept;
+
 }  // namespace tallygrams::batch

@@ -5,6 +5,11 @@
 // allocation each: that costs 16 bytes of header per string and keeps the
 // copy fast. A block is freed as soon as every string in it has been
 // released, so the batch's input memory shrinks while it is being scored.
+//
+// The copy runs on the calling thread while the pool's workers wait, and on
+// a large batch much of its time goes to the system mapping in fresh pages.
+// Given a pool, the array keeps one full-size block ready ahead of need and
+// has a worker fault its pages in while the caller fills the current one.
 #pragma once
 
 #include <algorithm>
@@ -18,73 +23,55 @@
 #include <vector>
 
 #include <sys/mman.h>
+#include <unistd.h>
+
+#include "batch/worker_pool.hpp"
+
+#ifndef MADV_POPULATE_WRITE
+#define MADV_POPULATE_WRITE 23  // Linux 5.14; older kernels refuse it, which is harmless
+#endif
 
 namespace tallygrams::batch {
 
 namespace detail {
 
-// Memory for one block of string bytes. Blocks of the largest size are
-// mapped 2 MiB-aligned and marked for transparent huge pages: the copy runs
-// on the calling thread while the workers wait, and faulting in fresh memory
-// one 4 KiB page at a time costs more than copying into it. Smaller blocks,
-// and any mapping the system refuses, come from the heap.
-class BlockMemory {
+// Faults in the pages of a block on a worker. It shares ownership of the
+// block, so the memory outlives the job whatever happens to the array, and
+// it deletes itself when done. Populating never changes the contents, so
+// the caller may already be writing into the block meanwhile.
+class PageWarmingJob final : public Job {
 public:
-    static constexpr size_t kHugePage = 2 * 1024 * 1024;
+    PageWarmingJob(std::shared_ptr<char[]> memory, size_t size) : memory_(std::move(memory)), size_(size) {}
 
-    BlockMemory() = default;
-    explicit BlockMemory(size_t size) : size_(size) {
-        if (size % kHugePage == 0 && map_huge(size)) return;
-        bytes_ = new char[size];
-    }
-    BlockMemory(BlockMemory&& other) noexcept
-        : bytes_(std::exchange(other.bytes_, nullptr)), size_(other.size_), mapped_(other.mapped_) {}
-    BlockMemory& operator=(BlockMemory&& other) noexcept {
-        if (this != &other) {
-            release();
-            bytes_ = std::exchange(other.bytes_, nullptr);
-            size_ = other.size_;
-            mapped_ = other.mapped_;
-        }
-        return *this;
-    }
-    ~BlockMemory() { release(); }
-
-    char* get() const noexcept { return bytes_; }
-    explicit operator bool() const noexcept { return bytes_ != nullptr; }
-    void release() noexcept {
-        if (bytes_ == nullptr) return;
-        if (mapped_) {
-            ::munmap(bytes_, size_);
-        } else {
-            delete[] bytes_;
-        }
-        bytes_ = nullptr;
+    void run(size_t /*executing_worker*/) noexcept override {
+        const auto page = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
+        const auto start = reinterpret_cast<uintptr_t>(memory_.get());
+        const uintptr_t first = (start + page - 1) & ~(page - 1);
+        const uintptr_t last = (start + size_) & ~(page - 1);
+        if (last > first) ::madvise(reinterpret_cast<void*>(first), last - first, MADV_POPULATE_WRITE);
+        delete this;
     }
 
 private:
-    bool map_huge(size_t size) noexcept {
-        // Over-map by one huge page, then trim to an aligned range.
-        void* raw = ::mmap(nullptr, size + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (raw == MAP_FAILED) return false;
-        const auto start = reinterpret_cast<uintptr_t>(raw);
-        const uintptr_t aligned = (start + kHugePage - 1) & ~(uintptr_t{kHugePage} - 1);
-        if (aligned > start) ::munmap(raw, aligned - start);
-        const uintptr_t tail = aligned + size;
-        const uintptr_t end = start + size + kHugePage;
-        if (end > tail) ::munmap(reinterpret_cast<void*>(tail), end - tail);
-        bytes_ = reinterpret_cast<char*>(aligned);
-        mapped_ = true;
-        ::madvise(bytes_, size, MADV_HUGEPAGE);  // a hint: without it, small pages
-        return true;
-    }
-
-    char* bytes_ = nullptr;
-    size_t size_ = 0;
-    bool mapped_ = false;
+    std::shared_ptr<char[]> memory_;
+    size_t size_;
 };
 
+// Full-size blocks are mapped directly rather than taken from the heap: the
+// allocator would otherwise keep freed blocks for reuse, and the input's
+// memory would not shrink while the batch is scored.
+inline std::shared_ptr<char[]> new_block(size_t size) {
+    if (size >= 1024 * 1024) {
+        void* mapped = ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        if (mapped != MAP_FAILED) {
+            return std::shared_ptr<char[]>(static_cast<char*>(mapped), [size](char* bytes) { ::munmap(bytes, size); });
+        }
+    }
+    return std::make_shared_for_overwrite<char[]>(size);
+}
+
 }  // namespace detail
+
 
 class OwnedStrings {
 public:
@@ -94,6 +81,9 @@ public:
 
     // Only a hint: appending beyond it grows the array.
     void reserve(size_t count) { entries_.reserve(count); }
+
+    // Lets `pool` (or nobody, with null) warm up blocks ahead of appends.
+    void warm_pages_with(WorkerPool* pool) noexcept { warming_pool_ = pool; }
 
     // Copies `bytes` in.
     void append(std::string_view bytes) {
@@ -120,7 +110,7 @@ public:
         if (entries_[i].length == 0) return;
         const auto after = std::upper_bound(block_first_index_.begin(), block_first_index_.end(), i);
         Block& block = *blocks_[static_cast<size_t>(after - block_first_index_.begin()) - 1];
-        if (block.live.fetch_sub(1, std::memory_order_acq_rel) == 1) block.bytes.release();
+        if (block.live.fetch_sub(1, std::memory_order_acq_rel) == 1) block.bytes.reset();
     }
 
     // Bytes held in blocks that are still allocated (for tests).
@@ -136,14 +126,14 @@ private:
         uint64_t length;
     };
     struct Block {
-        detail::BlockMemory bytes;
+        std::shared_ptr<char[]> bytes;
         size_t capacity = 0;
         size_t used = 0;
         std::atomic<size_t> live{0};
     };
 
     static constexpr size_t kFirstBlockBytes = 4 * 1024;
-    static constexpr size_t kLargestBlockBytes = detail::BlockMemory::kHugePage;
+    static constexpr size_t kLargestBlockBytes = 2 * 1024 * 1024;
 
     Block& block_with_room(size_t needed) {
         if (!blocks_.empty()) {
@@ -155,16 +145,29 @@ private:
         const size_t previous = blocks_.empty() ? kFirstBlockBytes / 2 : blocks_.back()->capacity;
         const size_t capacity = std::max(needed, std::min(previous * 2, kLargestBlockBytes));
         auto block = std::make_unique<Block>();
-        block->bytes = detail::BlockMemory(capacity);
+        if (capacity == kLargestBlockBytes && !spares_.empty()) {
+            block->bytes = std::move(spares_.front());
+            spares_.erase(spares_.begin());
+        } else {
+            block->bytes = detail::new_block(capacity);
+        }
         block->capacity = capacity;
         block_first_index_.push_back(entries_.size());
         blocks_.push_back(std::move(block));
+        // Every worker can warm a block of its own while this thread copies.
+        while (capacity == kLargestBlockBytes && warming_pool_ != nullptr &&
+               spares_.size() < warming_pool_->worker_count()) {
+            spares_.push_back(detail::new_block(kLargestBlockBytes));
+            warming_pool_->submit(new detail::PageWarmingJob(spares_.back(), kLargestBlockBytes));
+        }
         return *blocks_.back();
     }
 
     std::vector<Entry> entries_;
     std::vector<std::unique_ptr<Block>> blocks_;
     std::vector<size_t> block_first_index_;  // index of the first string of each block
+    std::vector<std::shared_ptr<char[]>> spares_;  // the next full-size blocks, being warmed
+    WorkerPool* warming_pool_ = nullptr;
 };
 
 }  // namespace tallygrams::batch

@@ -62,6 +62,10 @@ public:
     template <class F>
     void run_and_wait(F&& job);
 
+    // Queues `job` for some worker and returns at once; from any thread. The
+    // job must stay valid until it has run (typically it deletes itself).
+    void submit(Job* job) { inject(job); }
+
     // For a worker of this pool: runs `left(migrated)` and `right(migrated)`,
     // possibly on different workers, and returns when both have finished.
     // `migrated` tells a task that it runs on another worker than the one

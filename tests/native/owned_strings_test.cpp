@@ -6,6 +6,9 @@
 
 #include "batch/owned_strings.hpp"
 #include "batch/thread_count.hpp"
+#include "batch/worker_pool.hpp"
+
+#include <atomic>
 
 namespace {
 
@@ -69,5 +72,32 @@ INSTANTIATE_TEST_SUITE_P(
                     CountCase{"65535", nullptr, 65535}, CountCase{"18446744073709551615", nullptr, 65535},
                     CountCase{"18446744073709551616", "2", 2}, CountCase{nullptr, "0", 0},
                     CountCase{nullptr, "+7", 7}, CountCase{nullptr, "x", 0}));
+
+}  // namespace
+
+namespace {
+
+// With a pool warming full-size blocks ahead of the copy, the strings must
+// come out byte for byte, and the warm-up jobs must neither disturb the
+// contents nor outlive their memory.
+TEST(OwnedStrings, BlocksWarmedByAPoolKeepTheirContents) {
+    tallygrams::batch::WorkerPool pool(2);
+    std::vector<std::string> originals;
+    for (int i = 0; i < 40000; ++i) originals.push_back(std::string(200 + i % 300, static_cast<char>('a' + i % 26)) + std::to_string(i));
+    {
+        OwnedStrings strings;
+        strings.warm_pages_with(&pool);
+        for (const auto& s : originals) strings.append(s);
+        strings.warm_pages_with(nullptr);
+        ASSERT_GT(strings.allocated_bytes(), 4u * 1024 * 1024) << "several full-size blocks";
+        for (size_t i = 0; i < originals.size(); ++i) ASSERT_EQ(strings.view(i), originals[i]) << i;
+        for (size_t i = 0; i < originals.size(); ++i) strings.release(i);
+        EXPECT_EQ(strings.allocated_bytes(), 0u);
+    }
+    // Destroyed with warm-up jobs possibly still queued: the pool keeps serving.
+    std::atomic<int> ran{0};
+    pool.run_and_wait([&] { ran = 1; });
+    EXPECT_EQ(ran, 1);
+}
 
 }  // namespace
