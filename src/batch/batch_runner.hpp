@@ -167,7 +167,7 @@ void run_batch(WorkerPool& pool, OwnedStrings& references, OwnedStrings& predict
     } else {
         pool.run_and_wait([&] {
             written = detail::score_range(pool, references, predictions, output, score, 0, n,
-                                          detail::SplitBudget(pool.worker_count()), false);
+                                          detail::SplitBudget(pool.worker_count() * 32), false);
         });
     }
     if (written != n) {
