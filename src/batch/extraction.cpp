@@ -1,8 +1,10 @@
 #include "batch/extraction.hpp"
 
 #include <algorithm>
+#include <vector>
 
 #include "batch/global_pool.hpp"
+#include "batch/parallel_copy.hpp"
 #include "module/arguments.hpp"
 #include "module/once_cell.hpp"
 #include "scorer/internal_failure.hpp"
@@ -43,30 +45,25 @@ std::string sequence_name() {
 }
 
 // Plain lists and tuples, by far the common arguments, are read straight
-// from their item arrays: no Python code can run while they are copied, so
-// the result and every error are exactly those of iterating them, and the
-// next items can be prefetched while the current one is copied. The copy is
-// the part of a batch that runs on one thread, so its speed bounds how much
-// the workers can gain.
+// from their item arrays: no Python code can run while they are read, so the
+// result and every error are exactly those of iterating them. The strings
+// are laid out first and their bytes copied afterwards, still under the
+// interpreter lock and still within this call, by this thread and by any
+// idle pool workers: the copy is the part of a batch that no worker could
+// otherwise share, so its speed bounds what the workers can gain.
 Result<OwnedStrings> copy_list_or_tuple(PyObject* object) {
     constexpr Py_ssize_t kPrefetchDistance = 8;
     OwnedStrings strings;
-    // An existing pool's idle workers fault in the next block's pages while
-    // this thread copies; the pool is never created here, only after the
-    // interpreter lock has been released.
-    strings.warm_pages_with(global_pool_if_created());
+    std::vector<CopyItem> copies;
     PyRef not_a_string;
     bool encoding_failed = false;
-    Py_BEGIN_CRITICAL_SECTION(object);  // free-threaded builds: no concurrent resize
+    Py_BEGIN_CRITICAL_SECTION(object);  // free-threaded builds: no concurrent change
     PyObject** items = PySequence_Fast_ITEMS(object);
     const Py_ssize_t count = PySequence_Fast_GET_SIZE(object);
     strings.reserve(static_cast<size_t>(std::min(count, kLargestReservation)));
+    copies.reserve(static_cast<size_t>(std::min(count, kLargestReservation)));
     for (Py_ssize_t i = 0; i < count; ++i) {
-        if (i + kPrefetchDistance < count) {
-            const char* ahead = reinterpret_cast<const char*>(items[i + kPrefetchDistance]);
-            __builtin_prefetch(ahead);
-            __builtin_prefetch(ahead + 64);
-        }
+        if (i + kPrefetchDistance < count) __builtin_prefetch(items[i + kPrefetchDistance]);
         PyObject* item = items[i];
         if (!PyType_HasFeature(Py_TYPE(item), Py_TPFLAGS_UNICODE_SUBCLASS)) {
             not_a_string = PyRef::borrow(item);
@@ -78,10 +75,15 @@ Result<OwnedStrings> copy_list_or_tuple(PyObject* object) {
             encoding_failed = true;
             break;
         }
-        strings.append(std::string_view(utf8, static_cast<size_t>(size)));
+        const auto length = static_cast<size_t>(size);
+        char* destination = strings.append_uninitialized(length);
+        if (length > 0) copies.push_back(CopyItem{utf8, destination, length});  // an empty string has no storage
     }
+    // The item arrays stay unchanged meanwhile: this thread holds the lock
+    // (and, on free-threaded builds, the sequence's critical section) and
+    // runs no Python code until every byte is copied.
+    if (!not_a_string && !encoding_failed) copy_in_parallel(std::move(copies), global_pool_if_created());
     Py_END_CRITICAL_SECTION();
-    strings.warm_pages_with(nullptr);
     if (not_a_string) return module::type_mismatch(not_a_string.get(), "str");
     if (encoding_failed) return PyErr::fetch();
     return strings;

@@ -85,6 +85,21 @@ public:
     // Lets `pool` (or nobody, with null) warm up blocks ahead of appends.
     void warm_pages_with(WorkerPool* pool) noexcept { warming_pool_ = pool; }
 
+    // Adds a string of `size` bytes and returns where they go; the caller
+    // writes them before anyone reads the string.
+    char* append_uninitialized(size_t size) {
+        if (size == 0) {
+            entries_.push_back({nullptr, 0});
+            return nullptr;
+        }
+        Block& block = block_with_room(size);
+        char* destination = block.bytes.get() + block.used;
+        block.used += size;
+        block.live.fetch_add(1, std::memory_order_relaxed);
+        entries_.push_back({destination, size});
+        return destination;
+    }
+
     // Copies `bytes` in.
     void append(std::string_view bytes) {
         if (bytes.empty()) {
