@@ -4,8 +4,8 @@
 
 #include "batch/batch_call.hpp"
 #include "module/call_boundary.hpp"
+#include "module/heap_type.hpp"
 #include "module/new_object.hpp"
-#include "module/once_cell.hpp"
 
 namespace tallygrams::batch {
 namespace {
@@ -47,9 +47,7 @@ void dealloc_result(PyObject* self) {
             std::free(column.values);
             column.values = nullptr;
         }
-        PyTypeObject* type = Py_TYPE(self);
-        type->tp_free(self);
-        Py_DECREF(type);  // every instance of a heap type holds its type
+        module::free_heap_instance(self);
     });
 }
 
@@ -82,30 +80,17 @@ PyType_Spec result_spec = {
     result_slots,
 };
 
-module::OnceObjectCell result_type_cell;
-
-PyObject* created_result_type() {
-    Result<PyObject*> type = batch_score_result_type();
-    if (!type) {
-        std::move(type).take_error().restore();
-        PyErr_WriteUnraisable(nullptr);
-        fail_internally("failed to create type object for `BatchScoreResult`");
-    }
-    return type.value();
-}
+module::HeapTypeCell result_type_cell(result_spec, "BatchScoreResult");
 
 // Moves the columns into a new instance; on failure they are freed with
 // `columns`.
 Result<PyRef> new_result(ColumnOutput& columns) {
-    PyObject* type = created_result_type();
-    PyRef no_arguments = module::new_object_or_fail(PyTuple_New(0));
-    PyObject* instance =
-        PyBaseObject_Type.tp_new(reinterpret_cast<PyTypeObject*>(type), no_arguments.get(), nullptr);
-    if (instance == nullptr) return PyErr::fetch();
+    Result<PyRef> instance = module::new_instance(result_type_cell.get_or_fail());
+    if (!instance) return instance;
     for (size_t k = 0; k < ColumnOutput::kColumnCount; ++k) {
-        as_result(instance)->columns[k] = Column{columns.take_column(k).release(), columns.length()};
+        as_result(instance.value().get())->columns[k] = Column{columns.take_column(k).release(), columns.length()};
     }
-    return PyRef(instance);
+    return instance;
 }
 
 constexpr module::CallSignature kScoreBatchFlatSignature{"score_batch_flat", {"references", "predictions"}};
@@ -119,13 +104,7 @@ Result<PyRef> score_batch_flat_body(PyObject* const* args, Py_ssize_t nargs, PyO
 
 }  // namespace
 
-Result<PyObject*> batch_score_result_type() {
-    return result_type_cell.get_or_init([]() -> Result<PyRef> {
-        PyObject* type = PyType_FromSpec(&result_spec);
-        if (type == nullptr) return PyErr::fetch();
-        return PyRef(type);
-    });
-}
+Result<PyObject*> batch_score_result_type() { return result_type_cell.get(); }
 
 PyObject* score_batch_flat_entry(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
     return module::boundary_object([&] { return score_batch_flat_body(args, nargs, kwnames); });

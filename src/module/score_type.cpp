@@ -1,8 +1,8 @@
 #include "module/score_type.hpp"
 
 #include "module/call_boundary.hpp"
+#include "module/heap_type.hpp"
 #include "module/new_object.hpp"
-#include "module/once_cell.hpp"
 
 namespace tallygrams::module {
 namespace {
@@ -22,11 +22,7 @@ PyObject* get_field(PyObject* self, void* /*closure*/) {
 }
 
 void dealloc_score(PyObject* self) {
-    boundary_dealloc([&] {
-        PyTypeObject* type = Py_TYPE(self);
-        type->tp_free(self);
-        Py_DECREF(type);  // every instance of a heap type holds its type
-    });
+    boundary_dealloc([&] { free_heap_instance(self); });
 }
 
 PyGetSetDef score_getset[] = {
@@ -52,37 +48,18 @@ PyType_Spec score_spec = {
     score_slots,
 };
 
-OnceObjectCell score_type_cell;
+HeapTypeCell score_type_cell(score_spec, "Score");
 
 }  // namespace
 
-Result<PyObject*> score_type() {
-    return score_type_cell.get_or_init([]() -> Result<PyRef> {
-        PyObject* type = PyType_FromSpec(&score_spec);
-        if (type == nullptr) return PyErr::fetch();
-        return PyRef(type);
-    });
-}
+Result<PyObject*> score_type() { return score_type_cell.get(); }
 
-PyObject* created_score_type() {
-    Result<PyObject*> type = score_type();
-    if (!type) {
-        std::move(type).take_error().restore();
-        PyErr_WriteUnraisable(nullptr);
-        fail_internally("failed to create type object for `Score`");
-    }
-    return type.value();
-}
+PyObject* created_score_type() { return score_type_cell.get_or_fail(); }
 
 Result<PyRef> new_score(PyObject* type, const scorer::Score& value) {
-    // The class refuses instantiation from Python, so go through object's
-    // constructor slot directly.
-    PyRef no_arguments = new_object_or_fail(PyTuple_New(0));
-    PyObject* instance =
-        PyBaseObject_Type.tp_new(reinterpret_cast<PyTypeObject*>(type), no_arguments.get(), nullptr);
-    if (instance == nullptr) return PyErr::fetch();
-    as_score(instance)->value = value;
-    return PyRef(instance);
+    Result<PyRef> instance = new_instance(type);
+    if (instance) as_score(instance.value().get())->value = value;
+    return instance;
 }
 
 }  // namespace tallygrams::module

@@ -1,0 +1,68 @@
+// What the module's two classes share: a class object created once per
+// process from its spec, instances made through object's constructor slot
+// (the classes refuse instantiation from Python), and the deallocation of
+// instances of a heap type.
+#pragma once
+
+#include <source_location>
+#include <string>
+
+#include "module/new_object.hpp"
+#include "module/once_cell.hpp"
+#include "module/py_err.hpp"
+
+namespace tallygrams::module {
+
+class HeapTypeCell {
+public:
+    // `name` is the class's unqualified name, for the failure message.
+    HeapTypeCell(PyType_Spec& spec, const char* name) : spec_(spec), name_(name) {}
+
+    // The class, created on first need; the interpreter's exception if that
+    // fails.
+    Result<PyObject*> get() {
+        return cell_.get_or_init([this]() -> Result<PyRef> {
+            PyObject* type = PyType_FromSpec(&spec_);
+            if (type == nullptr) return PyErr::fetch();
+            return PyRef(type);
+        });
+    }
+
+    // For use after module execution, which normally created the class: a
+    // failure to create it now is reported as unraisable and becomes an
+    // internal failure.
+    PyObject* get_or_fail(std::source_location where = std::source_location::current()) {
+        Result<PyObject*> type = get();
+        if (!type) {
+            std::move(type).take_error().restore();
+            PyErr_WriteUnraisable(nullptr);
+            fail_internally(std::string("failed to create type object for `") + name_ + "`", where);
+        }
+        return type.value();
+    }
+
+private:
+    PyType_Spec& spec_;
+    const char* name_;
+    OnceObjectCell cell_;
+};
+
+// A new, zero-filled instance of `type`, made by object's constructor slot
+// with no arguments; the interpreter's exception if it cannot be made.
+inline Result<PyRef> new_instance(PyObject* type) {
+    PyRef no_arguments = new_object_or_fail(PyTuple_New(0));
+    PyObject* instance =
+        PyBaseObject_Type.tp_new(reinterpret_cast<PyTypeObject*>(type), no_arguments.get(), nullptr);
+    if (instance == nullptr) return PyErr::fetch();
+    return PyRef(instance);
+}
+
+// Frees an instance whose own data has been released, then gives back the
+// reference to its type that every instance of a heap type holds.
+inline void free_heap_instance(PyObject* self) {
+    PyTypeObject* type = Py_TYPE(self);
+    type->tp_free(self);
+    Py_DECREF(type);
+}
+
+}  // namespace tallygrams::module
