@@ -13,8 +13,11 @@ WHEELHOUSE := build/wheelhouse
 .PHONY: demo test hardening setup setup-hardening install install-ci native-tests python-tests \
         benchmark benchmark-native clean
 
+# The tool's summary table for the example files, then every pair's scores
+# (the first pair is the worked example "The cat sat." / "the cat").
 demo: install
 	$(VENV)/bin/tallygrams examples/references.txt examples/predictions.txt
+	$(PYTHON) examples/demo.py
 
 test: native-tests python-tests
 
