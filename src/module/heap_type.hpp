@@ -1,5 +1,5 @@
 // What the module's two classes share: a class object created once per
-// process from its spec, instances made through object's constructor slot
+// process from its PyType_Spec, instances made through object's constructor slot
 // (the classes refuse instantiation from Python), and the deallocation of
 // instances of a heap type.
 #pragma once
