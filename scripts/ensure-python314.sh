@@ -67,9 +67,7 @@ have_everything() {
     [ "$want_debug" -eq 0 ] || have_usable_debug_python
 }
 
-as_root() {
-    if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
-}
+. "$(dirname "$0")/apt-helpers.sh"
 
 if have_everything; then
     exit 0

@@ -7,18 +7,13 @@ cd "$(dirname "$0")/.."
 
 bash scripts/ensure-python314.sh
 
-as_root() {
-    if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
-}
+. "$(dirname "$0")/apt-helpers.sh"
 
 # Native packages from the machine's own Debian release.
 native_packages=(g++ make libgtest-dev)
 # Google Benchmark only for the native benchmarks.
 if [ "${1:-}" = "--benchmarks" ]; then native_packages+=(libbenchmark-dev); fi
-missing=()
-for package in "${native_packages[@]}"; do
-    dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
-done
+mapfile -t missing < <(missing_packages "${native_packages[@]}")
 if [ "${#missing[@]}" -gt 0 ]; then
     as_root apt-get update -q
     as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -q "${missing[@]}"

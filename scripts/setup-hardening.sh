@@ -9,15 +9,10 @@ cd "$(dirname "$0")/.."
 bash scripts/setup-dev.sh
 bash scripts/ensure-python314.sh --debug
 
-as_root() {
-    if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
-}
+. "$(dirname "$0")/apt-helpers.sh"
 
 packages=(clang-14 libclang-rt-14-dev llvm-14)
-missing=()
-for package in "${packages[@]}"; do
-    dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
-done
+mapfile -t missing < <(missing_packages "${packages[@]}")
 if [ "${#missing[@]}" -gt 0 ]; then
     as_root apt-get update -q
     # The runtimes depend on libc6-i386, which must match the installed libc6

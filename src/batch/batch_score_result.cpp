@@ -72,7 +72,7 @@ PyType_Slot result_slots[] = {
     {0, nullptr},
 };
 
-PyType_Spec result_spec = {
+PyType_Spec result_type_definition = {
     "tallygrams.BatchScoreResult",
     static_cast<int>(sizeof(BatchScoreResultObject)),
     0,
@@ -80,7 +80,7 @@ PyType_Spec result_spec = {
     result_slots,
 };
 
-module::HeapTypeCell result_type_cell(result_spec, "BatchScoreResult");
+module::HeapTypeCell result_type_cell(result_type_definition, "BatchScoreResult");
 
 // Moves the columns into a new instance; on failure they are freed with
 // `columns`.

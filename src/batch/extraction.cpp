@@ -114,13 +114,9 @@ Result<OwnedStrings> copy_sequence(PyObject* object) {
         if (status < 0) return PyErr::fetch();
         if (status == 0) break;
         const PyRef item(next);
-        if (!PyType_HasFeature(Py_TYPE(item.get()), Py_TPFLAGS_UNICODE_SUBCLASS)) {
-            return module::type_mismatch(item.get(), "str");
-        }
-        Py_ssize_t size = 0;
-        const char* utf8 = PyUnicode_AsUTF8AndSize(item.get(), &size);
-        if (utf8 == nullptr) return PyErr::fetch();
-        strings.append(std::string_view(utf8, static_cast<size_t>(size)));
+        Result<std::string_view> text = module::extract_text(item.get());
+        if (!text) return std::move(text).take_error();
+        strings.append(text.value());
     }
     strings.warm_pages_with(nullptr);
     return strings;

@@ -102,16 +102,9 @@ public:
 
     // Copies `bytes` in.
     void append(std::string_view bytes) {
-        if (bytes.empty()) {
-            entries_.push_back({nullptr, 0});
-            return;
+        if (char* destination = append_uninitialized(bytes.size())) {
+            std::memcpy(destination, bytes.data(), bytes.size());
         }
-        Block& block = block_with_room(bytes.size());
-        char* destination = block.bytes.get() + block.used;
-        std::memcpy(destination, bytes.data(), bytes.size());
-        block.used += bytes.size();
-        block.live.fetch_add(1, std::memory_order_relaxed);
-        entries_.push_back({destination, bytes.size()});
     }
 
     size_t size() const noexcept { return entries_.size(); }

@@ -1,5 +1,5 @@
 // What the module's two classes share: a class object created once per
-// process from its PyType_Spec, instances made through object's constructor slot
+// process from its type definition, instances made through object's constructor slot
 // (the classes refuse instantiation from Python), and the deallocation of
 // instances of a heap type.
 #pragma once
@@ -16,13 +16,13 @@ namespace tallygrams::module {
 class HeapTypeCell {
 public:
     // `name` is the class's unqualified name, for the failure message.
-    HeapTypeCell(PyType_Spec& spec, const char* name) : spec_(spec), name_(name) {}
+    HeapTypeCell(PyType_Spec& definition, const char* name) : definition_(definition), name_(name) {}
 
     // The class, created on first need; the interpreter's exception if that
     // fails.
     Result<PyObject*> get() {
         return cell_.get_or_init([this]() -> Result<PyRef> {
-            PyObject* type = PyType_FromSpec(&spec_);
+            PyObject* type = PyType_FromSpec(&definition_);
             if (type == nullptr) return PyErr::fetch();
             return PyRef(type);
         });
@@ -42,7 +42,7 @@ public:
     }
 
 private:
-    PyType_Spec& spec_;
+    PyType_Spec& definition_;
     const char* name_;
     OnceObjectCell cell_;
 };

@@ -40,7 +40,7 @@ PyType_Slot score_slots[] = {
     {0, nullptr},
 };
 
-PyType_Spec score_spec = {
+PyType_Spec score_type_definition = {
     "tallygrams.Score",
     static_cast<int>(sizeof(ScoreObject)),
     0,
@@ -48,7 +48,7 @@ PyType_Spec score_spec = {
     score_slots,
 };
 
-HeapTypeCell score_type_cell(score_spec, "Score");
+HeapTypeCell score_type_cell(score_type_definition, "Score");
 
 }  // namespace
 

@@ -12,7 +12,7 @@
 #include <utility>
 
 #include "counting_table.hpp"
-#include "scorer/fx_hash.hpp"
+#include "fx_hash.hpp"
 #include "scorer/score_arithmetic.hpp"
 #include <string>
 #include <vector>
@@ -64,7 +64,7 @@ inline TokenizedText tokenize(std::string_view text) {
 }
 
 struct UnigramTraits {
-    static uint64_t hash(std::string_view token) noexcept { return scorer::fx_hash(token); }
+    static uint64_t hash(std::string_view token) noexcept { return fx_hash(token); }
     static bool equal(std::string_view a, std::string_view b) noexcept { return a == b; }
 };
 
@@ -75,7 +75,7 @@ struct BigramKey {
 
 struct BigramTraits {
     static uint64_t hash(const BigramKey& key) noexcept {
-        scorer::FxHasher hasher;
+        FxHasher hasher;
         hasher.add_bytes(key.first);
         hasher.add_bytes(key.second);
         return hasher.finish();

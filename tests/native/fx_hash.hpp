@@ -1,4 +1,5 @@
-// A fast, unseeded multiply-and-rotate hash over bytes. Results never depend
+// A fast, unseeded multiply-and-rotate hash over bytes, for the
+// straightforward scorer's string-keyed tables. Results never depend
 // on it (tables are only probed, never iterated), so determinism across
 // processes costs nothing and keeps runs reproducible.
 #pragma once
@@ -8,7 +9,7 @@
 #include <cstring>
 #include <string_view>
 
-namespace tallygrams::scorer {
+namespace tallygrams::straightforward {
 
 class FxHasher {
 public:
@@ -46,4 +47,4 @@ inline uint64_t fx_hash(std::string_view bytes) noexcept {
     return hasher.finish();
 }
 
-}  // namespace tallygrams::scorer
+}  // namespace tallygrams::straightforward
