@@ -3,25 +3,25 @@
 #include <cstdlib>
 
 #include "batch/batch_call.hpp"
-#include "module/call_boundary.hpp"
-#include "module/heap_type.hpp"
-#include "module/new_object.hpp"
+#include "boundary/call_boundary.hpp"
+#include "boundary/heap_type.hpp"
+#include "boundary/new_object.hpp"
 
 namespace tallygrams::batch {
 namespace {
 
-using module::PyErr;
-using module::PyRef;
-using module::Result;
+using boundary::PyErr;
+using boundary::PyRef;
+using boundary::Result;
 
 struct Column {
-    double* values;  // owned, from ColumnOutput (calloc)
+    double* values;  // owned, from engine::ColumnOutput (calloc)
     size_t length;
 };
 
 struct BatchScoreResultObject {
     PyObject_HEAD
-    Column columns[ColumnOutput::kColumnCount];
+    Column columns[engine::ColumnOutput::kColumnCount];
 };
 
 BatchScoreResultObject* as_result(PyObject* object) noexcept {
@@ -30,24 +30,24 @@ BatchScoreResultObject* as_result(PyObject* object) noexcept {
 
 template <size_t K>
 PyObject* get_column(PyObject* self, void* /*closure*/) {
-    return module::boundary_object([&]() -> Result<PyRef> {
+    return boundary::boundary_object([&]() -> boundary::Result<boundary::PyRef> {
         const Column& column = as_result(self)->columns[K];
         const auto n = static_cast<Py_ssize_t>(column.length);
-        PyRef list = module::new_object_or_fail(PyList_New(n));
+        boundary::PyRef list = boundary::new_object_or_fail(PyList_New(n));
         for (Py_ssize_t i = 0; i < n; ++i) {
-            PyList_SET_ITEM(list.get(), i, module::new_object_or_fail(PyFloat_FromDouble(column.values[i])).release());
+            PyList_SET_ITEM(list.get(), i, boundary::new_object_or_fail(PyFloat_FromDouble(column.values[i])).release());
         }
         return list;
     });
 }
 
 void dealloc_result(PyObject* self) {
-    module::boundary_dealloc([&] {
+    boundary::boundary_dealloc([&] {
         for (Column& column : as_result(self)->columns) {
             std::free(column.values);
             column.values = nullptr;
         }
-        module::free_heap_instance(self);
+        boundary::free_heap_instance(self);
     });
 }
 
@@ -80,34 +80,34 @@ PyType_Spec result_type_definition = {
     result_slots,
 };
 
-module::HeapTypeCell result_type_cell(result_type_definition, "BatchScoreResult");
+boundary::HeapTypeCell result_type_cell(result_type_definition, "BatchScoreResult");
 
 // Moves the columns into a new instance; on failure they are freed with
 // `columns`.
-Result<PyRef> new_result(ColumnOutput& columns) {
-    Result<PyRef> instance = module::new_instance(result_type_cell.get_or_fail());
+boundary::Result<boundary::PyRef> new_result(engine::ColumnOutput& columns) {
+    boundary::Result<boundary::PyRef> instance = boundary::new_instance(result_type_cell.get_or_fail());
     if (!instance) return instance;
-    for (size_t k = 0; k < ColumnOutput::kColumnCount; ++k) {
+    for (size_t k = 0; k < engine::ColumnOutput::kColumnCount; ++k) {
         as_result(instance.value().get())->columns[k] = Column{columns.take_column(k).release(), columns.length()};
     }
     return instance;
 }
 
-constexpr module::CallSignature kScoreBatchFlatSignature{"score_batch_flat", {"references", "predictions"}};
+constexpr boundary::CallSignature kScoreBatchFlatSignature{"score_batch_flat", {"references", "predictions"}};
 
-Result<PyRef> score_batch_flat_body(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    Result<BatchInputs> inputs = bind_and_extract(kScoreBatchFlatSignature, args, nargs, kwnames);
+boundary::Result<boundary::PyRef> score_batch_flat_body(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    boundary::Result<BatchInputs> inputs = bind_and_extract(kScoreBatchFlatSignature, args, nargs, kwnames);
     if (!inputs) return std::move(inputs).take_error();
-    ColumnOutput columns = score_detached<ColumnOutput>(std::move(inputs).take_value());
+    engine::ColumnOutput columns = score_detached<engine::ColumnOutput>(std::move(inputs).take_value());
     return new_result(columns);
 }
 
 }  // namespace
 
-Result<PyObject*> batch_score_result_type() { return result_type_cell.get(); }
+boundary::Result<PyObject*> batch_score_result_type() { return result_type_cell.get(); }
 
 PyObject* score_batch_flat_entry(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return module::boundary_object([&] { return score_batch_flat_body(args, nargs, kwnames); });
+    return boundary::boundary_object([&] { return score_batch_flat_body(args, nargs, kwnames); });
 }
 
 }  // namespace tallygrams::batch

@@ -3,32 +3,32 @@
 #include <algorithm>
 #include <vector>
 
-#include "batch/global_pool.hpp"
-#include "batch/parallel_copy.hpp"
-#include "module/arguments.hpp"
-#include "module/once_cell.hpp"
-#include "scorer/internal_failure.hpp"
+#include "engine/global_pool.hpp"
+#include "engine/parallel_copy.hpp"
+#include "boundary/arguments.hpp"
+#include "boundary/once_cell.hpp"
+#include "common/internal_failure.hpp"
 
 namespace tallygrams::batch {
 namespace {
 
-using module::PyErr;
-using module::PyRef;
-using module::Result;
+using boundary::PyErr;
+using boundary::PyRef;
+using boundary::Result;
 
 // A length report is only a hint; an absurd one must not allocate absurdly.
 constexpr Py_ssize_t kLargestReservation = Py_ssize_t{1} << 22;
 
-module::OnceObjectCell sequence_class_cell;
+boundary::OnceObjectCell sequence_class_cell;
 
 // The qualified name of collections.abc.Sequence, for the type-mismatch
 // message; the class is looked up once and kept.
 std::string sequence_name() {
-    Result<PyObject*> cls = sequence_class_cell.get_or_init([]() -> Result<PyRef> {
-        PyRef abc(PyImport_ImportModule("collections.abc"));
-        if (!abc) return PyErr::fetch();
-        PyRef sequence(PyObject_GetAttrString(abc.get(), "Sequence"));
-        if (!sequence) return PyErr::fetch();
+    boundary::Result<PyObject*> cls = sequence_class_cell.get_or_init([]() -> boundary::Result<boundary::PyRef> {
+        boundary::PyRef abc(PyImport_ImportModule("collections.abc"));
+        if (!abc) return boundary::PyErr::fetch();
+        boundary::PyRef sequence(PyObject_GetAttrString(abc.get(), "Sequence"));
+        if (!sequence) return boundary::PyErr::fetch();
         return sequence;
     });
     if (!cls) {
@@ -36,12 +36,12 @@ std::string sequence_name() {
         PyErr_WriteUnraisable(nullptr);
         fail_internally("failed to look up collections.abc.Sequence");
     }
-    PyRef qualname(PyObject_GetAttrString(cls.value(), "__qualname__"));
+    boundary::PyRef qualname(PyObject_GetAttrString(cls.value(), "__qualname__"));
     if (!qualname || !PyUnicode_Check(qualname.get())) {
         PyErr_Clear();
         return "Sequence";
     }
-    return module::lossy_utf8(qualname.get());
+    return boundary::lossy_utf8(qualname.get());
 }
 
 // Plain lists and tuples, by far the common arguments, are read straight
@@ -51,11 +51,11 @@ std::string sequence_name() {
 // interpreter lock and still within this call, by this thread and by any
 // idle pool workers: the copy is the part of a batch that no worker could
 // otherwise share, so its speed bounds what the workers can gain.
-Result<OwnedStrings> copy_list_or_tuple(PyObject* object) {
+boundary::Result<engine::OwnedStrings> copy_list_or_tuple(PyObject* object) {
     constexpr Py_ssize_t kPrefetchDistance = 8;
-    OwnedStrings strings;
-    std::vector<CopyItem> copies;
-    PyRef not_a_string;
+    engine::OwnedStrings strings;
+    std::vector<engine::CopyItem> copies;
+    boundary::PyRef not_a_string;
     bool encoding_failed = false;
     Py_BEGIN_CRITICAL_SECTION(object);  // free-threaded builds: no concurrent change
     PyObject** items = PySequence_Fast_ITEMS(object);
@@ -66,7 +66,7 @@ Result<OwnedStrings> copy_list_or_tuple(PyObject* object) {
         if (i + kPrefetchDistance < count) __builtin_prefetch(items[i + kPrefetchDistance]);
         PyObject* item = items[i];
         if (!PyType_HasFeature(Py_TYPE(item), Py_TPFLAGS_UNICODE_SUBCLASS)) {
-            not_a_string = PyRef::borrow(item);
+            not_a_string = boundary::PyRef::borrow(item);
             break;
         }
         Py_ssize_t size = 0;
@@ -77,44 +77,44 @@ Result<OwnedStrings> copy_list_or_tuple(PyObject* object) {
         }
         const auto length = static_cast<size_t>(size);
         char* destination = strings.append_uninitialized(length);
-        if (length > 0) copies.push_back(CopyItem{utf8, destination, length});  // an empty string has no storage
+        if (length > 0) copies.push_back(engine::CopyItem{utf8, destination, length});  // an empty string has no storage
     }
     // The item arrays stay unchanged meanwhile: this thread holds the lock
     // (and, on free-threaded builds, the sequence's critical section) and
     // runs no Python code until every byte is copied.
-    if (!not_a_string && !encoding_failed) copy_in_parallel(std::move(copies), global_pool_if_created());
+    if (!not_a_string && !encoding_failed) engine::copy_in_parallel(std::move(copies), engine::global_pool_if_created());
     Py_END_CRITICAL_SECTION();
-    if (not_a_string) return module::type_mismatch(not_a_string.get(), "str");
-    if (encoding_failed) return PyErr::fetch();
+    if (not_a_string) return boundary::type_mismatch(not_a_string.get(), "str");
+    if (encoding_failed) return boundary::PyErr::fetch();
     return strings;
 }
 
-Result<OwnedStrings> copy_sequence(PyObject* object) {
+boundary::Result<engine::OwnedStrings> copy_sequence(PyObject* object) {
     if (PyType_HasFeature(Py_TYPE(object), Py_TPFLAGS_UNICODE_SUBCLASS)) {
         // A lone string is never taken as a sequence of characters.
-        return PyErr::new_message(PyExc_TypeError, "Can't extract `str` to `Vec`");
+        return boundary::PyErr::new_message(PyExc_TypeError, "Can't extract `str` to `Vec`");
     }
-    if (!PySequence_Check(object)) return module::type_mismatch(object, sequence_name());
+    if (!PySequence_Check(object)) return boundary::type_mismatch(object, sequence_name());
     if (PyList_CheckExact(object) || PyTuple_CheckExact(object)) return copy_list_or_tuple(object);
 
-    OwnedStrings strings;
-    strings.warm_pages_with(global_pool_if_created());
+    engine::OwnedStrings strings;
+    strings.warm_pages_with(engine::global_pool_if_created());
     const Py_ssize_t hint = PyObject_Size(object);
     if (hint < 0) {
-        [[maybe_unused]] PyErr discarded = PyErr::fetch();
+        [[maybe_unused]] boundary::PyErr discarded = boundary::PyErr::fetch();
     } else {
         strings.reserve(static_cast<size_t>(std::min(hint, kLargestReservation)));
     }
 
-    PyRef iterator(PyObject_GetIter(object));
-    if (!iterator) return PyErr::fetch();
+    boundary::PyRef iterator(PyObject_GetIter(object));
+    if (!iterator) return boundary::PyErr::fetch();
     for (;;) {
         PyObject* next = nullptr;
         const int status = PyIter_NextItem(iterator.get(), &next);
-        if (status < 0) return PyErr::fetch();
+        if (status < 0) return boundary::PyErr::fetch();
         if (status == 0) break;
-        const PyRef item(next);
-        Result<std::string_view> text = module::extract_text(item.get());
+        const boundary::PyRef item(next);
+        boundary::Result<std::string_view> text = boundary::extract_text(item.get());
         if (!text) return std::move(text).take_error();
         strings.append(text.value());
     }
@@ -124,9 +124,9 @@ Result<OwnedStrings> copy_sequence(PyObject* object) {
 
 }  // namespace
 
-Result<OwnedStrings> extract_string_sequence(PyObject* object, std::string_view argument_name) {
-    Result<OwnedStrings> strings = copy_sequence(object);
-    if (!strings) return module::annotate_argument_error(argument_name, std::move(strings).take_error());
+boundary::Result<engine::OwnedStrings> extract_string_sequence(PyObject* object, std::string_view argument_name) {
+    boundary::Result<engine::OwnedStrings> strings = copy_sequence(object);
+    if (!strings) return boundary::annotate_argument_error(argument_name, std::move(strings).take_error());
     return strings;
 }
 

@@ -4,13 +4,13 @@
 
 #include <string_view>
 
-#include "batch/owned_strings.hpp"
-#include "module/py_err.hpp"
+#include "engine/owned_strings.hpp"
+#include "boundary/py_err.hpp"
 
 namespace tallygrams::batch {
 
 // Every failure carries the note "while processing '<argument_name>'".
 // Nothing copied survives a failure.
-module::Result<OwnedStrings> extract_string_sequence(PyObject* object, std::string_view argument_name);
+boundary::Result<engine::OwnedStrings> extract_string_sequence(PyObject* object, std::string_view argument_name);
 
 }  // namespace tallygrams::batch

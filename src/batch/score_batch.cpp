@@ -3,36 +3,36 @@
 #include <vector>
 
 #include "batch/batch_call.hpp"
-#include "module/call_boundary.hpp"
-#include "module/new_object.hpp"
+#include "boundary/call_boundary.hpp"
+#include "boundary/new_object.hpp"
 #include "module/score_function.hpp"
 
 namespace tallygrams::batch {
 namespace {
 
-using module::PyRef;
-using module::Result;
+using boundary::PyRef;
+using boundary::Result;
 
-constexpr module::CallSignature kScoreBatchSignature{"score_batch", {"references", "predictions"}};
+constexpr boundary::CallSignature kScoreBatchSignature{"score_batch", {"references", "predictions"}};
 
 // One dict per record, in order; if any fails, every dict built so far is
 // released with the vector.
-Result<std::vector<PyRef>> build_dicts(const RecordOutput& records) {
-    std::vector<PyRef> dicts;
+boundary::Result<std::vector<boundary::PyRef>> build_dicts(const engine::RecordOutput& records) {
+    std::vector<boundary::PyRef> dicts;
     dicts.reserve(records.length());
     for (size_t i = 0; i < records.length(); ++i) {
-        Result<PyRef> dict = module::pair_scores_to_dict(records[i]);
+        boundary::Result<boundary::PyRef> dict = module::pair_scores_to_dict(records[i]);
         if (!dict) return std::move(dict).take_error();
         dicts.push_back(std::move(dict).take_value());
     }
     return dicts;
 }
 
-PyRef list_of(std::vector<PyRef> items) {
+boundary::PyRef list_of(std::vector<boundary::PyRef> items) {
     const auto n = static_cast<Py_ssize_t>(items.size());
-    PyRef list = module::new_object_or_fail(PyList_New(n));
+    boundary::PyRef list = boundary::new_object_or_fail(PyList_New(n));
     Py_ssize_t stored = 0;
-    for (PyRef& item : items) {
+    for (boundary::PyRef& item : items) {
         if (stored == n) break;
         PyList_SET_ITEM(list.get(), stored++, item.release());  // the list takes the reference
     }
@@ -41,12 +41,12 @@ PyRef list_of(std::vector<PyRef> items) {
     return list;
 }
 
-Result<PyRef> score_batch_body(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    Result<BatchInputs> inputs = bind_and_extract(kScoreBatchSignature, args, nargs, kwnames);
+boundary::Result<boundary::PyRef> score_batch_body(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
+    boundary::Result<BatchInputs> inputs = bind_and_extract(kScoreBatchSignature, args, nargs, kwnames);
     if (!inputs) return std::move(inputs).take_error();
 
-    Result<std::vector<PyRef>> dicts = [&] {
-        const RecordOutput records = score_detached<RecordOutput>(std::move(inputs).take_value());
+    boundary::Result<std::vector<boundary::PyRef>> dicts = [&] {
+        const engine::RecordOutput records = score_detached<engine::RecordOutput>(std::move(inputs).take_value());
         return build_dicts(records);
     }();  // the records are freed here, before the list is built
     if (!dicts) return std::move(dicts).take_error();
@@ -56,7 +56,7 @@ Result<PyRef> score_batch_body(PyObject* const* args, Py_ssize_t nargs, PyObject
 }  // namespace
 
 PyObject* score_batch_entry(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return module::boundary_object([&] { return score_batch_body(args, nargs, kwnames); });
+    return boundary::boundary_object([&] { return score_batch_body(args, nargs, kwnames); });
 }
 
 }  // namespace tallygrams::batch

@@ -1,7 +1,7 @@
 // score_batch(references, predictions) -> list of score dicts.
 #pragma once
 
-#include "module/python.hpp"
+#include "boundary/python.hpp"
 
 namespace tallygrams::batch {
 

@@ -3,9 +3,9 @@
 
 #include "batch/batch_score_result.hpp"
 #include "batch/score_batch.hpp"
-#include "module/call_boundary.hpp"
-#include "module/new_object.hpp"
-#include "module/python.hpp"
+#include "boundary/call_boundary.hpp"
+#include "boundary/new_object.hpp"
+#include "boundary/python.hpp"
 #include "module/score_function.hpp"
 #include "module/score_type.hpp"
 
@@ -46,54 +46,54 @@ PyMethodDef score_batch_flat_def = {
 
 // `__all__`, created on first use, then the name, then the attribute: a
 // failing store therefore leaves the name listed.
-Status add_to_module(PyObject* module, std::string_view name, PyObject* value) {
-    PyRef all(PyObject_GetAttrString(module, "__all__"));
+boundary::Status add_to_module(PyObject* module, std::string_view name, PyObject* value) {
+    boundary::PyRef all(PyObject_GetAttrString(module, "__all__"));
     if (!all) {
-        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return PyErr::fetch();
+        if (!PyErr_ExceptionMatches(PyExc_AttributeError)) return boundary::PyErr::fetch();
         PyErr_Clear();
-        all = new_object_or_fail(PyList_New(0));
-        if (PyObject_SetAttrString(module, "__all__", all.get()) < 0) return PyErr::fetch();
+        all = boundary::new_object_or_fail(PyList_New(0));
+        if (PyObject_SetAttrString(module, "__all__", all.get()) < 0) return boundary::PyErr::fetch();
     } else if (!PyList_Check(all.get())) {
-        return type_mismatch(all.get(), "list");
+        return boundary::type_mismatch(all.get(), "list");
     }
-    PyRef key = new_object_or_fail(PyUnicode_FromStringAndSize(name.data(), static_cast<Py_ssize_t>(name.size())));
+    boundary::PyRef key = boundary::new_object_or_fail(PyUnicode_FromStringAndSize(name.data(), static_cast<Py_ssize_t>(name.size())));
     if (PyList_Append(all.get(), key.get()) < 0) {
         PyErr_WriteUnraisable(nullptr);
         fail_internally("could not append __name__ to __all__");
     }
-    if (PyObject_SetAttr(module, key.get(), value) < 0) return PyErr::fetch();
-    return Unit{};
+    if (PyObject_SetAttr(module, key.get(), value) < 0) return boundary::PyErr::fetch();
+    return boundary::Unit{};
 }
 
-Status add_function(PyObject* module, PyMethodDef* definition) {
-    PyRef module_name(PyModule_GetNameObject(module));
-    if (!module_name) return PyErr::fetch();
-    PyRef function(PyCMethod_New(definition, module, module_name.get(), nullptr));
-    if (!function) return PyErr::fetch();
-    PyRef name(PyObject_GetAttrString(function.get(), "__name__"));
-    if (!name) return PyErr::fetch();
-    if (!PyUnicode_Check(name.get())) return type_mismatch(name.get(), "str");
-    return add_to_module(module, lossy_utf8(name.get()), function.get());
+boundary::Status add_function(PyObject* module, PyMethodDef* definition) {
+    boundary::PyRef module_name(PyModule_GetNameObject(module));
+    if (!module_name) return boundary::PyErr::fetch();
+    boundary::PyRef function(PyCMethod_New(definition, module, module_name.get(), nullptr));
+    if (!function) return boundary::PyErr::fetch();
+    boundary::PyRef name(PyObject_GetAttrString(function.get(), "__name__"));
+    if (!name) return boundary::PyErr::fetch();
+    if (!PyUnicode_Check(name.get())) return boundary::type_mismatch(name.get(), "str");
+    return add_to_module(module, boundary::lossy_utf8(name.get()), function.get());
 }
 
-Status add_class(PyObject* module, std::string_view name, Result<PyObject*> type) {
+boundary::Status add_class(PyObject* module, std::string_view name, boundary::Result<PyObject*> type) {
     if (!type) return std::move(type).take_error();
     return add_to_module(module, name, type.value());
 }
 
-Status execute_module(PyObject* module) {
-    PyRef version = new_object_or_fail(PyUnicode_FromString(kVersion));
-    if (Status s = add_to_module(module, "__version__", version.get()); !s) return s;
-    if (Status s = add_class(module, "Score", score_type()); !s) return s;
-    if (Status s = add_class(module, "BatchScoreResult", batch::batch_score_result_type()); !s) return s;
+boundary::Status execute_module(PyObject* module) {
+    boundary::PyRef version = boundary::new_object_or_fail(PyUnicode_FromString(kVersion));
+    if (boundary::Status s = add_to_module(module, "__version__", version.get()); !s) return s;
+    if (boundary::Status s = add_class(module, "Score", score_type()); !s) return s;
+    if (boundary::Status s = add_class(module, "BatchScoreResult", batch::batch_score_result_type()); !s) return s;
     for (PyMethodDef* definition : {&score_def, &score_batch_def, &score_batch_flat_def}) {
-        if (Status s = add_function(module, definition); !s) return s;
+        if (boundary::Status s = add_function(module, definition); !s) return s;
     }
-    return Unit{};
+    return boundary::Unit{};
 }
 
 int exec_slot(PyObject* module) {
-    return boundary_status([&] { return execute_module(module); });
+    return boundary::boundary_status([&] { return execute_module(module); });
 }
 
 PyModuleDef_Slot module_slots[] = {

@@ -1,8 +1,8 @@
 #include "module/score_type.hpp"
 
-#include "module/call_boundary.hpp"
-#include "module/heap_type.hpp"
-#include "module/new_object.hpp"
+#include "boundary/call_boundary.hpp"
+#include "boundary/heap_type.hpp"
+#include "boundary/new_object.hpp"
 
 namespace tallygrams::module {
 namespace {
@@ -16,13 +16,13 @@ ScoreObject* as_score(PyObject* object) noexcept { return reinterpret_cast<Score
 
 template <double scorer::Score::*Field>
 PyObject* get_field(PyObject* self, void* /*closure*/) {
-    return boundary_object([&]() -> Result<PyRef> {
-        return new_object_or_fail(PyFloat_FromDouble(as_score(self)->value.*Field));
+    return boundary::boundary_object([&]() -> boundary::Result<boundary::PyRef> {
+        return boundary::new_object_or_fail(PyFloat_FromDouble(as_score(self)->value.*Field));
     });
 }
 
 void dealloc_score(PyObject* self) {
-    boundary_dealloc([&] { free_heap_instance(self); });
+    boundary::boundary_dealloc([&] { boundary::free_heap_instance(self); });
 }
 
 PyGetSetDef score_getset[] = {
@@ -48,16 +48,16 @@ PyType_Spec score_type_definition = {
     score_slots,
 };
 
-HeapTypeCell score_type_cell(score_type_definition, "Score");
+boundary::HeapTypeCell score_type_cell(score_type_definition, "Score");
 
 }  // namespace
 
-Result<PyObject*> score_type() { return score_type_cell.get(); }
+boundary::Result<PyObject*> score_type() { return score_type_cell.get(); }
 
 PyObject* created_score_type() { return score_type_cell.get_or_fail(); }
 
-Result<PyRef> new_score(PyObject* type, const scorer::Score& value) {
-    Result<PyRef> instance = new_instance(type);
+boundary::Result<boundary::PyRef> new_score(PyObject* type, const scorer::Score& value) {
+    boundary::Result<boundary::PyRef> instance = boundary::new_instance(type);
     if (instance) as_score(instance.value().get())->value = value;
     return instance;
 }

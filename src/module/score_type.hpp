@@ -2,14 +2,14 @@
 // read-only, created only by the module.
 #pragma once
 
-#include "module/py_err.hpp"
+#include "boundary/py_err.hpp"
 #include "scorer/score_arithmetic.hpp"
 
 namespace tallygrams::module {
 
 // The class, created on first need and shared by every module object of the
 // process.
-Result<PyObject*> score_type();
+boundary::Result<PyObject*> score_type();
 
 // The class for use after module execution, which normally created it. If it
 // still has to be created and that fails, the interpreter's exception is
@@ -17,6 +17,6 @@ Result<PyObject*> score_type();
 PyObject* created_score_type();
 
 // A new Score instance holding `value`. `type` is the Score class.
-Result<PyRef> new_score(PyObject* type, const scorer::Score& value);
+boundary::Result<boundary::PyRef> new_score(PyObject* type, const scorer::Score& value);
 
 }  // namespace tallygrams::module

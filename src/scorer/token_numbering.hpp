@@ -11,7 +11,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "scorer/internal_failure.hpp"
+#include "common/internal_failure.hpp"
 #include "scorer/scratch_arena.hpp"
 #include "scorer/token_walk.hpp"
 

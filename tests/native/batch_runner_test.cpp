@@ -7,15 +7,15 @@
 #include <thread>
 #include <vector>
 
-#include "batch/batch_runner.hpp"
+#include "engine/batch_runner.hpp"
 
 namespace {
 
 using namespace tallygrams;
-using batch::ColumnOutput;
-using batch::OwnedStrings;
-using batch::RecordOutput;
-using batch::WorkerPool;
+using engine::ColumnOutput;
+using engine::OwnedStrings;
+using engine::RecordOutput;
+using engine::WorkerPool;
 
 struct Batch {
     std::vector<std::string> references, predictions;
@@ -64,13 +64,13 @@ TEST_P(RunnerTable, RecordsAndColumnsEqualSequentialScoringInOrder) {
 
     OwnedStrings refs = batch.copy(batch.references), preds = batch.copy(batch.predictions);
     RecordOutput records(n);
-    batch::run_batch(pool, refs, preds, records);
+    engine::run_batch(pool, refs, preds, records);
     ASSERT_EQ(records.length(), n);
     EXPECT_EQ(refs.allocated_bytes() + preds.allocated_bytes(), 0u) << "scored strings must be freed";
 
     OwnedStrings refs2 = batch.copy(batch.references), preds2 = batch.copy(batch.predictions);
     ColumnOutput columns(n);
-    batch::run_batch(pool, refs2, preds2, columns);
+    engine::run_batch(pool, refs2, preds2, columns);
     std::vector<ColumnOutput::Column> taken;
     for (size_t k = 0; k < ColumnOutput::kColumnCount; ++k) taken.push_back(columns.take_column(k));
 
@@ -106,13 +106,13 @@ TEST(BatchRunner, FailureInsideParallelWorkReachesTheCallerAndPoolSurvives) {
             batch.references[failing] = std::string(123457, 'z');
             OwnedStrings refs = batch.copy(batch.references), preds = batch.copy(batch.predictions);
             ColumnOutput columns(1000);
-            EXPECT_THROW(batch::run_batch(pool, refs, preds, columns, FailAt{123457}), InternalFailure);
+            EXPECT_THROW(engine::run_batch(pool, refs, preds, columns, FailAt{123457}), InternalFailure);
         }
         // The same pool keeps serving.
         const Batch batch = make_batch(500, 9);
         OwnedStrings refs = batch.copy(batch.references), preds = batch.copy(batch.predictions);
         RecordOutput records(500);
-        batch::run_batch(pool, refs, preds, records);
+        engine::run_batch(pool, refs, preds, records);
         EXPECT_EQ(records.length(), 500u);
     }
 }
@@ -137,7 +137,7 @@ TEST(BatchRunner, SimultaneousFailuresLeaveThePoolServingConcurrentCallers) {
         for (size_t i = 0; i < failing_pairs.size(); ++i) batch.references[failing_pairs[i]] = std::string(200003 + i, 'q');
         OwnedStrings refs = batch.copy(batch.references), preds = batch.copy(batch.predictions);
         RecordOutput records(2000);
-        EXPECT_THROW(batch::run_batch(pool, refs, preds, records, FailAtAny{{200003, 200004, 200005, 200006}}),
+        EXPECT_THROW(engine::run_batch(pool, refs, preds, records, FailAtAny{{200003, 200004, 200005, 200006}}),
                      InternalFailure);
         EXPECT_EQ(records.length(), 0u) << "a failed run reports no records";
         EXPECT_GT(refs.allocated_bytes(), 0u) << "the failing pairs' strings were never consumed";
@@ -149,7 +149,7 @@ TEST(BatchRunner, SimultaneousFailuresLeaveThePoolServingConcurrentCallers) {
             const Batch batch = make_batch(700, 50 + t);
             OwnedStrings refs = batch.copy(batch.references), preds = batch.copy(batch.predictions);
             RecordOutput records(700);
-            batch::run_batch(pool, refs, preds, records);
+            engine::run_batch(pool, refs, preds, records);
             bool all_same = records.length() == 700;
             for (size_t i = 0; all_same && i < 700; ++i) {
                 all_same = same_bits(records[i], scorer::score_pair(batch.references[i], batch.predictions[i]));
@@ -166,7 +166,7 @@ TEST(BatchRunner, MismatchedLengthsAreAnInternalFailure) {
     OwnedStrings refs, preds;
     refs.append("a");
     RecordOutput records(1);
-    EXPECT_THROW(batch::run_batch(pool, refs, preds, records), InternalFailure);
+    EXPECT_THROW(engine::run_batch(pool, refs, preds, records), InternalFailure);
 }
 
 }  // namespace

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "scorer/pair_scorer.hpp"
-#include "straightforward_scorer.hpp"
+#include "reference/straightforward_scorer.hpp"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "checks.hpp"
+#include "reference/fuzz_checks.hpp"
 
 namespace {
 

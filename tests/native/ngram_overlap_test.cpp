@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "scorer/ngram_overlap.hpp"
-#include "straightforward_scorer.hpp"
+#include "reference/straightforward_scorer.hpp"
 
 namespace {
 

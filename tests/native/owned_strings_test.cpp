@@ -1,18 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "batch/owned_strings.hpp"
-#include "batch/thread_count.hpp"
-#include "batch/worker_pool.hpp"
-
-#include <atomic>
+#include "engine/owned_strings.hpp"
+#include "engine/worker_pool.hpp"
 
 namespace {
 
-using tallygrams::batch::OwnedStrings;
+using tallygrams::engine::OwnedStrings;
 
 TEST(OwnedStrings, KeepsExactCopiesInOrder) {
     OwnedStrings strings;
@@ -47,41 +45,11 @@ TEST(OwnedStrings, ReleasingPartOfABlockKeepsItsOtherStrings) {
     EXPECT_EQ(strings.view(1), "second");
 }
 
-struct CountCase {
-    const char* primary;
-    const char* secondary;
-    size_t expected;  // 0: the logical CPU count
-};
-
-class WorkerCountTable : public testing::TestWithParam<CountCase> {};
-
-TEST_P(WorkerCountTable, ParsesTheEnvironment) {
-    const auto& c = GetParam();
-    const size_t count = tallygrams::batch::configured_worker_count([&](std::string_view name) -> const char* {
-        return name == "RAYON_NUM_THREADS" ? c.primary : c.secondary;
-    });
-    EXPECT_EQ(count, c.expected == 0 ? tallygrams::batch::logical_cpu_count() : c.expected);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Cases, WorkerCountTable,
-    testing::Values(CountCase{nullptr, nullptr, 0}, CountCase{"3", nullptr, 3}, CountCase{"+3", nullptr, 3},
-                    CountCase{"0", "5", 0}, CountCase{"abc", "5", 5}, CountCase{"-2", "5", 5},
-                    CountCase{"++3", "5", 5}, CountCase{" 3", "5", 5}, CountCase{"3 ", nullptr, 0},
-                    CountCase{"", "4", 4}, CountCase{"+", "4", 4}, CountCase{"100000", nullptr, 65535},
-                    CountCase{"65535", nullptr, 65535}, CountCase{"18446744073709551615", nullptr, 65535},
-                    CountCase{"18446744073709551616", "2", 2}, CountCase{nullptr, "0", 0},
-                    CountCase{nullptr, "+7", 7}, CountCase{nullptr, "x", 0}));
-
-}  // namespace
-
-namespace {
-
 // With a pool warming full-size blocks ahead of the copy, the strings must
 // come out byte for byte, and the warm-up jobs must neither disturb the
 // contents nor outlive their memory.
 TEST(OwnedStrings, BlocksWarmedByAPoolKeepTheirContents) {
-    tallygrams::batch::WorkerPool pool(2);
+    tallygrams::engine::WorkerPool pool(2);
     std::vector<std::string> originals;
     for (int i = 0; i < 40000; ++i) originals.push_back(std::string(200 + i % 300, static_cast<char>('a' + i % 26)) + std::to_string(i));
     {

@@ -7,12 +7,12 @@
 #include <thread>
 #include <vector>
 
-#include "batch/parallel_copy.hpp"
+#include "engine/parallel_copy.hpp"
 
 namespace {
 
-using tallygrams::batch::CopyItem;
-using tallygrams::batch::WorkerPool;
+using tallygrams::engine::CopyItem;
+using tallygrams::engine::WorkerPool;
 
 struct Copies {
     std::vector<std::string> sources;
@@ -41,7 +41,7 @@ TEST_P(CopyCounts, CopiesEveryItem) {
     for (size_t workers : {0u, 1u, 2u, 7u}) {
         WorkerPool pool(workers == 0 ? 1 : workers);
         Copies copies(GetParam());
-        tallygrams::batch::copy_in_parallel(copies.items(), workers == 0 ? nullptr : &pool);
+        tallygrams::engine::copy_in_parallel(copies.items(), workers == 0 ? nullptr : &pool);
         EXPECT_EQ(copies.destinations, copies.sources) << workers << " workers";
     }
 }
@@ -61,7 +61,7 @@ TEST(ParallelCopy, BusyPoolDoesNotHoldTheCallerBack) {
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     Copies copies(20000);
-    tallygrams::batch::copy_in_parallel(copies.items(), &pool);
+    tallygrams::engine::copy_in_parallel(copies.items(), &pool);
     EXPECT_EQ(copies.destinations, copies.sources);
     release = true;
     busy.join();

@@ -3,14 +3,14 @@
 #include <string>
 #include <vector>
 
-#include "scorer/tokenizer.hpp"
-#include "straightforward_scorer.hpp"
+#include "reference/byte_range_tokenizer.hpp"
+#include "reference/straightforward_scorer.hpp"
 
 #include <random>
 
 namespace {
 
-using tallygrams::scorer::tokenize;
+using tallygrams::reference::tokenize;
 
 std::vector<std::string> tokens_of(std::string_view text) {
     const auto tokenized = tokenize(text);

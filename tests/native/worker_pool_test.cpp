@@ -9,13 +9,13 @@
 
 #include <sys/resource.h>
 
-#include "batch/worker_pool.hpp"
-#include "scorer/internal_failure.hpp"
+#include "engine/worker_pool.hpp"
+#include "common/internal_failure.hpp"
 
 namespace {
 
-using tallygrams::batch::PoolCreationError;
-using tallygrams::batch::WorkerPool;
+using tallygrams::engine::PoolCreationError;
+using tallygrams::engine::WorkerPool;
 
 // Counts the leaves of a complete binary tree of the given depth with one
 // fork_join per inner node.

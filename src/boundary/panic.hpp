@@ -5,9 +5,9 @@
 #include <string>
 #include <string_view>
 
-#include "module/py_ref.hpp"
+#include "boundary/py_ref.hpp"
 
-namespace tallygrams::module {
+namespace tallygrams::boundary {
 
 // The PanicException type, created on first need. If it cannot be created
 // the process ends: without it no internal failure could be reported.
@@ -25,4 +25,4 @@ void raise_panic(std::string_view message) noexcept;
 // handed to the interpreter at all.
 [[noreturn]] void terminate_unreportable(std::string_view message) noexcept;
 
-}  // namespace tallygrams::module
+}  // namespace tallygrams::boundary

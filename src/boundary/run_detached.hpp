@@ -3,9 +3,9 @@
 
 #include <utility>
 
-#include "module/python.hpp"
+#include "boundary/python.hpp"
 
-namespace tallygrams::module {
+namespace tallygrams::boundary {
 
 // Releases the lock for its lifetime; the destructor re-takes it on every
 // way out, including an internal failure unwinding through, so a failure
@@ -28,4 +28,4 @@ decltype(auto) run_detached(Computation&& computation) {
     return std::forward<Computation>(computation)();
 }
 
-}  // namespace tallygrams::module
+}  // namespace tallygrams::boundary

@@ -11,8 +11,8 @@
 #include <string_view>
 #include <utility>
 
-#include "counting_table.hpp"
-#include "fx_hash.hpp"
+#include "reference/counting_table.hpp"
+#include "reference/fx_hash.hpp"
 #include "scorer/score_arithmetic.hpp"
 #include <string>
 #include <vector>
@@ -87,7 +87,7 @@ struct BigramTraits {
 
 // Both texts must hold at least one token.
 inline uint64_t unigram_overlap(const TokenizedText& reference, const TokenizedText& prediction) {
-    scorer::CountingTable<std::string_view, UnigramTraits> counts(reference.token_count());
+    reference::CountingTable<std::string_view, UnigramTraits> counts(reference.token_count());
     for (size_t i = 0; i < reference.token_count(); ++i) counts.add(reference.token(i));
     uint64_t overlap = 0;
     for (size_t i = 0; i < prediction.token_count(); ++i) overlap += counts.take(prediction.token(i)) ? 1 : 0;
@@ -96,7 +96,7 @@ inline uint64_t unigram_overlap(const TokenizedText& reference, const TokenizedT
 
 // Both texts must hold at least two tokens.
 inline uint64_t bigram_overlap(const TokenizedText& reference, const TokenizedText& prediction) {
-    scorer::CountingTable<BigramKey, BigramTraits> counts(reference.token_count() - 1);
+    reference::CountingTable<BigramKey, BigramTraits> counts(reference.token_count() - 1);
     for (size_t i = 0; i + 1 < reference.token_count(); ++i) counts.add({reference.token(i), reference.token(i + 1)});
     uint64_t overlap = 0;
     for (size_t i = 0; i + 1 < prediction.token_count(); ++i) {

@@ -10,7 +10,7 @@
 #include <sched.h>
 #include <unistd.h>
 
-namespace tallygrams::batch {
+namespace tallygrams::engine {
 
 inline constexpr size_t kMaxWorkerCount = 65535;
 
@@ -66,4 +66,4 @@ inline size_t configured_worker_count() {
     return configured_worker_count([](const char* name) { return std::getenv(name); });
 }
 
-}  // namespace tallygrams::batch
+}  // namespace tallygrams::engine

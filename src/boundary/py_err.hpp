@@ -10,9 +10,9 @@
 #include <utility>
 #include <variant>
 
-#include "module/py_ref.hpp"
+#include "boundary/py_ref.hpp"
 
-namespace tallygrams::module {
+namespace tallygrams::boundary {
 
 class PyErr {
 public:
@@ -67,4 +67,4 @@ PyErr type_mismatch(PyObject* object, std::string_view expected);
 // surrogates become U+FFFD.
 std::string lossy_utf8(PyObject* text);
 
-}  // namespace tallygrams::module
+}  // namespace tallygrams::boundary

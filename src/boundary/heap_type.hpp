@@ -7,11 +7,11 @@
 #include <source_location>
 #include <string>
 
-#include "module/new_object.hpp"
-#include "module/once_cell.hpp"
-#include "module/py_err.hpp"
+#include "boundary/new_object.hpp"
+#include "boundary/once_cell.hpp"
+#include "boundary/py_err.hpp"
 
-namespace tallygrams::module {
+namespace tallygrams::boundary {
 
 class HeapTypeCell {
 public:
@@ -65,4 +65,4 @@ inline void free_heap_instance(PyObject* self) {
     Py_DECREF(type);
 }
 
-}  // namespace tallygrams::module
+}  // namespace tallygrams::boundary

@@ -1,9 +1,9 @@
 // The process-wide worker pool shared by every batch call.
 #pragma once
 
-#include "batch/worker_pool.hpp"
+#include "engine/worker_pool.hpp"
 
-namespace tallygrams::batch {
+namespace tallygrams::engine {
 
 // The pool, created on the first call with the worker count from the
 // environment and kept until the process ends. Call it with the interpreter
@@ -14,4 +14,4 @@ WorkerPool& global_pool();
 // The pool if it already exists, else null; never creates it.
 WorkerPool* global_pool_if_created() noexcept;
 
-}  // namespace tallygrams::batch
+}  // namespace tallygrams::engine

@@ -1,7 +1,7 @@
 // Tokenizing one text into an owned, normalised buffer plus the byte range
-// of every token. The scorer itself numbers tokens straight from the walk
-// (token_numbering.hpp); this form serves tests, tools and the
-// straightforward reference scorer, and shares the walk's rules.
+// of every token, on top of the production walk. The scorer itself numbers
+// tokens straight from the walk (token_numbering.hpp); tests use this form
+// to look at the walk's tokens one by one.
 #pragma once
 
 #include <cstddef>
@@ -10,11 +10,11 @@
 #include <string_view>
 #include <vector>
 
-#include "scorer/internal_failure.hpp"
+#include "common/internal_failure.hpp"
 #include "scorer/scratch_arena.hpp"
 #include "scorer/token_walk.hpp"
 
-namespace tallygrams::scorer {
+namespace tallygrams::reference {
 
 struct TokenSpan {
     uint64_t start;
@@ -56,14 +56,14 @@ private:
 
 // `text` must be valid UTF-8; it is only borrowed.
 inline TokenizedText tokenize(std::string_view text) {
-    ScratchArena arena;
-    const NormalizedText normalized = normalize(text, arena);
+    scorer::ScratchArena arena;
+    const scorer::NormalizedText normalized = scorer::normalize(text, arena);
     auto owned = std::make_unique_for_overwrite<char[]>(normalized.length + 1);
     std::memcpy(owned.get(), normalized.bytes, normalized.length);
     std::vector<TokenSpan> spans;
     spans.reserve(normalized.length / 4 + 1);
-    for_each_token(normalized, [&](size_t start, size_t length) { spans.push_back({start, start + length}); });
+    scorer::for_each_token(normalized, [&](size_t start, size_t length) { spans.push_back({start, start + length}); });
     return TokenizedText(std::move(owned), normalized.length, std::move(spans));
 }
 
-}  // namespace tallygrams::scorer
+}  // namespace tallygrams::reference

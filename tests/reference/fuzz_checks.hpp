@@ -10,10 +10,10 @@
 #include <string_view>
 #include <vector>
 
-#include "fuzz_input.hpp"
+#include "reference/fuzz_input.hpp"
 #include "scorer/pair_scorer.hpp"
-#include "scorer/tokenizer.hpp"
-#include "straightforward_scorer.hpp"
+#include "reference/byte_range_tokenizer.hpp"
+#include "reference/straightforward_scorer.hpp"
 
 namespace tallygrams::fuzz {
 
@@ -86,7 +86,7 @@ inline std::vector<std::string> tokens_by_definition(std::string_view text) {
 }
 
 inline std::string check_tokens(std::string_view text) {
-    const scorer::TokenizedText tokenized = scorer::tokenize(text);
+    const reference::TokenizedText tokenized = reference::tokenize(text);
     std::vector<std::string> actual;
     for (size_t i = 0; i < tokenized.token_count(); ++i) actual.emplace_back(tokenized.token(i));
     const std::vector<std::string> expected = tokens_by_definition(text);

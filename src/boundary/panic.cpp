@@ -1,13 +1,13 @@
-#include "module/panic.hpp"
+#include "boundary/panic.hpp"
 
 #include <cstdlib>
 #include <string>
 
-#include "module/once_cell.hpp"
-#include "module/py_err.hpp"
-#include "scorer/internal_failure.hpp"
+#include "boundary/once_cell.hpp"
+#include "boundary/py_err.hpp"
+#include "common/internal_failure.hpp"
 
-namespace tallygrams::module {
+namespace tallygrams::boundary {
 namespace {
 
 constexpr const char* kPanicDoc =
@@ -73,4 +73,4 @@ void resume_panic(PyRef exception) {
     throw InternalFailure(std::move(message));
 }
 
-}  // namespace tallygrams::module
+}  // namespace tallygrams::boundary

@@ -5,9 +5,9 @@
 #include <cstddef>
 #include <string_view>
 
-#include "module/py_err.hpp"
+#include "boundary/py_err.hpp"
 
-namespace tallygrams::module {
+namespace tallygrams::boundary {
 
 // Every module function takes two required positional-or-keyword parameters.
 struct CallSignature {
@@ -37,4 +37,4 @@ PyErr annotate_argument_error(std::string_view parameter_name, PyErr error);
 // extract_text, with the argument note on failure.
 Result<std::string_view> extract_text_argument(PyObject* object, std::string_view parameter_name);
 
-}  // namespace tallygrams::module
+}  // namespace tallygrams::boundary

@@ -12,9 +12,9 @@
 #include <memory>
 #include <vector>
 
-#include "batch/worker_pool.hpp"
+#include "engine/worker_pool.hpp"
 
-namespace tallygrams::batch {
+namespace tallygrams::engine {
 
 // `size` bytes from `source` to `destination`; both valid, size above 0.
 struct CopyItem {
@@ -95,4 +95,4 @@ inline void copy_in_parallel(std::vector<CopyItem> items, WorkerPool* pool) {
     copy->wait_for_helpers();
 }
 
-}  // namespace tallygrams::batch
+}  // namespace tallygrams::engine

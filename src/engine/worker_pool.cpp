@@ -1,4 +1,4 @@
-#include "batch/worker_pool.hpp"
+#include "engine/worker_pool.hpp"
 
 #include <cerrno>
 #include <cstring>
@@ -6,9 +6,9 @@
 
 #include <pthread.h>
 
-#include "scorer/internal_failure.hpp"
+#include "common/internal_failure.hpp"
 
-namespace tallygrams::batch {
+namespace tallygrams::engine {
 
 struct WorkerPool::Worker {
     WorkerPool* pool = nullptr;
@@ -186,4 +186,4 @@ void WorkerPool::worker_main(size_t index) noexcept {
     }
 }
 
-}  // namespace tallygrams::batch
+}  // namespace tallygrams::engine

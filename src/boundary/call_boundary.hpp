@@ -8,11 +8,11 @@
 #include <new>
 #include <string>
 
-#include "module/panic.hpp"
-#include "module/py_err.hpp"
-#include "scorer/internal_failure.hpp"
+#include "boundary/panic.hpp"
+#include "boundary/py_err.hpp"
+#include "common/internal_failure.hpp"
 
-namespace tallygrams::module {
+namespace tallygrams::boundary {
 
 namespace detail {
 
@@ -80,4 +80,4 @@ void boundary_dealloc(Body&& body) noexcept {
     }
 }
 
-}  // namespace tallygrams::module
+}  // namespace tallygrams::boundary

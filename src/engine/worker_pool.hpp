@@ -23,7 +23,7 @@
 #include <string>
 #include <utility>
 
-namespace tallygrams::batch {
+namespace tallygrams::engine {
 
 // A unit of work that can wait in a queue. `run` never throws: the job keeps
 // its own failure for whoever waits on it.
@@ -222,4 +222,4 @@ void WorkerPool::fork_join(Left&& left, Right&& right) {
     if (right_job.error()) std::rethrow_exception(right_job.error());
 }
 
-}  // namespace tallygrams::batch
+}  // namespace tallygrams::engine

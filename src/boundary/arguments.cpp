@@ -1,10 +1,10 @@
-#include "module/arguments.hpp"
+#include "boundary/arguments.hpp"
 
 #include <string>
 
-#include "module/once_cell.hpp"
+#include "boundary/once_cell.hpp"
 
-namespace tallygrams::module {
+namespace tallygrams::boundary {
 namespace {
 
 std::string display_name(const CallSignature& signature) {
@@ -130,4 +130,4 @@ Result<std::string_view> extract_text_argument(PyObject* object, std::string_vie
     return text;
 }
 
-}  // namespace tallygrams::module
+}  // namespace tallygrams::boundary

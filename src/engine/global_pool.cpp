@@ -1,4 +1,4 @@
-#include "batch/global_pool.hpp"
+#include "engine/global_pool.hpp"
 
 #include <atomic>
 #include <mutex>
@@ -6,10 +6,10 @@
 
 #include <pthread.h>
 
-#include "batch/thread_count.hpp"
-#include "scorer/internal_failure.hpp"
+#include "engine/thread_count.hpp"
+#include "common/internal_failure.hpp"
 
-namespace tallygrams::batch {
+namespace tallygrams::engine {
 namespace {
 
 constexpr const char* kNotInitialized = "The global thread pool has not been initialized.: ";
@@ -67,4 +67,4 @@ WorkerPool& global_pool() {
     fail_internally(kNotInitialized + failure);
 }
 
-}  // namespace tallygrams::batch
+}  // namespace tallygrams::engine

@@ -5,9 +5,9 @@
 
 #include <utility>
 
-#include "module/python.hpp"
+#include "boundary/python.hpp"
 
-namespace tallygrams::module {
+namespace tallygrams::boundary {
 
 class PyRef {
 public:
@@ -37,4 +37,4 @@ private:
     PyObject* object_ = nullptr;
 };
 
-}  // namespace tallygrams::module
+}  // namespace tallygrams::boundary

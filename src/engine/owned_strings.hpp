@@ -25,13 +25,13 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
-#include "batch/worker_pool.hpp"
+#include "engine/worker_pool.hpp"
 
 #ifndef MADV_POPULATE_WRITE
 #define MADV_POPULATE_WRITE 23  // Linux 5.14; older kernels refuse it, which is harmless
 #endif
 
-namespace tallygrams::batch {
+namespace tallygrams::engine {
 
 namespace detail {
 
@@ -178,4 +178,4 @@ private:
     WorkerPool* warming_pool_ = nullptr;
 };
 
-}  // namespace tallygrams::batch
+}  // namespace tallygrams::engine

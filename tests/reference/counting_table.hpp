@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <memory>
 
-namespace tallygrams::scorer {
+namespace tallygrams::reference {
 
 // Traits: `static uint64_t hash(const Key&)`, `static bool equal(const Key&, const Key&)`.
 template <class Key, class Traits>
@@ -64,4 +64,4 @@ private:
     std::unique_ptr<Slot[]> slots_;
 };
 
-}  // namespace tallygrams::scorer
+}  // namespace tallygrams::reference

@@ -15,12 +15,12 @@
 #include <string>
 #include <string_view>
 
-#include "batch/owned_strings.hpp"
-#include "batch/worker_pool.hpp"
-#include "scorer/internal_failure.hpp"
+#include "engine/owned_strings.hpp"
+#include "engine/worker_pool.hpp"
+#include "common/internal_failure.hpp"
 #include "scorer/pair_scorer.hpp"
 
-namespace tallygrams::batch {
+namespace tallygrams::engine {
 
 // One PairScores record per pair (score_batch).
 class RecordOutput {
@@ -176,4 +176,4 @@ void run_batch(WorkerPool& pool, OwnedStrings& references, OwnedStrings& predict
     output.set_length(written);
 }
 
-}  // namespace tallygrams::batch
+}  // namespace tallygrams::engine

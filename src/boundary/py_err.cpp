@@ -1,8 +1,8 @@
-#include "module/py_err.hpp"
+#include "boundary/py_err.hpp"
 
-#include "module/panic.hpp"
+#include "boundary/panic.hpp"
 
-namespace tallygrams::module {
+namespace tallygrams::boundary {
 
 PyErr PyErr::new_message(PyObject* builtin_type, std::string message) {
     PyErr err;
@@ -90,4 +90,4 @@ PyErr type_mismatch(PyObject* object, std::string_view expected) {
     return PyErr::new_message(PyExc_TypeError, type_mismatch_message(object, expected));
 }
 
-}  // namespace tallygrams::module
+}  // namespace tallygrams::boundary

@@ -3,10 +3,10 @@
 
 #include <source_location>
 
-#include "module/py_ref.hpp"
-#include "scorer/internal_failure.hpp"
+#include "boundary/py_ref.hpp"
+#include "common/internal_failure.hpp"
 
-namespace tallygrams::module {
+namespace tallygrams::boundary {
 
 // Object constructors such as PyFloat_FromDouble or PyList_New only return
 // null when the interpreter itself is in trouble (normally out of memory).
@@ -20,4 +20,4 @@ inline PyRef new_object_or_fail(PyObject* created, std::source_location where = 
     return PyRef(created);
 }
 
-}  // namespace tallygrams::module
+}  // namespace tallygrams::boundary

@@ -10,10 +10,10 @@
 #include <mutex>
 #include <thread>
 
-#include "module/py_err.hpp"
-#include "scorer/internal_failure.hpp"
+#include "boundary/py_err.hpp"
+#include "common/internal_failure.hpp"
 
-namespace tallygrams::module {
+namespace tallygrams::boundary {
 
 class OnceObjectCell {
 public:
@@ -54,4 +54,4 @@ private:
     std::thread::id initializing_thread_;
 };
 
-}  // namespace tallygrams::module
+}  // namespace tallygrams::boundary
