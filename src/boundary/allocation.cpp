@@ -11,6 +11,8 @@
 
 #include <unistd.h>
 
+#include "common/arithmetic.hpp"
+
 namespace {
 
 [[noreturn]] void out_of_memory(std::size_t size) noexcept {
@@ -31,7 +33,7 @@ void* allocate(std::size_t size) noexcept {
 void* allocate_aligned(std::size_t size, std::align_val_t alignment) noexcept {
     const auto align = static_cast<std::size_t>(alignment);
     // aligned_alloc wants a size that is a multiple of the alignment.
-    const std::size_t rounded = ((size == 0 ? 1 : size) + align - 1) / align * align;
+    const std::size_t rounded = tallygrams::round_up(size == 0 ? 1 : size, align);
     void* memory = std::aligned_alloc(align, rounded);
     if (memory == nullptr) out_of_memory(size);
     return memory;
@@ -54,3 +56,5 @@ void operator delete(void* memory, std::align_val_t) noexcept { std::free(memory
 void operator delete[](void* memory, std::align_val_t) noexcept { std::free(memory); }
 void operator delete(void* memory, std::size_t, std::align_val_t) noexcept { std::free(memory); }
 void operator delete[](void* memory, std::size_t, std::align_val_t) noexcept { std::free(memory); }
+
+

@@ -8,6 +8,7 @@
 #include <new>
 #include <string>
 
+#include "boundary/diagnostics.hpp"
 #include "boundary/panic.hpp"
 #include "boundary/py_err.hpp"
 #include "common/internal_failure.hpp"
@@ -24,14 +25,14 @@ inline void raise_current_failure() noexcept {
     try {
         throw;
     } catch (const InternalFailure& failure) {
+        write_failure_diagnostic(failure);
         raise_panic(failure.message());
     } catch (const std::exception& other) {
-        // Not raised through ensure(), so nothing has been written yet.
         const std::string message = other.what();
-        write_failure_diagnostic(message, std::source_location::current());
+        write_failure_diagnostic(message);
         raise_panic(message);
     } catch (...) {
-        write_failure_diagnostic(kFailureWithoutMessage, std::source_location::current());
+        write_failure_diagnostic(kFailureWithoutMessage);
         raise_panic(kFailureWithoutMessage);
     }
 }

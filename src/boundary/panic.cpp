@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "boundary/diagnostics.hpp"
 #include "boundary/once_cell.hpp"
 #include "boundary/py_err.hpp"
 #include "common/internal_failure.hpp"
@@ -70,7 +71,7 @@ void resume_panic(PyRef exception) {
     PyErr_SetRaisedException(exception.release());
     PyErr_PrintEx(0);
     // Already reported: unwind without a second diagnostic.
-    throw InternalFailure(std::move(message));
+    throw InternalFailure(std::move(message), std::source_location::current(), true);
 }
 
 }  // namespace tallygrams::boundary

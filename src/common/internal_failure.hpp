@@ -1,15 +1,13 @@
 // Internal failures: broken invariants inside native code.
 //
-// A failed check writes one diagnostic line to the process's standard-error
-// handle on the thread where it happened, then unwinds as an InternalFailure.
-// Whoever catches it at the edge of native code (the Python call boundary, a
-// worker of the pool) carries the message on; no Python is involved here.
+// A failed check unwinds as an InternalFailure that remembers where it
+// happened and on which thread. Nothing is written here: whoever finally
+// handles the failure at the edge of native code (the Python call boundary)
+// writes the one diagnostic line, so the core stays free of I/O.
 #pragma once
 
-#include <cerrno>
 #include <cstdint>
 #include <exception>
-#include <mutex>
 #include <source_location>
 #include <string>
 #include <string_view>
@@ -20,63 +18,35 @@
 
 namespace tallygrams {
 
+// The operating system's id of the calling thread.
+inline int64_t current_os_thread() noexcept { return static_cast<int64_t>(::syscall(SYS_gettid)); }
+
 class InternalFailure : public std::exception {
 public:
-    explicit InternalFailure(std::string message) : message_(std::move(message)) {}
+    InternalFailure(std::string message, std::source_location where, bool already_reported = false)
+        : message_(std::move(message)),
+          where_(where),
+          os_thread_(current_os_thread()),
+          already_reported_(already_reported) {}
+
     const char* what() const noexcept override { return message_.c_str(); }
     const std::string& message() const noexcept { return message_; }
+    const std::source_location& where() const noexcept { return where_; }
+    // The operating system's id of the thread the failure happened on.
+    int64_t os_thread() const noexcept { return os_thread_; }
+    // True when the diagnostic has been written already.
+    bool already_reported() const noexcept { return already_reported_; }
 
 private:
     std::string message_;
+    std::source_location where_;
+    int64_t os_thread_;
+    bool already_reported_;
 };
-
-namespace detail {
-
-inline std::mutex& diagnostic_mutex() {
-    static std::mutex mutex;
-    return mutex;
-}
-
-inline void write_all(int fd, std::string_view text) {
-    while (!text.empty()) {
-        ssize_t written = ::write(fd, text.data(), text.size());
-        if (written < 0) {
-            if (errno == EINTR) continue;
-            return;  // nowhere left to report to
-        }
-        text.remove_prefix(static_cast<size_t>(written));
-    }
-}
-
-}  // namespace detail
-
-// Writes straight to file descriptor 2, bypassing any buffering (and, in the
-// module, the interpreter's sys.stderr), under a process-wide lock so that
-// concurrent diagnostics never interleave.
-inline void write_to_stderr(std::string_view text) {
-    std::lock_guard<std::mutex> lock(detail::diagnostic_mutex());
-    detail::write_all(2, text);
-}
-
-inline void write_failure_diagnostic(std::string_view message, const std::source_location& where) {
-    std::string line = "tallygrams: internal failure on thread '<unnamed>' (os id ";
-    line += std::to_string(static_cast<long long>(::syscall(SYS_gettid)));
-    line += ") at ";
-    line += where.file_name();
-    line += ':';
-    line += std::to_string(where.line());
-    line += ':';
-    line += std::to_string(where.column());
-    line += ":\n";
-    line += message;
-    line += '\n';
-    write_to_stderr(line);
-}
 
 [[noreturn]] inline void fail_internally(std::string message,
                                          std::source_location where = std::source_location::current()) {
-    write_failure_diagnostic(message, where);
-    throw InternalFailure(std::move(message));
+    throw InternalFailure(std::move(message), where);
 }
 
 // The consistency check used throughout native code.

@@ -12,6 +12,7 @@
 #include <memory>
 #include <vector>
 
+#include "common/arithmetic.hpp"
 #include "engine/worker_pool.hpp"
 
 namespace tallygrams::engine {
@@ -30,7 +31,7 @@ public:
     static constexpr size_t kChunkItems = 512;
 
     explicit SharedCopy(std::vector<CopyItem> items)
-        : items_(std::move(items)), chunks_((items_.size() + kChunkItems - 1) / kChunkItems) {}
+        : items_(std::move(items)), chunks_(ceil_div(items_.size(), kChunkItems)) {}
 
     size_t chunks() const noexcept { return chunks_; }
 

@@ -10,6 +10,14 @@
 //     v = (v + (v & m)) | (v & ~m)
 // where + is one addition across all words of v, carries included.
 //
+// The method is that of L. Allison and T. I. Dix, "A bit-string
+// longest-common-subsequence algorithm", Information Processing Letters 23
+// (1986), in the form with one addition and three logical operations per
+// word given by M. Crochemore, C. S. Iliopoulos, Y. J. Pinzon and J. F. Reid,
+// "A fast and practical bit-vector algorithm for the longest common
+// subsequence problem", Information Processing Letters 80 (2001), and
+// H. Hyyro, "Bit-parallel LCS-length computation revisited", AWOCA 2004.
+//
 // Columns are handled in groups of up to four words, all words of a group in
 // registers during one pass over the rows. Between groups, each row's carry
 // is kept in one byte, so memory stays linear: four words per distinct token
@@ -24,6 +32,7 @@
 #include <immintrin.h>
 #endif
 
+#include "common/arithmetic.hpp"
 #include "scorer/scratch_arena.hpp"
 #include "scorer/token_numbering.hpp"
 
@@ -104,9 +113,9 @@ uint64_t lcs_length(const NumberedTokens<Id>& tokens, ScratchArena& arena) {
     const size_t column_count = prediction_is_rows ? tokens.reference_count : tokens.prediction_count;
 
     constexpr size_t kGroupColumns = 64 * detail::kGroupWords;
-    const size_t total_words = (column_count + 63) / 64;
+    const size_t total_words = ceil_div(column_count, 64);
     const size_t words = total_words < detail::kGroupWords ? total_words : detail::kGroupWords;
-    const size_t groups = (column_count + kGroupColumns - 1) / kGroupColumns;
+    const size_t groups = ceil_div(column_count, kGroupColumns);
 
     // `words` match words per id; the absent id's stay 0, so it never matches.
     const Id absent = tokens.absent();
@@ -117,7 +126,7 @@ uint64_t lcs_length(const NumberedTokens<Id>& tokens, ScratchArena& arena) {
     for (size_t group = 0; group < groups; ++group) {
         const size_t first = group * kGroupColumns;
         const size_t width = column_count - first < kGroupColumns ? column_count - first : kGroupColumns;
-        const size_t group_words = (width + 63) / 64;
+        const size_t group_words = ceil_div(width, 64);
         // A narrower last group keeps the same stride; its top words stay 0.
         for (size_t j = 0; j < width; ++j) {
             matches[size_t{columns[first + j]} * words + j / 64] |= uint64_t{1} << (j % 64);

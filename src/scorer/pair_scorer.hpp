@@ -1,5 +1,6 @@
 // The one entry into the scoring core: two UTF-8 texts in, nine numbers out.
-// Pure and reentrant: no global state, no I/O, no error result.
+// Pure and reentrant: no global state, no I/O, no error result. A broken
+// invariant inside unwinds as an InternalFailure for the caller to report.
 #pragma once
 
 #include <cstdint>

@@ -13,6 +13,8 @@
 #include <type_traits>
 #include <vector>
 
+#include "common/arithmetic.hpp"
+
 namespace tallygrams::scorer {
 
 class ScratchArena {
@@ -25,7 +27,7 @@ public:
     template <class T>
     T* allocate(size_t count) {
         static_assert(std::is_trivially_copyable_v<T> && alignof(T) <= kAlignment);
-        const size_t bytes = round_up(count * sizeof(T));
+        const size_t bytes = tallygrams::round_up(count * sizeof(T), kAlignment);
         if (bytes <= kInlineBytes - used_) {
             std::byte* memory = inline_ + used_;
             used_ += bytes;
@@ -56,8 +58,6 @@ public:
 private:
     static constexpr size_t kAlignment = 16;
     static constexpr size_t kInlineBytes = 16 * 1024;
-
-    static size_t round_up(size_t bytes) noexcept { return (bytes + kAlignment - 1) & ~(kAlignment - 1); }
 
     alignas(kAlignment) std::byte inline_[kInlineBytes];
     size_t used_ = 0;

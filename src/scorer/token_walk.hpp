@@ -17,6 +17,7 @@
 #include <emmintrin.h>
 #endif
 
+#include "common/arithmetic.hpp"
 #include "scorer/scratch_arena.hpp"
 
 namespace tallygrams::scorer {
@@ -96,7 +97,7 @@ inline bool normalize_if_ascii(std::string_view text, char* __restrict out, uint
         seen |= in[i];
         out[i] = normalize_ascii_byte(in[i]);
     }
-    std::memset(out + n, ' ', (n + 63) / 64 * 64 - n);
+    std::memset(out + n, ' ', round_up(n, 64) - n);
     for (size_t block = 0; block < n; block += 64) masks[block / 64] = token_byte_mask(out + block);
     return (seen & 0x80) == 0;
 #endif
@@ -152,13 +153,11 @@ inline uint64_t token_byte_mask(const char* block) noexcept {
 
 // `text` must be valid UTF-8; it is only borrowed.
 inline NormalizedText normalize(std::string_view text, ScratchArena& arena) {
-    const size_t padded =
-        (text.size() + NormalizedText::kTokenPadding + NormalizedText::kBlock - 1) / NormalizedText::kBlock *
-        NormalizedText::kBlock;
+    const size_t padded = round_up(text.size() + NormalizedText::kTokenPadding, NormalizedText::kBlock);
     char* out = arena.allocate<char>(padded);
     uint64_t* masks = arena.allocate<uint64_t>(padded / NormalizedText::kBlock);
     size_t length = text.size();
-    size_t filled = (length + NormalizedText::kBlock - 1) / NormalizedText::kBlock * NormalizedText::kBlock;
+    size_t filled = round_up(length, NormalizedText::kBlock);
     if (!detail::normalize_if_ascii(text, out, masks)) {
         length = detail::normalize_unicode(text, out);
         std::memset(out + length, ' ', padded - length);
