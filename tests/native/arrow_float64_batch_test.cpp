@@ -18,7 +18,7 @@
 #include "arrow/pair_validity.hpp"
 #include "arrow/record_batch.hpp"
 #include "arrow/validity_bits.hpp"
-#include "arrow_fixtures.hpp"
+#include "reference/arrow_fixtures.hpp"
 
 namespace {
 
