@@ -36,7 +36,7 @@ struct CountingFree {
 // A column buffer as the batch runner makes them: calloc'd, freed with free.
 OwnedBuffer column_buffer(const std::vector<double>& values) {
     std::unique_ptr<double[], CountingFree> memory(static_cast<double*>(std::calloc(values.size() + 1, sizeof(double))));
-    std::memcpy(memory.get(), values.data(), values.size() * sizeof(double));
+    if (!values.empty()) std::memcpy(memory.get(), values.data(), values.size() * sizeof(double));
     return OwnedBuffer(std::move(memory));
 }
 
