@@ -33,7 +33,7 @@ struct ArrowSchema {
 
     // Release callback
     void (*release)(struct ArrowSchema*);
-    // Opaque producer-specific data
+    // Opaque data, the producer's own
     void* private_data;
 };
 
@@ -50,7 +50,7 @@ struct ArrowArray {
 
     // Release callback
     void (*release)(struct ArrowArray*);
-    // Opaque producer-specific data
+    // Opaque data, the producer's own
     void* private_data;
 };
 
@@ -68,7 +68,7 @@ struct ArrowArrayStream {
     // Release callback
     void (*release)(struct ArrowArrayStream*);
 
-    // Opaque producer-specific data
+    // Opaque data, the producer's own
     void* private_data;
 };
 
