@@ -51,8 +51,27 @@ size_t oracle_prefix(std::string_view text) {
     return text.size();
 }
 
+// The decoder, the block check (where the processor has it) and the
+// combination is_valid_utf8 chooses all agree with the definition.
 void expect_agrees(const std::string& text) {
-    ASSERT_EQ(valid_utf8_prefix(text), oracle_prefix(text)) << "on bytes of length " << text.size();
+    const size_t expected = oracle_prefix(text);
+    ASSERT_EQ(valid_utf8_prefix(text), expected) << "on bytes of length " << text.size();
+    ASSERT_EQ(is_valid_utf8(text), expected == text.size()) << "on bytes of length " << text.size();
+#if defined(TALLYGRAMS_UTF8_BLOCK_CHECK)
+    if (tallygrams::arrow::detail::have_block_check()) {
+        const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+        ASSERT_EQ(tallygrams::arrow::detail::valid_utf8_blocks(bytes, text.size()), expected == text.size())
+            << "on bytes of length " << text.size();
+    }
+#endif
+}
+
+// The sequence alone, and in ASCII text across the boundary of two blocks.
+void expect_agrees_anywhere(const std::string& sequence) {
+    expect_agrees(sequence);
+    std::string text(32, 'a');
+    text.replace(14, sequence.size(), sequence);
+    expect_agrees(text);
 }
 
 std::string bytes(std::initializer_list<unsigned> values) {
@@ -63,14 +82,14 @@ std::string bytes(std::initializer_list<unsigned> values) {
 
 TEST(Utf8Validation, EverySequenceOfUpToThreeBytes) {
     for (unsigned a = 0; a < 256; ++a) {
-        expect_agrees(bytes({a}));
+        expect_agrees_anywhere(bytes({a}));
         for (unsigned b = 0; b < 256; ++b) {
-            expect_agrees(bytes({a, b}));
+            expect_agrees_anywhere(bytes({a, b}));
             // Otherwise the text is invalid before its third byte, or the
             // third byte stands alone as in the one-byte case.
             const bool third_matters = a >= 0xC0 || (a < 0x80 && b >= 0xC0);
             if (!third_matters) continue;
-            for (unsigned c = 0; c < 256; ++c) expect_agrees(bytes({a, b, c}));
+            for (unsigned c = 0; c < 256; ++c) expect_agrees_anywhere(bytes({a, b, c}));
         }
     }
 }
@@ -80,7 +99,7 @@ TEST(Utf8Validation, FourByteSequencesAtTheirLimits) {
     for (unsigned a = 0xE0; a < 256; ++a) {
         for (unsigned b = 0; b < 256; ++b) {
             for (unsigned c : tails) {
-                for (unsigned d : tails) expect_agrees(bytes({a, b, c, d}));
+                for (unsigned d : tails) expect_agrees_anywhere(bytes({a, b, c, d}));
             }
         }
     }
@@ -96,6 +115,7 @@ TEST(Utf8Validation, EveryPositionAroundTheBlockScan) {
     const std::string samples[] = {
         bytes({0xC3, 0xA9}), bytes({0xE4, 0xB8, 0xAD}), bytes({0xF0, 0x9F, 0x98, 0x80}), bytes({0x80}),
         bytes({0xC3}),       bytes({0xE4, 0xB8}),       bytes({0xED, 0xA0, 0x80}),       bytes({0xFF}),
+        bytes({0xE4}),       bytes({0xF0, 0x9F, 0x98}), bytes({0xF0, 0x9F}),             bytes({0xF0}),
     };
     for (const std::string& sample : samples) {
         for (size_t length = 0; length < 100; ++length) {
