@@ -4,7 +4,7 @@
 
 namespace tallygrams::arrow {
 
-ImportStatus check_schema_node(const ArrowSchema& schema) {
+ReadStatus check_schema_node(const ArrowSchema& schema) {
     if (schema.release == nullptr) return invalid_data("the schema has been released already");
     if (schema.format == nullptr) return invalid_data("the schema has no format string");
     if (schema.n_children < 0) {
@@ -23,7 +23,7 @@ ImportStatus check_schema_node(const ArrowSchema& schema) {
     return {};
 }
 
-ImportStatus check_array_shape(const ArrowArray& array) {
+ReadStatus check_array_shape(const ArrowArray& array) {
     if (array.release == nullptr) return invalid_data("the array has been released already");
     if (array.length < 0 || array.length > kMaxRows) {
         return invalid_data("the array's length " + std::to_string(array.length) + " is out of range");
@@ -47,7 +47,7 @@ ImportStatus check_array_shape(const ArrowArray& array) {
     return {};
 }
 
-ImportStatus check_array_layout(const ArrowArray& array, BufferCount buffers, int64_t n_children) {
+ReadStatus check_array_layout(const ArrowArray& array, BufferCount buffers, int64_t n_children) {
     if (array.n_buffers < buffers.min || array.n_buffers > buffers.max) {
         const std::string expected = buffers.min == buffers.max ? std::to_string(buffers.min)
                                                                 : "at least " + std::to_string(buffers.min);

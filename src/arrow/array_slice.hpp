@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "arrow/c_data_interface.hpp"
-#include "arrow/import_error.hpp"
+#include "arrow/read_error.hpp"
 
 namespace tallygrams::arrow {
 
@@ -29,13 +29,13 @@ struct ArraySlice {
 inline constexpr int64_t kMaxRows = int64_t{1} << 56;
 
 // A schema node: not released, with a format and a consistent child list.
-ImportStatus check_schema_node(const ArrowSchema& schema);
+ReadStatus check_schema_node(const ArrowSchema& schema);
 
 // An array's shape, before its type is looked at: not released, length and
 // offset non-negative and within kMaxRows together, a null count of -1
 // (unknown) or within the length, buffer and child lists present when their
 // counts are not 0, and no dictionary.
-ImportStatus check_array_shape(const ArrowArray& array);
+ReadStatus check_array_shape(const ArrowArray& array);
 
 // How many buffers an array of some type has: exactly `min` for most types,
 // more for the view types, which end with a variable number of data buffers.
@@ -45,7 +45,7 @@ struct BufferCount {
 };
 
 // As many buffers and children as the type requires.
-ImportStatus check_array_layout(const ArrowArray& array, BufferCount buffers, int64_t n_children);
+ReadStatus check_array_layout(const ArrowArray& array, BufferCount buffers, int64_t n_children);
 
 // True when `bytes` bytes from `start` do not run past the end of the
 // address space, so that pointer arithmetic within them is defined.

@@ -12,7 +12,7 @@ namespace {
 
 // The producer's description of its last failure, copied at once: the
 // pointer is only good until the stream's next callback.
-ImportError stream_failure(ArrowArrayStream& stream, int code, const std::string& what) {
+ReadError stream_failure(ArrowArrayStream& stream, int code, const std::string& what) {
     std::string message = "the Arrow stream failed " + what;
     const char* detail = stream.get_last_error != nullptr ? stream.get_last_error(&stream) : nullptr;
     if (detail != nullptr && *detail != '\0') {
@@ -27,21 +27,21 @@ ImportError stream_failure(ArrowArrayStream& stream, int code, const std::string
         }
         message += ")";
     }
-    return {ImportErrorKind::kStreamFailed, std::move(message), code};
+    return {ReadErrorKind::kStreamFailed, std::move(message), code};
 }
 
 }  // namespace
 
-ImportResult<std::shared_ptr<const ImportedData>> ImportedData::from_array(OwnedSchema schema, OwnedArray array) {
+ReadResult<std::shared_ptr<const ImportedData>> ImportedData::from_array(OwnedSchema schema, OwnedArray array) {
     if (schema.released()) return invalid_data("the schema has been released already");
     if (array.released()) return invalid_data("the array has been released already");
-    if (ImportStatus node = check_schema_node(*schema); !node.ok()) return std::move(node).error();
+    if (ReadStatus node = check_schema_node(*schema); !node.ok()) return std::move(node).error();
     std::vector<OwnedArray> chunks;
     chunks.push_back(std::move(array));
     return std::make_shared<const ImportedData>(std::move(schema), std::move(chunks), false);
 }
 
-ImportResult<std::shared_ptr<const ImportedData>> ImportedData::from_stream(OwnedStream stream) {
+ReadResult<std::shared_ptr<const ImportedData>> ImportedData::from_stream(OwnedStream stream) {
     if (stream.released()) return invalid_data("the stream has been released already");
     ArrowArrayStream& source = *stream.get();
     if (source.get_schema == nullptr || source.get_next == nullptr || source.get_last_error == nullptr) {
@@ -52,7 +52,7 @@ ImportResult<std::shared_ptr<const ImportedData>> ImportedData::from_stream(Owne
         schema.forget();
         return stream_failure(source, code, "to give its schema");
     }
-    if (ImportStatus node = check_schema_node(*schema); !node.ok()) return std::move(node).error();
+    if (ReadStatus node = check_schema_node(*schema); !node.ok()) return std::move(node).error();
 
     std::vector<OwnedArray> chunks;
     for (;;) {

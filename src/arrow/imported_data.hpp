@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "arrow/c_data_interface.hpp"
-#include "arrow/import_error.hpp"
+#include "arrow/read_error.hpp"
 #include "arrow/owned.hpp"
 
 namespace tallygrams::arrow {
@@ -21,10 +21,10 @@ namespace tallygrams::arrow {
 class ImportedData {
 public:
     // One array and its schema (__arrow_c_array__).
-    static ImportResult<std::shared_ptr<const ImportedData>> from_array(OwnedSchema schema, OwnedArray array);
+    static ReadResult<std::shared_ptr<const ImportedData>> from_array(OwnedSchema schema, OwnedArray array);
     // Every chunk of a stream (__arrow_c_stream__). The stream itself is
     // released once drained; the chunks live on.
-    static ImportResult<std::shared_ptr<const ImportedData>> from_stream(OwnedStream stream);
+    static ReadResult<std::shared_ptr<const ImportedData>> from_stream(OwnedStream stream);
 
     const ArrowSchema& schema() const noexcept { return *schema_; }
     size_t chunk_count() const noexcept { return chunks_.size(); }

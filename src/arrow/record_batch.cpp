@@ -14,10 +14,10 @@ std::string quoted(std::string_view name) { return "\"" + std::string(name) + "\
 
 }  // namespace
 
-ImportResult<size_t> find_column(const ArrowSchema& schema, std::string_view name) {
-    if (ImportStatus node = check_schema_node(schema); !node.ok()) return std::move(node).error();
+ReadResult<size_t> find_column(const ArrowSchema& schema, std::string_view name) {
+    if (ReadStatus node = check_schema_node(schema); !node.ok()) return std::move(node).error();
     if (std::string_view(schema.format) != "+s" || schema.dictionary != nullptr) {
-        return ImportError{ImportErrorKind::kUnsupportedType,
+        return ReadError{ReadErrorKind::kUnsupportedType,
                            "expected a record batch (a struct array of columns), found " + describe_type(schema)};
     }
     const auto columns = static_cast<size_t>(schema.n_children);
@@ -28,7 +28,7 @@ ImportResult<size_t> find_column(const ArrowSchema& schema, std::string_view nam
         if (matches++ == 0) found = i;
     }
     if (matches > 1) {
-        return ImportError{ImportErrorKind::kDuplicateColumn, std::to_string(matches) +
+        return ReadError{ReadErrorKind::kDuplicateColumn, std::to_string(matches) +
                                                                   " columns of the record batch are named " +
                                                                   quoted(name) + "; the name must be unique"};
     }
@@ -45,15 +45,15 @@ ImportResult<size_t> find_column(const ArrowSchema& schema, std::string_view nam
             }
             if (columns > kListed) message += " and " + std::to_string(columns - kListed) + " more";
         }
-        return ImportError{ImportErrorKind::kColumnNotFound, std::move(message)};
+        return ReadError{ReadErrorKind::kColumnNotFound, std::move(message)};
     }
     return found;
 }
 
-ImportResult<ArraySlice> column_slice(const ArrowSchema& schema, const ArrowArray& batch, size_t column) {
-    if (ImportStatus shape = check_array_shape(batch); !shape.ok()) return std::move(shape).error();
+ReadResult<ArraySlice> column_slice(const ArrowSchema& schema, const ArrowArray& batch, size_t column) {
+    if (ReadStatus shape = check_array_shape(batch); !shape.ok()) return std::move(shape).error();
     // A struct has one buffer, its validity bitmap.
-    if (ImportStatus layout = check_array_layout(batch, {1, 1}, schema.n_children); !layout.ok()) {
+    if (ReadStatus layout = check_array_layout(batch, {1, 1}, schema.n_children); !layout.ok()) {
         return std::move(layout).error();
     }
     const auto* validity = static_cast<const uint8_t*>(batch.buffers[0]);
@@ -64,8 +64,8 @@ ImportResult<ArraySlice> column_slice(const ArrowSchema& schema, const ArrowArra
     const ArrowArray* child = batch.children[column];
     const std::string which = "column " + quoted(column_name(*schema.children[column]));
     if (child == nullptr) return invalid_data(which + " of the record batch is missing");
-    if (ImportStatus shape = check_array_shape(*child); !shape.ok()) {
-        ImportError error = std::move(shape).error();
+    if (ReadStatus shape = check_array_shape(*child); !shape.ok()) {
+        ReadError error = std::move(shape).error();
         error.message = which + ": " + error.message;
         return error;
     }

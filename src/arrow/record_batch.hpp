@@ -7,7 +7,7 @@
 
 #include "arrow/array_slice.hpp"
 #include "arrow/c_data_interface.hpp"
-#include "arrow/import_error.hpp"
+#include "arrow/read_error.hpp"
 
 namespace tallygrams::arrow {
 
@@ -15,12 +15,12 @@ namespace tallygrams::arrow {
 // the children of a struct schema. Errors: not a struct (kUnsupportedType),
 // no such column (kColumnNotFound, listing the names there are), or several
 // (kDuplicateColumn).
-ImportResult<size_t> find_column(const ArrowSchema& schema, std::string_view name);
+ReadResult<size_t> find_column(const ArrowSchema& schema, std::string_view name);
 
 // The rows of column `column` of one record batch, as a reader of the batch
 // sees them: the struct's offset applies to the column as well, and a row
 // the struct marks null is null in every column. `schema` is the batch's
 // schema, already checked by find_column.
-ImportResult<ArraySlice> column_slice(const ArrowSchema& schema, const ArrowArray& batch, size_t column);
+ReadResult<ArraySlice> column_slice(const ArrowSchema& schema, const ArrowArray& batch, size_t column);
 
 }  // namespace tallygrams::arrow

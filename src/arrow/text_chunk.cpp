@@ -26,7 +26,7 @@ size_t count_nulls(const TextChunk& chunk) {
 // above and never decrease. Where the data buffer ends is not part of the
 // interface, so the last offset cannot be checked against it.
 template <class Offset>
-ImportResult<TextChunk> check_offsets(TextChunk chunk, const ArrowArray& array, size_t offset) {
+ReadResult<TextChunk> check_offsets(TextChunk chunk, const ArrowArray& array, size_t offset) {
     const auto* offsets = static_cast<const unsigned char*>(array.buffers[1]);
     if (offsets == nullptr) return invalid_data("the offsets buffer is missing");
     if (!fits_in_address_space(offsets, (offset + chunk.length + 1) * sizeof(Offset))) {
@@ -57,7 +57,7 @@ ImportResult<TextChunk> check_offsets(TextChunk chunk, const ArrowArray& array, 
 // The views of null rows are not read, so they may hold anything; every
 // other view must lie inside the data buffer it names, whose size the
 // interface's last buffer gives.
-ImportResult<TextChunk> check_views(TextChunk chunk, const ArrowArray& array, size_t offset) {
+ReadResult<TextChunk> check_views(TextChunk chunk, const ArrowArray& array, size_t offset) {
     const auto* views = static_cast<const unsigned char*>(array.buffers[1]);
     if (views == nullptr) return invalid_data("the views buffer is missing");
     if (!fits_in_address_space(views, (offset + chunk.length) * detail::kViewSize)) {
@@ -121,13 +121,13 @@ bool text_type_of(const char* format, TextType& type) noexcept {
     return true;
 }
 
-ImportResult<TextChunk> read_text_chunk(TextType type, const ArraySlice& slice, size_t first_row) {
+ReadResult<TextChunk> read_text_chunk(TextType type, const ArraySlice& slice, size_t first_row) {
     const ArrowArray& array = *slice.array;
-    if (ImportStatus shape = check_array_shape(array); !shape.ok()) return std::move(shape).error();
+    if (ReadStatus shape = check_array_shape(array); !shape.ok()) return std::move(shape).error();
     // Views: validity, views, any number of data buffers, their sizes.
     constexpr int64_t kMostViewBuffers = 3 + int64_t{std::numeric_limits<int32_t>::max()};
     const BufferCount buffers = type == TextType::kStringView ? BufferCount{3, kMostViewBuffers} : BufferCount{3, 3};
-    if (ImportStatus layout = check_array_layout(array, buffers, 0); !layout.ok()) return std::move(layout).error();
+    if (ReadStatus layout = check_array_layout(array, buffers, 0); !layout.ok()) return std::move(layout).error();
 
     TextChunk chunk;
     chunk.type = type;

@@ -20,7 +20,7 @@
 
 #include "arrow/array_slice.hpp"
 #include "arrow/c_data_interface.hpp"
-#include "arrow/import_error.hpp"
+#include "arrow/read_error.hpp"
 #include "arrow/validity_bits.hpp"
 
 namespace tallygrams::arrow {
@@ -101,6 +101,6 @@ bool text_type_of(const char* format, TextType& type) noexcept;
 // Checks the rows of `slice`, an array of the given text type whose header
 // has not been checked yet, and describes them as a chunk whose row 0 is row
 // `first_row` of the column. Errors name rows by their index in the column.
-ImportResult<TextChunk> read_text_chunk(TextType type, const ArraySlice& slice, size_t first_row);
+ReadResult<TextChunk> read_text_chunk(TextType type, const ArraySlice& slice, size_t first_row);
 
 }  // namespace tallygrams::arrow

@@ -14,7 +14,7 @@ namespace tallygrams::arrow {
 
 namespace {
 
-ImportError with_context(ImportError error, const std::string& context) {
+ReadError with_context(ReadError error, const std::string& context) {
     if (!context.empty()) error.message = context + ": " + error.message;
     return error;
 }
@@ -27,10 +27,10 @@ std::string chunk_context(const ImportedData& data, size_t chunk, std::string co
     return context + "chunk " + std::to_string(chunk) + " of the stream";
 }
 
-ImportResult<TextType> text_type(const ArrowSchema& schema) {
+ReadResult<TextType> text_type(const ArrowSchema& schema) {
     TextType type{};
     if (schema.dictionary != nullptr || !text_type_of(schema.format, type)) {
-        return ImportError{ImportErrorKind::kUnsupportedType, "expected text: " + std::string(kAcceptedTextTypes) +
+        return ReadError{ReadErrorKind::kUnsupportedType, "expected text: " + std::string(kAcceptedTextTypes) +
                                                                   "; found " + describe_type(schema)};
     }
     if (schema.n_children != 0) return invalid_data("the schema of a text type has children");
@@ -39,14 +39,14 @@ ImportResult<TextType> text_type(const ArrowSchema& schema) {
 
 // `slice_of(chunk)` gives the rows of each exported chunk.
 template <class SliceOf>
-ImportResult<std::vector<TextChunk>> read_chunks(const ImportedData& data, TextType type, const std::string& context,
+ReadResult<std::vector<TextChunk>> read_chunks(const ImportedData& data, TextType type, const std::string& context,
                                                  SliceOf slice_of) {
     std::vector<TextChunk> chunks;
     size_t rows = 0;
     for (size_t i = 0; i < data.chunk_count(); ++i) {
-        ImportResult<ArraySlice> slice = slice_of(data.chunk(i));
+        ReadResult<ArraySlice> slice = slice_of(data.chunk(i));
         if (!slice.ok()) return with_context(std::move(slice).error(), chunk_context(data, i, context));
-        ImportResult<TextChunk> chunk = read_text_chunk(type, slice.value(), rows);
+        ReadResult<TextChunk> chunk = read_text_chunk(type, slice.value(), rows);
         if (!chunk.ok()) return with_context(std::move(chunk).error(), chunk_context(data, i, context));
         if (chunk.value().length == 0) continue;
         rows += chunk.value().length;
@@ -66,26 +66,26 @@ TextColumn::TextColumn(std::shared_ptr<const ImportedData> data, TextType type, 
     }
 }
 
-ImportResult<TextColumn> TextColumn::read(std::shared_ptr<const ImportedData> data) {
-    ImportResult<TextType> type = text_type(data->schema());
+ReadResult<TextColumn> TextColumn::read(std::shared_ptr<const ImportedData> data) {
+    ReadResult<TextType> type = text_type(data->schema());
     if (!type.ok()) return std::move(type).error();
-    ImportResult<std::vector<TextChunk>> chunks =
-        read_chunks(*data, type.value(), "", [](const ArrowArray& array) -> ImportResult<ArraySlice> {
+    ReadResult<std::vector<TextChunk>> chunks =
+        read_chunks(*data, type.value(), "", [](const ArrowArray& array) -> ReadResult<ArraySlice> {
             return whole_array(array);
         });
     if (!chunks.ok()) return std::move(chunks).error();
     return TextColumn(std::move(data), type.value(), std::move(chunks).value());
 }
 
-ImportResult<TextColumn> TextColumn::read_column(std::shared_ptr<const ImportedData> data, std::string_view name) {
+ReadResult<TextColumn> TextColumn::read_column(std::shared_ptr<const ImportedData> data, std::string_view name) {
     const ArrowSchema& schema = data->schema();
-    ImportResult<size_t> column = find_column(schema, name);
+    ReadResult<size_t> column = find_column(schema, name);
     if (!column.ok()) return std::move(column).error();
     const std::string context = "column \"" + std::string(name) + "\"";
-    ImportResult<TextType> type = text_type(*schema.children[column.value()]);
+    ReadResult<TextType> type = text_type(*schema.children[column.value()]);
     if (!type.ok()) return with_context(std::move(type).error(), context);
-    ImportResult<std::vector<TextChunk>> chunks =
-        read_chunks(*data, type.value(), context, [&](const ArrowArray& batch) -> ImportResult<ArraySlice> {
+    ReadResult<std::vector<TextChunk>> chunks =
+        read_chunks(*data, type.value(), context, [&](const ArrowArray& batch) -> ReadResult<ArraySlice> {
             return column_slice(schema, batch, column.value());
         });
     if (!chunks.ok()) return std::move(chunks).error();
@@ -125,7 +125,7 @@ std::optional<size_t> TextColumn::first_invalid_utf8(size_t begin, size_t end) c
     return std::nullopt;
 }
 
-ImportError TextColumn::invalid_utf8_error(size_t row_index) const {
+ReadError TextColumn::invalid_utf8_error(size_t row_index) const {
     const std::optional<std::string_view> text = row(row_index);
     ensure(text.has_value(), "a null row cannot hold invalid UTF-8");
     const size_t at = valid_utf8_prefix(*text);
@@ -138,7 +138,7 @@ ImportError TextColumn::invalid_utf8_error(size_t row_index) const {
         bytes += kHex[byte >> 4];
         bytes += kHex[byte & 15];
     }
-    return {ImportErrorKind::kInvalidUtf8, "invalid UTF-8 in row " + std::to_string(row_index) + ", at byte " +
+    return {ReadErrorKind::kInvalidUtf8, "invalid UTF-8 in row " + std::to_string(row_index) + ", at byte " +
                                                std::to_string(at) + " of its text (bytes " + bytes + ")"};
 }
 

@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-#include "arrow/import_error.hpp"
+#include "arrow/read_error.hpp"
 #include "arrow/imported_data.hpp"
 #include "arrow/text_chunk.hpp"
 
@@ -24,10 +24,10 @@ namespace tallygrams::arrow {
 class TextColumn {
 public:
     // The exported object itself is the column.
-    static ImportResult<TextColumn> read(std::shared_ptr<const ImportedData> data);
+    static ReadResult<TextColumn> read(std::shared_ptr<const ImportedData> data);
     // The column named `name` of an exported record batch, or of each batch
     // of a stream of them.
-    static ImportResult<TextColumn> read_column(std::shared_ptr<const ImportedData> data, std::string_view name);
+    static ReadResult<TextColumn> read_column(std::shared_ptr<const ImportedData> data, std::string_view name);
 
     size_t length() const noexcept { return length_; }
     size_t null_count() const noexcept { return null_count_; }
@@ -68,7 +68,7 @@ public:
 
     // The error for row `row`, whose text is not valid UTF-8: "invalid UTF-8
     // in row 17, at byte 9 of its text (bytes c3 28)".
-    ImportError invalid_utf8_error(size_t row) const;
+    ReadError invalid_utf8_error(size_t row) const;
 
 private:
     TextColumn(std::shared_ptr<const ImportedData> data, TextType type, std::vector<TextChunk> chunks) noexcept;

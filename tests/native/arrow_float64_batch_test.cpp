@@ -204,7 +204,7 @@ TEST(ArrowFloat64Batch, RoundTripsThroughTheRecordBatchReader) {
     }
     auto missing = find_column(imported_schema, "rougeLsum_recall");
     ASSERT_FALSE(missing.ok());
-    EXPECT_EQ(missing.error().kind, ImportErrorKind::kColumnNotFound);
+    EXPECT_EQ(missing.error().kind, ReadErrorKind::kColumnNotFound);
 }
 
 TEST(ArrowBatchStream, YieldsEachBatchThenTheEndAndLetsGoOfWhatItYielded) {

@@ -15,7 +15,7 @@ import sys
 try:
     import polars as pl
     import pyarrow as pa
-except ImportError:
+except ReadError:
     sys.exit(77)
 
 probe = ctypes.CDLL(sys.argv[1])

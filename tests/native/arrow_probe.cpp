@@ -37,23 +37,23 @@ OwnedBuffer counted_column(size_t length, double first) {
     return OwnedBuffer(std::move(values));
 }
 
-const char* kind_name(ImportErrorKind kind) {
+const char* kind_name(ReadErrorKind kind) {
     switch (kind) {
-        case ImportErrorKind::kUnsupportedType: return "unsupported_type";
-        case ImportErrorKind::kInvalidData: return "invalid_data";
-        case ImportErrorKind::kInvalidUtf8: return "invalid_utf8";
-        case ImportErrorKind::kColumnNotFound: return "column_not_found";
-        case ImportErrorKind::kDuplicateColumn: return "duplicate_column";
-        case ImportErrorKind::kStreamFailed: return "stream_failed";
+        case ReadErrorKind::kUnsupportedType: return "unsupported_type";
+        case ReadErrorKind::kInvalidData: return "invalid_data";
+        case ReadErrorKind::kInvalidUtf8: return "invalid_utf8";
+        case ReadErrorKind::kColumnNotFound: return "column_not_found";
+        case ReadErrorKind::kDuplicateColumn: return "duplicate_column";
+        case ReadErrorKind::kStreamFailed: return "stream_failed";
     }
     return "?";
 }
 
 // "E<kind>\n<message>" for an error; otherwise "R" and per row 'N' for a
 // null or 'T', an 8-byte length and the bytes.
-char* describe(const ImportResult<std::shared_ptr<const ImportedData>>& data, const char* column, size_t* size) {
+char* describe(const ReadResult<std::shared_ptr<const ImportedData>>& data, const char* column, size_t* size) {
     std::string out;
-    auto fail = [&](const ImportError& error) { out = std::string("E") + kind_name(error.kind) + "\n" + error.message; };
+    auto fail = [&](const ReadError& error) { out = std::string("E") + kind_name(error.kind) + "\n" + error.message; };
     if (!data.ok()) {
         fail(data.error());
     } else {

@@ -15,7 +15,7 @@ namespace {
 
 using namespace arrow_fixtures;
 using tallygrams::arrow::ImportedData;
-using tallygrams::arrow::ImportErrorKind;
+using tallygrams::arrow::ReadErrorKind;
 using tallygrams::arrow::OwnedArray;
 using tallygrams::arrow::OwnedSchema;
 using tallygrams::arrow::OwnedStream;
@@ -89,18 +89,18 @@ TEST(ArrowRecordBatch, NamesMustMatchExactlyOneColumn) {
 
     auto duplicate = TextColumn::read_column(data, "reference");
     ASSERT_FALSE(duplicate.ok());
-    EXPECT_EQ(duplicate.error().kind, ImportErrorKind::kDuplicateColumn);
+    EXPECT_EQ(duplicate.error().kind, ReadErrorKind::kDuplicateColumn);
     EXPECT_NE(duplicate.error().message.find(R"(2 columns of the record batch are named "reference")"), std::string::npos);
 
     auto missing = TextColumn::read_column(data, "Prediction");
     ASSERT_FALSE(missing.ok());
-    EXPECT_EQ(missing.error().kind, ImportErrorKind::kColumnNotFound);
+    EXPECT_EQ(missing.error().kind, ReadErrorKind::kColumnNotFound);
     EXPECT_EQ(missing.error().message, R"(the record batch has no column named "Prediction"; its columns are )"
                                        R"("reference", "prediction", "id", "reference")");
 
     auto not_text = TextColumn::read_column(data, "id");
     ASSERT_FALSE(not_text.ok());
-    EXPECT_EQ(not_text.error().kind, ImportErrorKind::kUnsupportedType);
+    EXPECT_EQ(not_text.error().kind, ReadErrorKind::kUnsupportedType);
     EXPECT_NE(not_text.error().message.find(R"(column "id": expected text)"), std::string::npos);
     EXPECT_NE(not_text.error().message.find(R"(found int32 ("i"))"), std::string::npos);
 }
@@ -110,7 +110,7 @@ TEST(ArrowRecordBatch, OnlyAStructIsARecordBatch) {
     auto data = import(text_schema(TextType::kString, releases), text_array({"a"}, TextType::kString, releases));
     auto column = TextColumn::read_column(data, "a");
     ASSERT_FALSE(column.ok());
-    EXPECT_EQ(column.error().kind, ImportErrorKind::kUnsupportedType);
+    EXPECT_EQ(column.error().kind, ReadErrorKind::kUnsupportedType);
     EXPECT_EQ(column.error().message, R"(expected a record batch (a struct array of columns), found string ("u"))");
 }
 
@@ -162,7 +162,7 @@ TEST(ArrowRecordBatch, MalformedBatchesAreErrors) {
                            struct_array(4, std::move(columns), releases, 2, validity, 1));
         auto column = TextColumn::read_column(data, "reference");
         ASSERT_FALSE(column.ok());
-        EXPECT_EQ(column.error().kind, ImportErrorKind::kInvalidData);
+        EXPECT_EQ(column.error().kind, ReadErrorKind::kInvalidData);
         EXPECT_NE(column.error().message.find(c.message), std::string::npos) << column.error().message;
     }
 }

@@ -18,8 +18,8 @@ namespace {
 
 using namespace arrow_fixtures;
 using tallygrams::arrow::ImportedData;
-using tallygrams::arrow::ImportErrorKind;
-using tallygrams::arrow::ImportResult;
+using tallygrams::arrow::ReadErrorKind;
+using tallygrams::arrow::ReadResult;
 using tallygrams::arrow::OwnedArray;
 using tallygrams::arrow::OwnedSchema;
 using tallygrams::arrow::OwnedStream;
@@ -27,13 +27,13 @@ using tallygrams::arrow::TextColumn;
 
 constexpr TextType kAllTypes[] = {TextType::kString, TextType::kLargeString, TextType::kStringView};
 
-ImportResult<TextColumn> read_array(ArrowSchema schema, ArrowArray array) {
+ReadResult<TextColumn> read_array(ArrowSchema schema, ArrowArray array) {
     auto data = ImportedData::from_array(OwnedSchema::take(&schema), OwnedArray::take(&array));
     if (!data.ok()) return std::move(data).error();
     return TextColumn::read(std::move(data).value());
 }
 
-ImportResult<TextColumn> read_stream(StreamParts parts, Releases& releases) {
+ReadResult<TextColumn> read_stream(StreamParts parts, Releases& releases) {
     ArrowArrayStream stream = make_stream(std::move(parts), releases);
     auto data = ImportedData::from_stream(OwnedStream::take(&stream));
     if (!data.ok()) return std::move(data).error();
@@ -53,7 +53,7 @@ void expect_rows(const TextColumn& column, const Rows& expected) {
     }
 }
 
-std::string expect_error(const ImportResult<TextColumn>& result, ImportErrorKind kind) {
+std::string expect_error(const ReadResult<TextColumn>& result, ReadErrorKind kind) {
     EXPECT_FALSE(result.ok());
     if (result.ok()) return "";
     EXPECT_EQ(result.error().kind, kind) << result.error().message;
@@ -116,7 +116,7 @@ TEST(ArrowTextColumn, NullsComeOnlyFromBitmapsWhateverTheCount) {
         expect_rows(unknown.value(), kMixedRows);
         // A count above 0 promises a bitmap.
         ArrowArray missing = text_array(kMixedRows, type, releases, {.bitmap = false});
-        expect_error(read_array(text_schema(type, releases), missing), ImportErrorKind::kInvalidData);
+        expect_error(read_array(text_schema(type, releases), missing), ReadErrorKind::kInvalidData);
     }
 }
 
@@ -199,7 +199,7 @@ TEST(ArrowTextColumn, StreamFailuresAreReportedAndEverythingIsReleasedOnce) {
             if (with_message) parts.error_message = "disk on fire";
             auto column = read_stream(std::move(parts), releases);
             ASSERT_FALSE(column.ok());
-            EXPECT_EQ(column.error().kind, ImportErrorKind::kStreamFailed);
+            EXPECT_EQ(column.error().kind, ReadErrorKind::kStreamFailed);
             EXPECT_EQ(column.error().code, EIO);
             const std::string& message = column.error().message;
             EXPECT_NE(message.find(fail_at < 0 ? "schema" : "chunk " + std::to_string(fail_at)), std::string::npos)
@@ -223,7 +223,7 @@ TEST(ArrowTextColumn, ChunksMustAllBeValid) {
     broken.length = 2;
     broken.buffers = {std::nullopt, bytes_of(std::vector<int32_t>{0, 3, 1}), Bytes{'a', 'b', 'c'}};
     parts.chunks.push_back(make_array(std::move(broken), releases));
-    const std::string message = expect_error(read_stream(std::move(parts), releases), ImportErrorKind::kInvalidData);
+    const std::string message = expect_error(read_stream(std::move(parts), releases), ReadErrorKind::kInvalidData);
     EXPECT_NE(message.find("chunk 1 of the stream"), std::string::npos) << message;
     EXPECT_NE(message.find("the offsets decrease at row 2"), std::string::npos) << message << " (row of the column)";
     EXPECT_EQ(releases.arrays, 2);
@@ -305,7 +305,7 @@ TEST(ArrowTextColumn, MalformedArraysAreErrorsNamingTheFault) {
         ArrowArray array = make_array(std::move(parts), releases);
         if (breakage.apply == nullptr) array.dictionary = &dictionary;
         const std::string message =
-            expect_error(read_array(text_schema(breakage.type, releases), array), ImportErrorKind::kInvalidData);
+            expect_error(read_array(text_schema(breakage.type, releases), array), ReadErrorKind::kInvalidData);
         EXPECT_NE(message.find(breakage.message), std::string::npos) << message;
         EXPECT_EQ(releases.arrays, 1) << "the broken array is released all the same";
         dictionary.release(&dictionary);
@@ -329,7 +329,7 @@ TEST(ArrowTextColumn, ReleasedStructuresAreRefused) {
     ArrowArray array = text_array({"a"}, TextType::kString, releases);
     OwnedArray taken = OwnedArray::take(&array);
     // `array` is released now: taking it again gives nothing to read.
-    const std::string message = expect_error(read_array(schema, array), ImportErrorKind::kInvalidData);
+    const std::string message = expect_error(read_array(schema, array), ReadErrorKind::kInvalidData);
     EXPECT_NE(message.find("released"), std::string::npos) << message;
     EXPECT_EQ(releases.schemas, 1);
     EXPECT_EQ(releases.arrays, 0);
@@ -339,7 +339,7 @@ TEST(ArrowTextColumn, ReleasedStructuresAreRefused) {
     ArrowArrayStream stream{};
     auto from_released = ImportedData::from_stream(OwnedStream::take(&stream));
     ASSERT_FALSE(from_released.ok());
-    EXPECT_EQ(from_released.error().kind, ImportErrorKind::kInvalidData);
+    EXPECT_EQ(from_released.error().kind, ReadErrorKind::kInvalidData);
 }
 
 TEST(ArrowTextColumn, OtherTypesNameWhatWasFoundAndWhatIsAccepted) {
@@ -365,7 +365,7 @@ TEST(ArrowTextColumn, OtherTypesNameWhatWasFoundAndWhatIsAccepted) {
         if (c.dictionary != nullptr) dictionary = make_schema(c.dictionary, "", {}, releases);
         ArrowSchema schema = make_schema(c.format, "", {}, releases, dictionary);
         const std::string message =
-            expect_error(read_array(schema, text_array({"a"}, TextType::kString, releases)), ImportErrorKind::kUnsupportedType);
+            expect_error(read_array(schema, text_array({"a"}, TextType::kString, releases)), ReadErrorKind::kUnsupportedType);
         EXPECT_NE(message.find(c.found), std::string::npos) << message;
         EXPECT_NE(message.find(R"(string ("u"), large_string ("U") or string_view ("vu"))"), std::string::npos)
             << message;
@@ -402,7 +402,7 @@ TEST(ArrowTextColumn, InvalidUtf8IsFoundAtTheLowestRowAndDescribed) {
             EXPECT_EQ(column.value().first_invalid_utf8(0, rows.size()), c.row);
             EXPECT_EQ(column.value().first_invalid_utf8(c.row + 2, rows.size()), std::nullopt);
             const auto error = column.value().invalid_utf8_error(c.row);
-            EXPECT_EQ(error.kind, ImportErrorKind::kInvalidUtf8);
+            EXPECT_EQ(error.kind, ReadErrorKind::kInvalidUtf8);
             EXPECT_EQ(error.message, "invalid UTF-8 in row " + std::to_string(c.row) + ", at byte " +
                                          std::to_string(c.byte) + " of its text (bytes " + c.bytes + ")");
         }

@@ -10,7 +10,7 @@
 
 namespace tallygrams::arrow {
 
-enum class ImportErrorKind {
+enum class ReadErrorKind {
     // A well-formed array of a type we do not read (binary, dictionary, ...),
     // or something other than a struct where a record batch was expected.
     kUnsupportedType,
@@ -22,12 +22,12 @@ enum class ImportErrorKind {
     // A record batch without the requested column, or with two of that name.
     kColumnNotFound,
     kDuplicateColumn,
-    // The producer's stream reported a failure (see ImportError::code).
+    // The producer's stream reported a failure (see ReadError::code).
     kStreamFailed,
 };
 
-struct ImportError {
-    ImportErrorKind kind;
+struct ReadError {
+    ReadErrorKind kind;
     std::string message;
     // For kStreamFailed: the producer's error code, an errno value (EINVAL,
     // ENOMEM, EIO, ...). 0 otherwise.
@@ -36,36 +36,36 @@ struct ImportError {
 
 // Either a T or the error that prevented it.
 template <class T>
-class [[nodiscard]] ImportResult {
+class [[nodiscard]] ReadResult {
 public:
-    ImportResult(T value) : state_(std::in_place_index<0>, std::move(value)) {}  // NOLINT: implicit by design
-    ImportResult(ImportError error) : state_(std::in_place_index<1>, std::move(error)) {}  // NOLINT
+    ReadResult(T value) : state_(std::in_place_index<0>, std::move(value)) {}  // NOLINT: implicit by design
+    ReadResult(ReadError error) : state_(std::in_place_index<1>, std::move(error)) {}  // NOLINT
 
     bool ok() const noexcept { return state_.index() == 0; }
     T& value() & { return std::get<0>(state_); }
     const T& value() const& { return std::get<0>(state_); }
     T&& value() && { return std::get<0>(std::move(state_)); }
-    const ImportError& error() const& { return std::get<1>(state_); }
-    ImportError&& error() && { return std::get<1>(std::move(state_)); }
+    const ReadError& error() const& { return std::get<1>(state_); }
+    ReadError&& error() && { return std::get<1>(std::move(state_)); }
 
 private:
-    std::variant<T, ImportError> state_;
+    std::variant<T, ReadError> state_;
 };
 
 // Success, or the error found.
-class [[nodiscard]] ImportStatus {
+class [[nodiscard]] ReadStatus {
 public:
-    ImportStatus() = default;
-    ImportStatus(ImportError error) : error_(std::move(error)) {}  // NOLINT: implicit by design
+    ReadStatus() = default;
+    ReadStatus(ReadError error) : error_(std::move(error)) {}  // NOLINT: implicit by design
 
     bool ok() const noexcept { return !error_.has_value(); }
-    const ImportError& error() const& { return *error_; }
-    ImportError&& error() && { return std::move(*error_); }
+    const ReadError& error() const& { return *error_; }
+    ReadError&& error() && { return std::move(*error_); }
 
 private:
-    std::optional<ImportError> error_;
+    std::optional<ReadError> error_;
 };
 
-inline ImportError invalid_data(std::string message) { return {ImportErrorKind::kInvalidData, std::move(message)}; }
+inline ReadError invalid_data(std::string message) { return {ReadErrorKind::kInvalidData, std::move(message)}; }
 
 }  // namespace tallygrams::arrow
