@@ -38,7 +38,7 @@ PyRef list_of(std::vector<PyRef> items) {
     return list;
 }
 
-Result<PyRef> score_batch_body(const boundary::BoundArguments& arguments) {
+Result<PyRef> score_batch_body(PyObject* /*module*/, const boundary::BoundArguments& arguments) {
     Result<BatchInputs> inputs = extract_inputs(arguments);
     if (!inputs) return std::move(inputs).take_error();
 

@@ -13,12 +13,15 @@ inline constexpr size_t kMaxParameters = 8;
 
 // The parameters of a function or method, in the manner of a Python `def`:
 // the first `required` have no default; those from `keyword_only_from` on
-// can only be passed by keyword.
+// can only be passed by keyword. A method's `function_name` is qualified
+// ("RougeScorer.score") and, as the interpreter does for a `def` in a
+// class, its messages count `self` among the positional arguments.
 struct Signature {
     std::string_view function_name;
     std::array<std::string_view, kMaxParameters> names{};
     size_t required = 0;
     size_t keyword_only_from = kMaxParameters;
+    bool method = false;
 
     constexpr size_t count() const noexcept {
         size_t n = 0;
@@ -43,6 +46,9 @@ struct BoundArguments {
 // order of `kwnames`. Errors read as the interpreter's own for a `def`.
 Result<BoundArguments> bind_arguments(const Signature& signature, PyObject* const* args, Py_ssize_t nargs,
                                       PyObject* kwnames);
+
+// The same from a call's argument tuple and keyword dict (a constructor).
+Result<BoundArguments> bind_arguments(const Signature& signature, PyObject* args, PyObject* kwargs);
 
 // A borrowed UTF-8 view of a str (or str subclass) argument, read in place;
 // valid while the object lives.
