@@ -46,6 +46,21 @@ namespace tallygrams::scorer {
 // many.
 constexpr size_t porter_stem_room(size_t word_size) noexcept { return word_size; }
 
+namespace details {
+
+inline void run_porter_steps(PorterWord& stem) noexcept {
+    porter_step_1a(stem);
+    porter_step_1b(stem);
+    porter_step_1c(stem);
+    porter_step_2(stem);
+    porter_step_3(stem);
+    porter_step_4(stem);
+    porter_step_5a(stem);
+    porter_step_5b(stem);
+}
+
+}  // namespace details
+
 // Writes the stem of `word` to `out`, which must have room for
 // `porter_stem_room(word.size())` bytes, and returns its length. `out` may be
 // `word.data()` itself, to stem in place. Allocates nothing; time is linear
@@ -56,18 +71,26 @@ inline size_t porter_stem(std::string_view word, char* out) noexcept {
         std::memmove(out, irregular.data(), irregular.size());
         return irregular.size();
     }
+    if (word.size() <= 2) {
+        std::memmove(out, word.data(), word.size());
+        return word.size();
+    }
+    if (word.size() <= 64) {
+        // Words are stemmed on the stack behind eight zero bytes, so that the
+        // last eight bytes of the word can be read however short it gets,
+        // with 64 bytes from its start to classify its letters in blocks.
+        char work[8 + 64] = {};
+        std::memcpy(work + 8, word.data(), word.size());
+        details::PorterWord stem(work + 8, word.size());
+        details::run_porter_steps(stem);
+        std::memcpy(out, work + 8, stem.size());
+        return stem.size();
+    }
+    // A longer word is stemmed where it lands. All the steps together take
+    // fewer than 30 letters off, so it never gets shorter than eight.
     std::memmove(out, word.data(), word.size());
-    if (word.size() <= 2) return word.size();
-
     details::PorterWord stem(out, word.size());
-    details::porter_step_1a(stem);
-    details::porter_step_1b(stem);
-    details::porter_step_1c(stem);
-    details::porter_step_2(stem);
-    details::porter_step_3(stem);
-    details::porter_step_4(stem);
-    details::porter_step_5a(stem);
-    details::porter_step_5b(stem);
+    details::run_porter_steps(stem);
     return stem.size();
 }
 

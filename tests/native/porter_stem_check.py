@@ -140,6 +140,22 @@ def generated_tokens():
     kinds["random 1-16 characters"] = {
         "".join(rng.choice(weighted) for _ in range(rng.randint(1, 16))) for _ in range(40000)
     }
+    # Tokens around 64 characters, where a stemmer might change how it keeps
+    # track of a word.
+    kinds["random 50-80 characters with rule suffixes"] = {
+        "".join(rng.choice(weighted) for _ in range(rng.randint(50, 80) - len(suffix))) + suffix
+        for suffix in RULE_SUFFIXES + INFLECTIONS
+        for _ in range(60)
+    }
+    # Around 64 characters again, with measures near the thresholds (0, 1, 2)
+    # so that the stems' vowels and consonants decide every condition.
+    kinds["55-70 characters, few vowels, rule suffixes"] = {
+        body + suffix
+        for n in range(55, 71)
+        for body in ("b" * n, "y" * n, "b" * (n - 1) + "a", "a" + "b" * (n - 1), "b" * (n - 2) + "ab",
+                     "y" * (n - 1) + "a", "by" * (n // 2), "b" * (n - 3) + "eab", "b" * (n - 4) + "abab")
+        for suffix in [""] + RULE_SUFFIXES + INFLECTIONS
+    }
     # Very long tokens: whole runs of y (whose classes alternate), digits,
     # vowels, consonants and random letters, with rule suffixes after them.
     long_tokens = set()

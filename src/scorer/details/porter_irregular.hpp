@@ -4,6 +4,8 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
+#include <cstdint>
 #include <string_view>
 
 namespace tallygrams::scorer::details {
@@ -32,12 +34,27 @@ inline constexpr std::array<IrregularForm, 16> kIrregularForms{{
     {"succeed", "succeed"},
 }};
 
+// The letters of a word of up to eight letters as one number, first letter
+// in the lowest byte, zeros after the last.
+constexpr uint64_t short_word_key(std::string_view word) noexcept {
+    uint64_t key = 0;
+    for (size_t i = 0; i < word.size(); ++i) key |= uint64_t{static_cast<unsigned char>(word[i])} << (8 * i);
+    return key;
+}
+
+inline constexpr auto kIrregularKeys = [] {
+    std::array<uint64_t, kIrregularForms.size()> keys{};
+    for (size_t i = 0; i < keys.size(); ++i) keys[i] = short_word_key(kIrregularForms[i].word);
+    return keys;
+}();
+
 // The stem `word` is mapped to, or an empty view when it is not irregular.
 // Each stem is no longer than its word.
 inline std::string_view irregular_porter_stem(std::string_view word) noexcept {
     if (word.size() < 3 || word.size() > 8) return {};
-    for (const IrregularForm& form : kIrregularForms) {
-        if (form.word == word) return form.stem;
+    const uint64_t key = short_word_key(word);
+    for (size_t i = 0; i < kIrregularKeys.size(); ++i) {
+        if (kIrregularKeys[i] == key) return kIrregularForms[i].stem;
     }
     return {};
 }

@@ -11,17 +11,34 @@
 
 namespace tallygrams::scorer::details {
 
+// The suffixes the steps test outside the rule tables.
+namespace suffix {
+inline constexpr PackedSuffix alli = pack_suffix("alli");
+inline constexpr PackedSuffix at = pack_suffix("at");
+inline constexpr PackedSuffix bl = pack_suffix("bl");
+inline constexpr PackedSuffix ed = pack_suffix("ed");
+inline constexpr PackedSuffix eed = pack_suffix("eed");
+inline constexpr PackedSuffix ied = pack_suffix("ied");
+inline constexpr PackedSuffix ies = pack_suffix("ies");
+inline constexpr PackedSuffix ing = pack_suffix("ing");
+inline constexpr PackedSuffix iz = pack_suffix("iz");
+inline constexpr PackedSuffix ll = pack_suffix("ll");
+inline constexpr PackedSuffix s = pack_suffix("s");
+inline constexpr PackedSuffix ss = pack_suffix("ss");
+inline constexpr PackedSuffix sses = pack_suffix("sses");
+}  // namespace suffix
+
 // Plurals: -sses -> -ss, -ies -> -i, -ss stays, -s goes.
 inline void porter_step_1a(PorterWord& word) noexcept {
     // Departure: a four-letter -ies word keeps its e (dies -> die, ties ->
     // tie), where Porter gives di, ti.
-    if (word.size() == 4 && word.ends_with("ies")) {
+    if (word.size() == 4 && word.ends_with(suffix::ies)) {
         word.drop(1);
-    } else if (word.ends_with("sses") || word.ends_with("ies")) {
+    } else if (word.ends_with(suffix::sses) || word.ends_with(suffix::ies)) {
         word.drop(2);
-    } else if (word.ends_with("ss")) {
+    } else if (word.ends_with(suffix::ss)) {
         // stays
-    } else if (word.ends_with("s")) {
+    } else if (word.ends_with(suffix::s)) {
         word.drop(1);
     }
 }
@@ -31,19 +48,19 @@ inline void porter_step_1a(PorterWord& word) noexcept {
 inline void porter_step_1b(PorterWord& word) noexcept {
     // Departure: -ied always goes to -i (spied -> spi), or to -ie for a
     // four-letter word (died -> die, tied -> tie), before any other rule.
-    if (word.ends_with("ied")) {
+    if (word.ends_with(suffix::ied)) {
         word.replace_suffix(3, word.size() == 4 ? "ie" : "i");
         return;
     }
     // -eed -> -ee when m > 0; otherwise the word stays and -ed is not tried
     // (feed stays feed).
-    if (word.ends_with("eed")) {
+    if (word.ends_with(suffix::eed)) {
         if (word.measure(word.size() - 3) > 0) word.drop(1);
         return;
     }
-    if (word.ends_with("ed") && word.contains_vowel(word.size() - 2)) {
+    if (word.ends_with(suffix::ed) && word.contains_vowel(word.size() - 2)) {
         word.drop(2);
-    } else if (word.ends_with("ing") && word.contains_vowel(word.size() - 3)) {
+    } else if (word.ends_with(suffix::ing) && word.contains_vowel(word.size() - 3)) {
         word.drop(3);
     } else {
         return;
@@ -51,7 +68,7 @@ inline void porter_step_1b(PorterWord& word) noexcept {
     // The e comes back onto -at, -bl and -iz (conflat(ed) -> conflate), so
     // that steps 2 to 4 recognise -ate, -ble and -ize. Room: at least two
     // letters were just removed.
-    if (word.ends_with("at") || word.ends_with("bl") || word.ends_with("iz")) {
+    if (word.ends_with(suffix::at) || word.ends_with(suffix::bl) || word.ends_with(suffix::iz)) {
         word.replace_suffix(0, "e");
     } else if (word.ends_double_consonant(word.size())) {
         // hopp(ing) -> hop, but fall(ing), hiss(ing), fizz(ed) keep both.
@@ -77,7 +94,7 @@ inline void porter_step_2(PorterWord& word) noexcept {
     // Departure: -alli -> -al is tried before the table, and when it applies
     // the result goes through the table again, so that -ationalli can end as
     // -ate (sensationalli -> sensational -> sensate).
-    if (word.ends_with("alli") && word.measure(word.size() - 4) > 0) word.drop(2);
+    if (word.ends_with(suffix::alli) && word.measure(word.size() - 4) > 0) word.drop(2);
     apply_first_matching_rule(word, kStep2Rules);
 }
 
@@ -98,7 +115,7 @@ inline void porter_step_5a(PorterWord& word) noexcept {
 
 // -ll -> -l when m > 1, the measure taken with one l kept (controll -> control).
 inline void porter_step_5b(PorterWord& word) noexcept {
-    if (word.ends_with("ll") && word.measure(word.size() - 1) > 1) word.drop(1);
+    if (word.ends_with(suffix::ll) && word.measure(word.size() - 1) > 1) word.drop(1);
 }
 
 }  // namespace tallygrams::scorer::details
