@@ -10,7 +10,7 @@
 //     dying -> die, news stays news, innings -> inning, succeed stays ...);
 //   - words of one or two letters are returned as they are;
 //   - a four-letter -ies or -ied word keeps an e (dies, died -> die), and any
-//     longer -ied word goes to -i before the other rules of step 1b;
+//     other -ied word goes to -i before the other rules of step 1b;
 //   - in step 1b, a two-letter stem vowel-consonant counts as ending
 //     consonant-vowel-consonant (the same extension applies in step 5a);
 //   - y -> i needs a consonant right before the y, one that is not the
