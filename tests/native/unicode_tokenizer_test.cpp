@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <ostream>
 #include <random>
 #include <string>
 #include <string_view>
@@ -35,6 +36,8 @@ struct Case {
     std::string text;
     Events events;
 };
+
+void PrintTo(const Case& c, std::ostream* os) { *os << c.name; }
 
 class UnicodeTokens : public testing::TestWithParam<Case> {};
 
