@@ -69,6 +69,7 @@ benchmark-native: setup
 	$(CMAKE) --build build/benchmarks
 	build/benchmarks/benchmarks/native/core_benchmark --benchmark_min_time=0.2
 	build/benchmarks/benchmarks/native/stemmer_benchmark --benchmark_min_time=0.2
+	build/benchmarks/benchmarks/native/unicode_tokenizer_benchmark --benchmark_min_time=0.2
 
 clean:
 	rm -rf build
