@@ -245,8 +245,8 @@ def render(tables: Tables) -> str:
         cps = [f"0x{cp:04X}" for cp, _ in entry] + ["0"] * (MAX_LOWERING_LENGTH - len(entry))
         classes = [CLASS_NAMES[c] for _, c in entry] + ["kSeparator"] * (MAX_LOWERING_LENGTH - len(entry))
         multi.append(f"{{{len(entry)}, {{{', '.join(cps)}}}, {{{', '.join(classes)}}}}}")
-    record_bytes = 8 * len(tables.records)
-    multi_bytes = 16 * len(tables.multi_lowerings)
+    record_bytes = 8 * len(tables.records)  # sizeof(CodePointRecord)
+    multi_bytes = 20 * len(tables.multi_lowerings)  # sizeof(MultiLowering)
     total = len(stage1) * stage1_width + len(stage2) * stage2_width + record_bytes + multi_bytes
     version = ".".join(str(v) for v in sys.version_info[:3])
     growth_num, growth_den = tables.max_growth

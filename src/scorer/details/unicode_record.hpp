@@ -40,4 +40,7 @@ struct MultiLowering {
     TokenClass classes[3];
 };
 
+// The generator reports the tables' sizes from these.
+static_assert(sizeof(CodePointRecord) == 8 && sizeof(MultiLowering) == 20);
+
 }  // namespace tallygrams::scorer::unicode
