@@ -141,20 +141,21 @@ void for_each_unicode_token(std::string_view text, ScratchArena& arena, OnToken&
             at += unicode::add_code_point(s, size, at, writer, on_token);
             continue;
         }
-        // A run of ASCII, up to 16 bytes: every start and end of a token and
+        // A run of ASCII, up to 64 bytes: every start and end of a token and
         // every line break is a bit in one of the chunk's masks.
         const size_t written = writer.written();
         char* out = writer.out() + written;
         const ascii_chunk::Chunk chunk = at + ascii_chunk::kBytes <= size
                                              ? ascii_chunk::scan(s + at, out)
                                              : ascii_chunk::scan_tail(s + at, size - at, out);
-        const uint32_t inside = (uint32_t{1} << chunk.length) - 1;
-        const uint32_t token_before = (chunk.token_mask << 1) | (writer.in_token() ? 1u : 0u);
-        const uint32_t starts = chunk.token_mask & ~token_before;
-        const uint32_t ends = ~chunk.token_mask & token_before & inside;
-        for (uint32_t events = starts | ends | chunk.newline_mask; events != 0; events &= events - 1) {
-            const uint32_t position = static_cast<uint32_t>(std::countr_zero(events));
-            const uint32_t bit = uint32_t{1} << position;
+        // A token still open at the chunk's end is carried into what follows.
+        const uint64_t inside = chunk.length == 64 ? ~uint64_t{0} : (uint64_t{1} << chunk.length) - 1;  // no shift by 64
+        const uint64_t token_before = (chunk.token_mask << 1) | (writer.in_token() ? 1u : 0u);
+        const uint64_t starts = chunk.token_mask & ~token_before;
+        const uint64_t ends = ~chunk.token_mask & token_before & inside;
+        for (uint64_t events = starts | ends | chunk.newline_mask; events != 0; events &= events - 1) {
+            const auto position = static_cast<size_t>(std::countr_zero(events));
+            const uint64_t bit = uint64_t{1} << position;
             if (starts & bit) {
                 writer.start_at(written + position);
                 continue;

@@ -162,10 +162,10 @@ INSTANTIATE_TEST_SUITE_P(
                     Case{"valid_after_bad", "\xff\u00e9\xff", {"\u00e9"}}),
     case_name);
 
-// Tokens that cross the 16-byte steps of the ASCII path and the switches
+// Tokens that cross the 16- and 64-byte steps of the ASCII path and the switches
 // between it and the path for other characters, at every offset.
 TEST(UnicodeTokenizer, TokensCrossChunkAndPathBoundaries) {
-    for (size_t offset = 0; offset < 40; ++offset) {
+    for (size_t offset = 0; offset < 80; ++offset) {
         const std::string pad(offset, ' ');
         const std::string text = pad + "abcdefghij\u00c9KLMNOPQRSTUV\u00e9wxyz0123456789 \u4e2dAB\nCD";
         const Events expected = {"abcdefghij\u00e9klmnopqrstuv\u00e9wxyz0123456789", "\u4e2d", "ab", "\n", "cd"};
@@ -180,7 +180,7 @@ TEST(UnicodeTokenizer, AsciiTextMatchesTheDefaultTokenizer) {
     std::mt19937_64 rng(7);
     const std::string alphabet = "aZ09 \n.'\tQq-";
     for (int round = 0; round < 3000; ++round) {
-        std::string text(rng() % 80, ' ');
+        std::string text(rng() % 200, ' ');
         for (char& c : text) c = alphabet[rng() % alphabet.size()];
         ScratchArena arena;
         Events expected;
