@@ -58,13 +58,15 @@ benchmark: install
 	$(PYTHON) benchmarks/compare.py
 	$(PYTHON) benchmarks/batch_throughput.py
 
-# Cost of each stage of the scoring core over a range of text lengths.
+# Cost of each stage of the scoring core over a range of text lengths, and
+# of the bootstrap of nine score columns.
 benchmark-native: setup
 	bash scripts/setup-dev.sh --benchmarks
 	$(CMAKE) -S . -B build/benchmarks -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) \
 	    -DTALLYGRAMS_BUILD_MODULE=OFF -DTALLYGRAMS_BUILD_BENCHMARKS=ON -DCMAKE_BUILD_TYPE=Release
 	$(CMAKE) --build build/benchmarks
 	build/benchmarks/benchmarks/native/core_benchmark --benchmark_min_time=0.2
+	build/benchmarks/benchmarks/native/bootstrap_benchmark
 
 clean:
 	rm -rf build

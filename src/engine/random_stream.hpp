@@ -9,8 +9,8 @@
 //
 // Every stream is named by a path of indices, and each step of the path is
 // one word of the parent stream: the key of resample r is word r of the
-// stream keyed by mix64(seed), and part p of that resample has as key word p
-// of the resample's stream. So any part of any resample can start on any
+// stream keyed by mix64(seed), and substream p of that resample has as key word p
+// of the resample's stream. So any substream of any resample can start on any
 // thread without drawing what comes before it. Streams with different keys
 // start at unrelated points of the 2^64-long sequence: the chance that two
 // streams of a run share a word is about (streams x words drawn) / 2^64,
@@ -40,9 +40,9 @@ constexpr uint64_t resample_key(uint64_t seed, uint64_t resample) noexcept {
     return splitmix_word(mix64(seed), resample);
 }
 
-// The key of part `part` of the resample keyed by `resample_key`.
-constexpr uint64_t part_key(uint64_t resample_key, uint64_t part) noexcept {
-    return splitmix_word(resample_key, part);
+// The key of substream `substream` of the resample keyed by `resample_key`.
+constexpr uint64_t substream_key(uint64_t resample_key, uint64_t substream) noexcept {
+    return splitmix_word(resample_key, substream);
 }
 
 // 32-bit draws from one stream: the low half of each word, then its high half.

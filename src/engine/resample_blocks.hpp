@@ -1,8 +1,8 @@
 // How a resample's draws are organised: the pairs are cut into blocks of a
-// power-of-two size, and each resample's random stream is split into parts.
+// power-of-two size, and each resample draws from several substreams.
 //
-// Part 0 of a resample decides how many of its n draws land in each block;
-// part 1 + b then places block b's share on the pairs of block b. The block
+// Substream 0 of a resample decides how many of its n draws land in each block;
+// substream 1 + b then places block b's share on the pairs of block b. The block
 // size is therefore part of what a seed means: the same seed with another
 // block size gives another (equally valid) resample.
 #pragma once
@@ -39,8 +39,8 @@ private:
     size_t count_;
 };
 
-// The parts of a resample's stream.
-inline constexpr uint64_t kBlockTotalsPart = 0;
-constexpr uint64_t block_counts_part(size_t block) noexcept { return 1 + static_cast<uint64_t>(block); }
+// The substreams of a resample.
+inline constexpr uint64_t kBlockTotalsSubstream = 0;
+constexpr uint64_t block_counts_substream(size_t block) noexcept { return 1 + static_cast<uint64_t>(block); }
 
 }  // namespace tallygrams::engine

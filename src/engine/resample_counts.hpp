@@ -29,7 +29,7 @@ inline constexpr size_t kDrawsBetweenPolls = size_t{1} << 16;
 inline bool draw_block_totals(uint64_t resample, const BlockLayout& layout, uint32_t* totals,
                               const std::atomic<bool>& cancelled) noexcept {
     std::fill(totals, totals + layout.block_count(), 0u);
-    Draws32 stream(part_key(resample, kBlockTotalsPart));
+    Draws32 stream(substream_key(resample, kBlockTotalsSubstream));
     const BoundedDraw pick(static_cast<uint32_t>(layout.pairs()));
     const unsigned shift = layout.shift();
     for (size_t done = 0; done < layout.pairs();) {
@@ -44,7 +44,7 @@ inline bool draw_block_totals(uint64_t resample, const BlockLayout& layout, uint
 // given that `total` of its draws fall into the block.
 inline void draw_block_counts(uint64_t resample, const BlockLayout& layout, size_t block, uint32_t total,
                               int32_t* counts, size_t stride) noexcept {
-    Draws32 stream(part_key(resample, block_counts_part(block)));
+    Draws32 stream(substream_key(resample, block_counts_substream(block)));
     const BoundedDraw pick(static_cast<uint32_t>(layout.size(block)));
     for (uint32_t i = 0; i < total; ++i) ++counts[size_t{pick(stream)} * stride];
 }

@@ -33,7 +33,7 @@ TEST(RandomStream, IsSplitMix64AndDrawsLowHalfFirst) {
     }
     // Keys are words of parent streams.
     EXPECT_EQ(resample_key(1234567, 3), splitmix_word(mix64(1234567), 3));
-    EXPECT_EQ(part_key(1234567, 4), expected[4]);
+    EXPECT_EQ(substream_key(1234567, 4), expected[4]);
 }
 
 // Returns the given draws in turn.

@@ -8,13 +8,13 @@ A run with seed s makes R resamples of the n pairs. Resample r:
   OOPSLA 2014): word j of the stream with key K is mix64(K + (j + 1) * GAMMA)
   modulo 2^64. A stream's 32-bit draws are the low half of word 0, its high
   half, the low half of word 1, and so on. The resample's key is word r of
-  the stream keyed by mix64(s); part p of the resample has as key word p of
+  the stream keyed by mix64(s); substream p of the resample has as key word p of
   the resample's stream.
 * A draw below a bound follows Lemire's method (ACM TOMACS 2019): the high
   half of draw * bound, after rejecting draws whose low half is below
   2^32 mod bound.
-* The pairs fall into blocks of 2^block_shift. Part 0 makes n draws below n;
-  each adds one to the total of block (draw >> block_shift). Part 1 + b then
+* The pairs fall into blocks of 2^block_shift. Substream 0 makes n draws below n;
+  each adds one to the total of block (draw >> block_shift). Substream 1 + b then
   makes block b's total of draws below the block's size; each adds one to
   that pair's count. Together the counts are n uniform draws from the pairs.
 * A column's block sum adds float(count) * value over the block's pairs in

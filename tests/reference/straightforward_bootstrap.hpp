@@ -7,11 +7,11 @@
 //   word j of the stream with key K     = mix(K + (j + 1) * gamma)
 //   32-bit draws of a stream            = low half of word 0, high half of word 0, low half of word 1, ...
 //   key of resample r                   = word r of the stream with key mix(s)
-//   key of part p of a resample         = word p of the resample's stream
+//   key of substream p of a resample    = word p of the resample's stream
 //   a draw below `bound`                = Lemire's method (high half of draw * bound, rejecting
 //                                         draws whose low half is below 2^32 mod bound)
-//   part 0: n draws below n, each adding 1 to the total of block (draw >> block_shift)
-//   part 1 + b: block b's total draws below its size, each adding 1 to that pair's count
+//   substream 0: n draws below n, each adding 1 to the total of block (draw >> block_shift)
+//   substream 1 + b: block b's total draws below its size, each adding 1 to that pair's count
 //   block sum of column c = sum over the block's pairs, in order, from +0.0, of double(count) * value
 //   resample mean of c    = (sum over blocks, in order, from +0.0, of the block sums) / n
 #pragma once
