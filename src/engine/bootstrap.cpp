@@ -11,7 +11,7 @@
 #include "engine/percentile.hpp"
 #include "engine/random_stream.hpp"
 #include "engine/resample_counts.hpp"
-#include "engine/run_pieces.hpp"
+#include "engine/range_runner.hpp"
 
 namespace tallygrams::engine {
 namespace {
@@ -27,6 +27,16 @@ constexpr size_t kMeanPieceValues = size_t{1} << 20;
 constexpr size_t kValuesBetweenPolls = size_t{1} << 16;
 // Counts are int32_t, and the drawing bound a 32-bit unsigned value.
 constexpr size_t kMaxPairs = ExactSum::kMaxTerms - 1;
+
+// body(i) for every i in [0, count), spread over the pool. The pieces here
+// are coarse (a millisecond and more), so ranges split down to single ones.
+template <class Body>
+void for_each_index(WorkerPool& pool, size_t count, const Body& body) {
+    run_ranges(pool, count, [&](size_t start, size_t end) {
+        for (size_t i = start; i < end; ++i) body(i);
+        return end - start;
+    });
+}
 
 void check_arguments(Columns columns, const BootstrapSettings& settings) {
     if (columns.empty()) return;
@@ -58,7 +68,7 @@ std::optional<std::vector<double>> checked_means(WorkerPool& pool, Columns colum
         bool done = false;
     };
     std::vector<Piece> pieces(columns.size() * pieces_per_column);
-    run_pieces(pool, pieces.size(), [&](size_t index) {
+    for_each_index(pool, pieces.size(), [&](size_t index) {
         const std::span<const double> column = columns[index / pieces_per_column];
         const size_t begin = (index % pieces_per_column) * kMeanPieceValues;
         const size_t end = std::min(pairs, begin + kMeanPieceValues);
@@ -180,7 +190,7 @@ std::optional<std::vector<double>> draw_resample_means(WorkerPool& pool, Columns
     const ResamplePass pass(columns, settings, cancelled, means.data());
     const size_t per_pass = resamples_per_pass(resamples, pool.worker_count());
     std::atomic<bool> stopped{false};
-    run_pieces(pool, ceil_div(resamples, per_pass), [&](size_t index) {
+    for_each_index(pool, ceil_div(resamples, per_pass), [&](size_t index) {
         const size_t first = index * per_pass;
         if (!pass.run(first, std::min(per_pass, resamples - first))) stopped.store(true, std::memory_order_relaxed);
     });
@@ -212,7 +222,7 @@ std::optional<std::vector<ColumnSummary>> bootstrap_intervals(WorkerPool& pool, 
     const size_t resamples = settings.resamples;
     const IntervalPercentiles q = interval_percentiles(settings.confidence);
     std::vector<ColumnSummary> summaries(columns.size());
-    run_pieces(pool, columns.size(), [&](size_t c) {
+    for_each_index(pool, columns.size(), [&](size_t c) {
         const std::span<double> column(resampled->data() + c * resamples, resamples);
         ColumnSummary& summary = summaries[c];
         summary.mean = (*means)[c];

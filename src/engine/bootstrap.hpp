@@ -53,7 +53,7 @@ struct ColumnSummary {
 // for columns of different lengths, empty columns or columns of 2^31 values
 // or more, a value that is not finite, no resamples, a confidence outside
 // [0, 1] or a block shift beyond its maximum. The pool stays usable
-// whatever happens.
+// whatever happens. Must not be called from one of the pool's workers.
 std::optional<std::vector<ColumnSummary>> bootstrap_intervals(WorkerPool& pool, Columns columns,
                                                               const BootstrapSettings& settings,
                                                               const std::atomic<bool>& cancelled);
