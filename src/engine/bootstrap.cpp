@@ -25,11 +25,12 @@ constexpr size_t kMaxPassResamples = 64;
 // cancellation flag (a fraction of a millisecond).
 constexpr size_t kMeanPieceValues = size_t{1} << 20;
 constexpr size_t kValuesBetweenPolls = size_t{1} << 16;
-// Counts are int32_t, and the drawing bound a 32-bit unsigned value.
+// Pair counts are int32_t, draws below n are 32-bit, and the exact sums have
+// room for 2^31 terms.
 constexpr size_t kMaxPairs = ExactSum::kMaxTerms - 1;
 
-// body(i) for every i in [0, count), spread over the pool. The pieces here
-// are coarse (a millisecond and more), so ranges split down to single ones.
+// body(i) for every i in [0, count), spread over the pool in ranges. Each
+// piece here is a millisecond of work or more, so ranges need no tuning.
 template <class Body>
 void for_each_index(WorkerPool& pool, size_t count, const Body& body) {
     run_ranges(pool, count, [&](size_t start, size_t end) {
