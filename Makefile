@@ -60,8 +60,9 @@ benchmark: install
 	$(PYTHON) benchmarks/batch_throughput.py
 
 # Cost of each stage of the scoring core over a range of text lengths,
-# stemming throughput with and without a cache, and the cost of reading
-# Arrow text (UTF-8 validation) next to scoring it.
+# stemming throughput with and without a cache, the tokenizer for every
+# script, the cost of reading Arrow text (UTF-8 validation) next to scoring
+# it, and the bootstrap of nine score columns.
 benchmark-native: setup
 	bash scripts/setup-dev.sh --benchmarks
 	$(CMAKE) -S . -B build/benchmarks -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) \
@@ -72,6 +73,7 @@ benchmark-native: setup
 	build/benchmarks/benchmarks/native/stemmer_benchmark --benchmark_min_time=0.2
 	build/benchmarks/benchmarks/native/unicode_tokenizer_benchmark --benchmark_min_time=0.2
 	build/benchmarks/benchmarks/native/arrow_benchmark --benchmark_min_time=0.2
+	build/benchmarks/benchmarks/native/bootstrap_benchmark
 
 clean:
 	rm -rf build
