@@ -33,6 +33,7 @@
 #include <cstring>
 
 #include "common/arithmetic.hpp"
+#include "common/internal_failure.hpp"
 #include "scorer/id_sequence.hpp"
 #include "scorer/lcs.hpp"
 #include "scorer/scratch_arena.hpp"
@@ -64,7 +65,8 @@ void walk_back(const Id* r, size_t m, const Id* c, size_t n, uint64_t length, Ab
     size_t i = m;
     size_t j = n;
     // The walk's value t[i][j] is `length` throughout; at 0 no match is left.
-    while (length > 0) {
+    // It is 0 on the table's edges, so the walk stops inside it.
+    while (length > 0 && i > 0 && j > 0) {
         if (r[i - 1] == c[j - 1]) {
             const size_t position = offset + i - 1;
             marks[position / 64] |= uint64_t{1} << (position % 64);
@@ -77,6 +79,7 @@ void walk_back(const Id* r, size_t m, const Id* c, size_t n, uint64_t length, Ab
             --i;
         }
     }
+    ensure(length == 0, "the LCS walk left the table before taking every match");
 }
 
 // A prediction sentence of at most 64 tokens. `masks[id]` has bit j set
