@@ -82,19 +82,19 @@ Id advance_ngram_level(size_t k, std::span<const GramText<Id>> texts, Id previou
     Id* owner = arena.allocate<Id>(token_bound);  // the group whose number `number_of` holds
     Id* number_of = arena.allocate<Id>(token_bound);
     for (size_t s = 0; s < token_bound; ++s) owner[s] = previous_bound;  // no group
+    // A prediction pair not yet seen in its group is new and gets the next
+    // number; another text's pair takes the group's number or `absent`.
+    // Selects rather than branches: the kind of each entry is data.
     Id next_id = 0;
     for (size_t e = 0; e < entry_count; ++e) {
         const Entry entry = entries[e];
         const bool seen = owner[entry.second] == entry.first;
-        if (entry.from_prediction) {
-            if (!seen) {
-                owner[entry.second] = entry.first;
-                number_of[entry.second] = next_id++;
-            }
-            *entry.target = number_of[entry.second];
-        } else {
-            *entry.target = seen ? number_of[entry.second] : next_bound;
-        }
+        const bool fresh = entry.from_prediction && !seen;
+        const Id number = fresh ? next_id : number_of[entry.second];
+        number_of[entry.second] = number;
+        owner[entry.second] = entry.from_prediction ? entry.first : owner[entry.second];
+        next_id += static_cast<Id>(fresh);
+        *entry.target = (entry.from_prediction || seen) ? number : next_bound;
     }
     return next_bound;
 }

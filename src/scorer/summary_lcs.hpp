@@ -34,6 +34,7 @@
 
 #include "common/arithmetic.hpp"
 #include "common/internal_failure.hpp"
+#include "scorer/bit_count.hpp"
 #include "scorer/id_sequence.hpp"
 #include "scorer/lcs.hpp"
 #include "scorer/scratch_arena.hpp"
@@ -51,8 +52,8 @@ inline uint64_t low_bits(size_t count) noexcept { return count >= 64 ? ~uint64_t
 inline uint64_t lcs_prefix(const uint64_t* row, size_t j) noexcept {
     uint64_t total = 0;
     size_t k = 0;
-    for (; 64 * (k + 1) <= j; ++k) total += static_cast<uint64_t>(std::popcount(~row[k]));
-    if (j % 64 != 0) total += static_cast<uint64_t>(std::popcount(~row[k] & low_bits(j % 64)));
+    for (; 64 * (k + 1) <= j; ++k) total += static_cast<uint64_t>(bit_count(~row[k]));
+    if (j % 64 != 0) total += static_cast<uint64_t>(bit_count(~row[k] & low_bits(j % 64)));
     return total;
 }
 
@@ -84,9 +85,16 @@ void walk_back(const Id* r, size_t m, const Id* c, size_t n, uint64_t length, Ab
 
 // A prediction sentence of at most 64 tokens. `masks[id]` has bit j set
 // where c[j] == id; `rows` has room for m + 1 words.
+//
+// The walk settles a whole row per step. Once it steps left in row i, it
+// keeps stepping left until tokens are equal, since t[i-1][j] only falls as
+// j does. So in row i at column j it either goes up, or takes the match at
+// the last column up to j holding row i's token: the highest set bit of
+// that token's mask below bit j. It takes it when column j itself matches
+// or t[i-1][j] is below the walk's value.
 template <class Id>
-void mark_lcs_short(const Id* r, size_t m, const Id* c, size_t n, const uint64_t* masks, uint64_t* rows,
-                    uint64_t* marks, size_t offset) noexcept {
+void mark_lcs_short(const Id* r, size_t m, size_t n, const uint64_t* masks, uint64_t* rows, uint64_t* marks,
+                    size_t offset) {
     uint64_t v = ~uint64_t{0};
     rows[0] = v;
     for (size_t i = 0; i < m; ++i) {
@@ -94,11 +102,23 @@ void mark_lcs_short(const Id* r, size_t m, const Id* c, size_t n, const uint64_t
         v = lcs_word_step(v, masks[r[i]], carry);
         rows[i + 1] = v;
     }
-    const auto length = static_cast<uint64_t>(std::popcount(~v & low_bits(n)));
-    walk_back(
-        r, m, c, n, length,
-        [rows](size_t i, size_t j) { return static_cast<uint64_t>(std::popcount(~rows[i - 1] & low_bits(j))); },
-        marks, offset);
+    uint64_t length = bit_count(~v & low_bits(n));
+    size_t j = n;
+    bool lost = false;
+    // Branch-free: which way the walk goes is as unpredictable as the text.
+    for (size_t i = m; i > 0 && j > 0 && length > 0; --i) {
+        const uint64_t candidates = masks[r[i - 1]] & low_bits(j);
+        const bool here = (candidates >> (j - 1)) & 1;
+        const bool take = here | (bit_count(~rows[i - 1] & low_bits(j)) < length);
+        lost |= take & (candidates == 0);
+        const size_t column = static_cast<size_t>(std::bit_width(candidates));  // 1-based
+        const size_t position = offset + i - 1;
+        marks[position / 64] |= uint64_t{take} << (position % 64);
+        j = take ? column - 1 : j;
+        length -= take;
+        if (lost) break;
+    }
+    ensure(!lost && length == 0, "the LCS walk found no match where the table has one");
 }
 
 // A longer prediction sentence. `group_masks` holds kGroupWords zeroed words
@@ -205,7 +225,7 @@ uint64_t summary_lcs_hits(const IdSequence<Id>& reference, const IdSequence<Id>&
             const size_t m = reference.sentence_ends[rs] - r_start;
             if (m == 0) continue;
             if (n <= 64) {
-                detail::mark_lcs_short(reference.ids + r_start, m, c, n, short_masks, rows, marks, r_start);
+                detail::mark_lcs_short(reference.ids + r_start, m, n, short_masks, rows, marks, r_start);
             } else {
                 detail::mark_lcs_long(reference.ids + r_start, m, c, n, group_masks, marks, r_start, arena,
                                       row_budget_words);
