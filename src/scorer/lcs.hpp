@@ -56,15 +56,6 @@ inline uint8_t add_with_carry(uint8_t carry_in, uint64_t a, uint64_t b, uint64_t
 #endif
 }
 
-// One word of one row of the recurrence: returns the word's new value and
-// passes the addition's carry on to the next word. Shared by the length-only
-// pass below and the summary-level LCS, which keeps its rows.
-inline uint64_t lcs_word_step(uint64_t v, uint64_t match, uint8_t& carry) noexcept {
-    uint64_t sum;
-    carry = add_with_carry(carry, v, v & match, sum);
-    return sum | (v & ~match);
-}
-
 // One pass over the rows for a group of W words. `matches` holds W words per
 // id. With kCarries, `carries[i]` is the carry into this group's addition at
 // row i and receives the carry out of it. Returns the number of clear bits of
@@ -76,7 +67,11 @@ uint64_t lcs_group(const Id* rows, size_t row_count, const uint64_t* matches, ui
     for (size_t i = 0; i < row_count; ++i) {
         const uint64_t* match = matches + size_t{rows[i]} * W;
         uint8_t carry = kCarries ? carries[i] : 0;
-        for (size_t k = 0; k < W; ++k) v[k] = lcs_word_step(v[k], match[k], carry);
+        for (size_t k = 0; k < W; ++k) {
+            uint64_t sum;
+            carry = add_with_carry(carry, v[k], v[k] & match[k], sum);
+            v[k] = sum | (v[k] & ~match[k]);
+        }
         if constexpr (kCarries) carries[i] = carry;
     }
     uint64_t clear = 0;

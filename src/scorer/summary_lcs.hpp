@@ -46,6 +46,15 @@ namespace detail {
 // Kept rows of one sentence pair beyond which the rows are kept in blocks.
 inline constexpr size_t kRowBudgetWords = size_t{1} << 16;
 
+// One word of one row of lcs.hpp's recurrence, v = (v + (v & m)) | (v & ~m),
+// taking and returning the carry between words.
+inline uint8_t row_word_step(uint8_t carry, uint64_t& v, uint64_t match) noexcept {
+    uint64_t sum;
+    carry = add_with_carry(carry, v, v & match, sum);
+    v = sum | (v & ~match);
+    return carry;
+}
+
 inline uint64_t low_bits(size_t count) noexcept { return count >= 64 ? ~uint64_t{0} : (uint64_t{1} << count) - 1; }
 
 // t[i][j] from row i: the clear bits below bit j.
@@ -98,8 +107,7 @@ void mark_lcs_short(const Id* r, size_t m, size_t n, const uint64_t* masks, uint
     uint64_t v = ~uint64_t{0};
     rows[0] = v;
     for (size_t i = 0; i < m; ++i) {
-        uint8_t carry = 0;  // what leaves the top bit is beyond the sentence
-        v = lcs_word_step(v, masks[r[i]], carry);
+        v = (v + (v & masks[r[i]])) | (v & ~masks[r[i]]);  // what leaves the top bit is beyond the sentence
         rows[i + 1] = v;
     }
     uint64_t length = bit_count(~v & low_bits(n));
@@ -154,7 +162,10 @@ void mark_lcs_long(const Id* r, size_t m, const Id* c, size_t n, uint64_t* group
                 const uint64_t* previous = block + (x - 1) * words + first_word;
                 uint64_t* out = block + x * words + first_word;
                 uint8_t carry = first_word == 0 ? 0 : carries[x];
-                for (size_t k = 0; k < group_words; ++k) out[k] = lcs_word_step(previous[k], match[k], carry);
+                for (size_t k = 0; k < group_words; ++k) {
+                    out[k] = previous[k];
+                    carry = row_word_step(carry, out[k], match[k]);
+                }
                 carries[x] = carry;
             }
             for (size_t j = first_column; j < end_column; ++j) {
