@@ -4,14 +4,10 @@
 
 namespace tallygrams::batch {
 
-boundary::Result<BatchInputs> bind_and_extract(const boundary::CallSignature& signature, PyObject* const* args,
-                                             Py_ssize_t nargs, PyObject* kwnames) {
-    boundary::Result<boundary::BoundArguments> bound = boundary::bind_arguments(signature, args, nargs, kwnames);
-    if (!bound) return std::move(bound).take_error();
-
-    boundary::Result<engine::OwnedStrings> references = extract_string_sequence(bound.value().values[0], "references");
+boundary::Result<BatchInputs> extract_inputs(const boundary::BoundArguments& arguments) {
+    boundary::Result<engine::OwnedStrings> references = extract_string_sequence(arguments[0], arguments.name(0));
     if (!references) return std::move(references).take_error();
-    boundary::Result<engine::OwnedStrings> predictions = extract_string_sequence(bound.value().values[1], "predictions");
+    boundary::Result<engine::OwnedStrings> predictions = extract_string_sequence(arguments[1], arguments.name(1));
     if (!predictions) return std::move(predictions).take_error();
 
     if (references.value().size() != predictions.value().size()) {

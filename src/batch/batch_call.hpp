@@ -1,14 +1,15 @@
-// The steps both batch functions share: binding, extraction, the length
-// check, and scoring on the pool with the interpreter lock released.
+// The steps both batch functions share: extraction of the two sequences,
+// the length check, and scoring on the pool with the interpreter lock
+// released.
 #pragma once
 
 #include <utility>
 
+#include "boundary/arguments.hpp"
+#include "boundary/run_detached.hpp"
 #include "engine/batch_runner.hpp"
 #include "engine/global_pool.hpp"
 #include "engine/owned_strings.hpp"
-#include "boundary/arguments.hpp"
-#include "boundary/run_detached.hpp"
 
 namespace tallygrams::batch {
 
@@ -17,11 +18,10 @@ struct BatchInputs {
     engine::OwnedStrings predictions;
 };
 
-// Binds (references, predictions), copies both sequences, references first,
-// and checks that their lengths agree. A type error anywhere beats the
-// length error, and `references` beats `predictions`.
-boundary::Result<BatchInputs> bind_and_extract(const boundary::CallSignature& signature, PyObject* const* args,
-                                             Py_ssize_t nargs, PyObject* kwnames);
+// Copies both bound sequences, the first parameter's first, and checks that
+// their lengths agree. A type error anywhere beats the length error, and the
+// first sequence beats the second.
+boundary::Result<BatchInputs> extract_inputs(const boundary::BoundArguments& arguments);
 
 // Scores every pair into a new Output with the lock released. The inputs
 // are consumed: their strings are freed as they are scored, and what is left

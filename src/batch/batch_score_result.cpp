@@ -2,7 +2,6 @@
 
 #include <cstdlib>
 
-#include "batch/batch_call.hpp"
 #include "boundary/call_boundary.hpp"
 #include "boundary/heap_type.hpp"
 #include "boundary/new_object.hpp"
@@ -10,12 +9,11 @@
 namespace tallygrams::batch {
 namespace {
 
-using boundary::PyErr;
 using boundary::PyRef;
 using boundary::Result;
 
 struct Column {
-    double* values;  // owned, from engine::ColumnOutput (calloc)
+    double* values;  // owned, taken from the runner's column output (calloc)
     size_t length;
 };
 
@@ -30,10 +28,10 @@ BatchScoreResultObject* as_result(PyObject* object) noexcept {
 
 template <size_t K>
 PyObject* get_column(PyObject* self, void* /*closure*/) {
-    return boundary::boundary_object([&]() -> boundary::Result<boundary::PyRef> {
+    return boundary::boundary_object([&]() -> Result<PyRef> {
         const Column& column = as_result(self)->columns[K];
         const auto n = static_cast<Py_ssize_t>(column.length);
-        boundary::PyRef list = boundary::new_object_or_fail(PyList_New(n));
+        PyRef list = boundary::new_object_or_fail(PyList_New(n));
         for (Py_ssize_t i = 0; i < n; ++i) {
             PyList_SET_ITEM(list.get(), i, boundary::new_object_or_fail(PyFloat_FromDouble(column.values[i])).release());
         }
@@ -52,16 +50,16 @@ void dealloc_result(PyObject* self) {
 }
 
 PyGetSetDef result_getset[] = {
-    {"rouge1_precision", get_column<0>, nullptr, nullptr, nullptr},
-    {"rouge1_recall", get_column<1>, nullptr, nullptr, nullptr},
-    {"rouge1_fmeasure", get_column<2>, nullptr, nullptr, nullptr},
-    {"rouge2_precision", get_column<3>, nullptr, nullptr, nullptr},
-    {"rouge2_recall", get_column<4>, nullptr, nullptr, nullptr},
-    {"rouge2_fmeasure", get_column<5>, nullptr, nullptr, nullptr},
-    {"rougeL_precision", get_column<6>, nullptr, nullptr, nullptr},
-    {"rougeL_recall", get_column<7>, nullptr, nullptr, nullptr},
-    {"rougeL_fmeasure", get_column<8>, nullptr, nullptr, nullptr},
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
+    {.name = "rouge1_precision", .get = get_column<0>, .set = nullptr, .doc = nullptr, .closure = nullptr},
+    {.name = "rouge1_recall", .get = get_column<1>, .set = nullptr, .doc = nullptr, .closure = nullptr},
+    {.name = "rouge1_fmeasure", .get = get_column<2>, .set = nullptr, .doc = nullptr, .closure = nullptr},
+    {.name = "rouge2_precision", .get = get_column<3>, .set = nullptr, .doc = nullptr, .closure = nullptr},
+    {.name = "rouge2_recall", .get = get_column<4>, .set = nullptr, .doc = nullptr, .closure = nullptr},
+    {.name = "rouge2_fmeasure", .get = get_column<5>, .set = nullptr, .doc = nullptr, .closure = nullptr},
+    {.name = "rougeL_precision", .get = get_column<6>, .set = nullptr, .doc = nullptr, .closure = nullptr},
+    {.name = "rougeL_recall", .get = get_column<7>, .set = nullptr, .doc = nullptr, .closure = nullptr},
+    {.name = "rougeL_fmeasure", .get = get_column<8>, .set = nullptr, .doc = nullptr, .closure = nullptr},
+    {.name = nullptr, .get = nullptr, .set = nullptr, .doc = nullptr, .closure = nullptr},
 };
 
 PyType_Slot result_slots[] = {
@@ -73,41 +71,26 @@ PyType_Slot result_slots[] = {
 };
 
 PyType_Spec result_type_definition = {
-    "tallygrams.BatchScoreResult",
-    static_cast<int>(sizeof(BatchScoreResultObject)),
-    0,
-    Py_TPFLAGS_DISALLOW_INSTANTIATION,
-    result_slots,
+    .name = "tallygrams.BatchScoreResult",
+    .basicsize = static_cast<int>(sizeof(BatchScoreResultObject)),
+    .itemsize = 0,
+    .flags = Py_TPFLAGS_DISALLOW_INSTANTIATION,
+    .slots = result_slots,
 };
 
 boundary::HeapTypeCell result_type_cell(result_type_definition, "BatchScoreResult");
 
-// Moves the columns into a new instance; on failure they are freed with
-// `columns`.
-boundary::Result<boundary::PyRef> new_result(engine::ColumnOutput& columns) {
-    boundary::Result<boundary::PyRef> instance = boundary::new_instance(result_type_cell.get_or_fail());
+}  // namespace
+
+Result<PyObject*> batch_score_result_type() { return result_type_cell.get(); }
+
+Result<PyRef> new_batch_score_result(engine::ColumnOutput& columns) {
+    Result<PyRef> instance = boundary::new_instance(result_type_cell.get_or_fail());
     if (!instance) return instance;
     for (size_t k = 0; k < engine::ColumnOutput::kColumnCount; ++k) {
         as_result(instance.value().get())->columns[k] = Column{columns.take_column(k).release(), columns.length()};
     }
     return instance;
-}
-
-constexpr boundary::CallSignature kScoreBatchFlatSignature{"score_batch_flat", {"references", "predictions"}};
-
-boundary::Result<boundary::PyRef> score_batch_flat_body(PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    boundary::Result<BatchInputs> inputs = bind_and_extract(kScoreBatchFlatSignature, args, nargs, kwnames);
-    if (!inputs) return std::move(inputs).take_error();
-    engine::ColumnOutput columns = score_detached<engine::ColumnOutput>(std::move(inputs).take_value());
-    return new_result(columns);
-}
-
-}  // namespace
-
-boundary::Result<PyObject*> batch_score_result_type() { return result_type_cell.get(); }
-
-PyObject* score_batch_flat_entry(PyObject* /*module*/, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames) {
-    return boundary::boundary_object([&] { return score_batch_flat_body(args, nargs, kwnames); });
 }
 
 }  // namespace tallygrams::batch

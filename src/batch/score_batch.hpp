@@ -1,10 +1,10 @@
-// score_batch(references, predictions) -> list of score dicts.
+// score_batch(references, predictions): a list of score dicts, one per pair.
 #pragma once
 
-#include "boundary/python.hpp"
+#include "boundary/module_function.hpp"
 
 namespace tallygrams::batch {
 
-PyObject* score_batch_entry(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+extern const boundary::ModuleFunction kScoreBatchFunction;
 
 }  // namespace tallygrams::batch

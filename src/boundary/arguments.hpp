@@ -9,22 +9,46 @@
 
 namespace tallygrams::boundary {
 
-// Every module function takes two required positional-or-keyword parameters.
-struct CallSignature {
+inline constexpr size_t kMaxParameters = 8;
+
+// The parameters of a function or method, in the manner of a Python `def`:
+// the first `required` have no default; those from `keyword_only_from` on
+// can only be passed by keyword. A method's `function_name` is qualified
+// ("RougeScorer.score") and, as the interpreter does for a `def` in a
+// class, its messages count `self` among the positional arguments.
+struct Signature {
     std::string_view function_name;
-    std::array<std::string_view, 2> positional_names;
-    size_t positional_only = 0;
-    size_t required_positional = 2;
+    std::array<std::string_view, kMaxParameters> names{};
+    size_t required = 0;
+    size_t keyword_only_from = kMaxParameters;
+    bool method = false;
+
+    constexpr size_t count() const noexcept {
+        size_t n = 0;
+        while (n < names.size() && !names[n].empty()) ++n;
+        return n;
+    }
+    constexpr size_t positional_count() const noexcept {
+        return keyword_only_from < count() ? keyword_only_from : count();
+    }
 };
 
 struct BoundArguments {
-    std::array<PyObject*, 2> values{};  // borrowed from the caller
+    // Borrowed from the caller; null for an optional parameter not given.
+    std::array<PyObject*, kMaxParameters> values{};
+    const Signature* signature = nullptr;
+
+    PyObject* operator[](size_t k) const noexcept { return values[k]; }
+    std::string_view name(size_t k) const noexcept { return signature->names[k]; }
 };
 
 // The vectorcall convention: positional values, then keyword values in the
-// order of `kwnames`.
-Result<BoundArguments> bind_arguments(const CallSignature& signature, PyObject* const* args, Py_ssize_t nargs,
+// order of `kwnames`. Errors read as the interpreter's own for a `def`.
+Result<BoundArguments> bind_arguments(const Signature& signature, PyObject* const* args, Py_ssize_t nargs,
                                       PyObject* kwnames);
+
+// The same from a call's argument tuple and keyword dict (a constructor).
+Result<BoundArguments> bind_arguments(const Signature& signature, PyObject* args, PyObject* kwargs);
 
 // A borrowed UTF-8 view of a str (or str subclass) argument, read in place;
 // valid while the object lives.

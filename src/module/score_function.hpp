@@ -1,15 +1,10 @@
-// score(reference, prediction) and the conversion of one pair's nine numbers
-// into the result dict, shared with score_batch.
+// score(reference, prediction): one pair, a dict of three Scores.
 #pragma once
 
-#include "boundary/py_err.hpp"
-#include "scorer/score_arithmetic.hpp"
+#include "boundary/module_function.hpp"
 
 namespace tallygrams::module {
 
-// {"rouge1": Score, "rouge2": Score, "rougeL": Score}, all new objects.
-boundary::Result<boundary::PyRef> pair_scores_to_dict(const scorer::PairScores& scores);
-
-PyObject* score_entry(PyObject* module, PyObject* const* args, Py_ssize_t nargs, PyObject* kwnames);
+extern const boundary::ModuleFunction kScoreFunction;
 
 }  // namespace tallygrams::module

@@ -1,11 +1,19 @@
 #include "module/score_type.hpp"
 
+#include <array>
+#include <cstring>
+#include <string_view>
+#include <utility>
+
 #include "boundary/call_boundary.hpp"
 #include "boundary/heap_type.hpp"
 #include "boundary/new_object.hpp"
 
 namespace tallygrams::module {
 namespace {
+
+using boundary::PyRef;
+using boundary::Result;
 
 struct ScoreObject {
     PyObject_HEAD
@@ -16,7 +24,7 @@ ScoreObject* as_score(PyObject* object) noexcept { return reinterpret_cast<Score
 
 template <double scorer::Score::*Field>
 PyObject* get_field(PyObject* self, void* /*closure*/) {
-    return boundary::boundary_object([&]() -> boundary::Result<boundary::PyRef> {
+    return boundary::boundary_object([&]() -> Result<PyRef> {
         return boundary::new_object_or_fail(PyFloat_FromDouble(as_score(self)->value.*Field));
     });
 }
@@ -26,10 +34,10 @@ void dealloc_score(PyObject* self) {
 }
 
 PyGetSetDef score_getset[] = {
-    {"precision", get_field<&scorer::Score::precision>, nullptr, nullptr, nullptr},
-    {"recall", get_field<&scorer::Score::recall>, nullptr, nullptr, nullptr},
-    {"fmeasure", get_field<&scorer::Score::fmeasure>, nullptr, nullptr, nullptr},
-    {nullptr, nullptr, nullptr, nullptr, nullptr},
+    {.name = "precision", .get = get_field<&scorer::Score::precision>, .set = nullptr, .doc = nullptr, .closure = nullptr},
+    {.name = "recall", .get = get_field<&scorer::Score::recall>, .set = nullptr, .doc = nullptr, .closure = nullptr},
+    {.name = "fmeasure", .get = get_field<&scorer::Score::fmeasure>, .set = nullptr, .doc = nullptr, .closure = nullptr},
+    {.name = nullptr, .get = nullptr, .set = nullptr, .doc = nullptr, .closure = nullptr},
 };
 
 PyType_Slot score_slots[] = {
@@ -41,25 +49,50 @@ PyType_Slot score_slots[] = {
 };
 
 PyType_Spec score_type_definition = {
-    "tallygrams.Score",
-    static_cast<int>(sizeof(ScoreObject)),
-    0,
-    Py_TPFLAGS_DISALLOW_INSTANTIATION,
-    score_slots,
+    .name = "tallygrams.Score",
+    .basicsize = static_cast<int>(sizeof(ScoreObject)),
+    .itemsize = 0,
+    .flags = Py_TPFLAGS_DISALLOW_INSTANTIATION,
+    .slots = score_slots,
 };
 
 boundary::HeapTypeCell score_type_cell(score_type_definition, "Score");
 
+// A new str from ASCII text: built directly rather than decoded as UTF-8,
+// since this runs three times for every scored pair.
+PyRef new_ascii_string(std::string_view text) {
+    PyRef string = boundary::new_object_or_fail(PyUnicode_New(static_cast<Py_ssize_t>(text.size()), 127));
+    std::memcpy(PyUnicode_1BYTE_DATA(string.get()), text.data(), text.size());
+    return string;
+}
+
 }  // namespace
 
-boundary::Result<PyObject*> score_type() { return score_type_cell.get(); }
+Result<PyObject*> score_type() { return score_type_cell.get(); }
 
-PyObject* created_score_type() { return score_type_cell.get_or_fail(); }
-
-boundary::Result<boundary::PyRef> new_score(PyObject* type, const scorer::Score& value) {
-    boundary::Result<boundary::PyRef> instance = boundary::new_instance(type);
+Result<PyRef> new_score(PyObject* type, const scorer::Score& value) {
+    Result<PyRef> instance = boundary::new_instance(type);
     if (instance) as_score(instance.value().get())->value = value;
     return instance;
+}
+
+Result<PyRef> pair_scores_to_dict(const scorer::PairScores& scores) {
+    PyRef dict = boundary::new_object_or_fail(PyDict_New());
+    // Module execution normally created the class already.
+    PyObject* type = score_type_cell.get_or_fail();
+
+    const std::array<std::pair<std::string_view, const scorer::Score*>, 3> entries = {{
+        {"rouge1", &scores.rouge1},
+        {"rouge2", &scores.rouge2},
+        {"rougeL", &scores.rougeL},
+    }};
+    for (const auto& [name, value] : entries) {
+        Result<PyRef> score = new_score(type, *value);
+        if (!score) return std::move(score).take_error();
+        PyRef key = new_ascii_string(name);
+        if (PyDict_SetItem(dict.get(), key.get(), score.value().get()) < 0) return boundary::PyErr::fetch();
+    }
+    return dict;
 }
 
 }  // namespace tallygrams::module

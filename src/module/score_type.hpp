@@ -1,5 +1,6 @@
-// The Python class Score: one metric's precision, recall and F-measure,
-// read-only, created only by the module.
+// The Python class Score (one metric's precision, recall and F-measure,
+// read-only, created only by the module), and the dict of Scores that
+// `score` and `score_batch` return for a pair.
 #pragma once
 
 #include "boundary/py_err.hpp"
@@ -11,12 +12,10 @@ namespace tallygrams::module {
 // process.
 boundary::Result<PyObject*> score_type();
 
-// The class for use after module execution, which normally created it. If it
-// still has to be created and that fails, the interpreter's exception is
-// reported as unraisable and the call fails internally.
-PyObject* created_score_type();
-
 // A new Score instance holding `value`. `type` is the Score class.
 boundary::Result<boundary::PyRef> new_score(PyObject* type, const scorer::Score& value);
+
+// {"rouge1": Score, "rouge2": Score, "rougeL": Score}, all new objects.
+boundary::Result<boundary::PyRef> pair_scores_to_dict(const scorer::PairScores& scores);
 
 }  // namespace tallygrams::module

@@ -12,6 +12,9 @@ import sys
 
 import tallygrams
 
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "python"))
+from misbehaving import GetItemOnly, LyingLength, Raising  # noqa: E402
+
 # The oracle of a few fixed pairs: (reference, prediction) -> rouge1 recall.
 PAIRS = [
     ("The cat sat on the mat.", "the cat sat"),
@@ -72,60 +75,6 @@ quiet = QuietStderr()
 atexit.register(quiet.null_file.close)
 
 
-# --- sequences that misbehave ----------------------------------------------
-
-class GetItemOnly:
-    def __init__(self, items, fail_at=None, error=None):
-        self.items, self.fail_at, self.error = items, fail_at, error
-
-    def __getitem__(self, index):
-        if index == self.fail_at:
-            raise self.error
-        return self.items[index]
-
-
-class LenRaises(list):
-    def __init__(self, items, error):
-        super().__init__(items)
-        self.error = error
-
-    def __len__(self):
-        raise self.error
-
-
-class IterRaises(list):
-    def __init__(self, items, error):
-        super().__init__(items)
-        self.error = error
-
-    def __iter__(self):
-        raise self.error
-
-
-class NextRaises(list):
-    """A sequence whose iterator fails after yielding one element."""
-
-    def __init__(self, items, error):
-        super().__init__(items)
-        self.error = error
-
-    def __iter__(self):
-        return NextRaises.Iterator(self)
-
-    class Iterator:
-        def __init__(self, owner):
-            self.owner, self.given = owner, False
-
-        def __iter__(self):
-            return self
-
-        def __next__(self):
-            if self.given:
-                raise self.owner.error
-            self.given = True
-            return self.owner[0]
-
-
 class Text(str):
     pass
 
@@ -164,7 +113,7 @@ def score_batch_flat_values(n):
 
 def batch_odd_sequences():
     for function in (tallygrams.score_batch, tallygrams.score_batch_flat):
-        function(GetItemOnly(["a", "b"]), LenRaises(["a", "b"], RuntimeError("no length")))
+        function(GetItemOnly(["a", "b"]), LyingLength(["a", "b"], RuntimeError("no length")))
         function(range(0), [])
 
 
@@ -227,18 +176,18 @@ def batch_length_mismatch():
 
 def batch_iteration_errors():
     for function in (tallygrams.score_batch, tallygrams.score_batch_flat):
-        expect(KeyError, function, IterRaises(["a"], KeyError("iter")), ["a"])
-        expect(KeyError, function, ["a", "b"], NextRaises(["a", "b"], KeyError("next")))
+        expect(KeyError, function, Raising(["a"], "__iter__", KeyError("iter")), ["a"])
+        expect(KeyError, function, ["a", "b"], Raising(["a", "b"], "__next__", KeyError("next")))
         expect(KeyError, function, GetItemOnly(["a", "b", "c"], 2, KeyError("getitem")), ["a", "b", "c"])
 
 
 def batch_resumed_panics():
     with quiet:
         for function in (tallygrams.score_batch, tallygrams.score_batch_flat):
-            expect(PanicException, function, IterRaises(["a"], PanicException("iter")), ["a"])
-            expect(PanicException, function, ["a", "b"], NextRaises(["a", "b"], PanicException("next")))
+            expect(PanicException, function, Raising(["a"], "__iter__", PanicException("iter")), ["a"])
+            expect(PanicException, function, ["a", "b"], Raising(["a", "b"], "__next__", PanicException("next")))
             expect(PanicException, function, GetItemOnly(["a", "b"], 1, PanicException("getitem")), ["a", "b"])
-            expect(PanicException, function, LenRaises(["a"], PanicException("len")), ["a"])
+            expect(PanicException, function, LyingLength(["a"], PanicException("len")), ["a"])
 
 
 def class_refusals():

@@ -7,6 +7,7 @@ import time
 import pytest
 
 import tallygrams
+from misbehaving import HOOKS, LyingLength, raising_from
 from tallygrams import score, score_batch, score_batch_flat
 
 BATCH_FUNCTIONS = pytest.mark.parametrize("function", [score_batch, score_batch_flat], ids=lambda f: f.__name__)
@@ -87,74 +88,28 @@ def test_batch_element_that_is_not_usable_text(function, references, predictions
     raises(kind, lambda: function(references, predictions), note=note)
 
 
-class Raising(list):
-    """A sequence that raises `error` from the named hook."""
-
-    def __init__(self, items, hook, error):
-        super().__init__(items)
-        self.hook, self.error = hook, error
-
-    def __len__(self):
-        if self.hook == "__len__":
-            raise self.error
-        return list.__len__(self)
-
-    def __iter__(self):
-        if self.hook == "__iter__":
-            raise self.error
-        if self.hook == "__next__":
-            return self.FailingIterator(self)
-        return list.__iter__(self)
-
-    class FailingIterator:
-        def __init__(self, owner):
-            self.owner, self.first = owner, True
-
-        def __next__(self):
-            if self.first:
-                self.first = False
-                return "a"
-            raise self.owner.error
-
-
-class RaisingByIndex:
-    def __init__(self, error):
-        self.error = error
-
-    def __getitem__(self, index):
-        if index == 1:
-            raise self.error
-        return "a"
-
-
 @BATCH_FUNCTIONS
 @pytest.mark.parametrize("hook", ["__iter__", "__next__", "__getitem__"])
 def test_sequence_whose_iteration_raises(function, hook):
     error = LookupError("from " + hook)
-    sequence = RaisingByIndex(error) if hook == "__getitem__" else Raising(["a", "b"], hook, error)
+    sequence = raising_from(hook, error)
     assert raises(LookupError, lambda: function(["a", "b"], sequence), note="predictions") is error
 
 
 @BATCH_FUNCTIONS
 @pytest.mark.parametrize("length", [RuntimeError("no length"), 0, 10**12])
 def test_sequence_whose_length_raises_or_lies(function, length):
-    class Lying(list):
-        def __len__(self):
-            if isinstance(length, BaseException):
-                raise length
-            return length
-
-    both = function(Lying(["a b", "c"]), ["a b", "d"])
+    both = function(LyingLength(["a b", "c"], length), ["a b", "d"])
     recalls = [d["rouge1"].recall for d in both] if function is score_batch else both.rouge1_recall
     assert recalls == [1.0, 0.0]
 
 
 @BATCH_FUNCTIONS
-@pytest.mark.parametrize("hook", ["__len__", "__iter__", "__next__", "__getitem__"])
+@pytest.mark.parametrize("hook", HOOKS)
 def test_sequence_raising_panic_exception(function, hook, capfd):
     panic = panic_type()
     original = panic("raised in " + hook)
-    sequence = RaisingByIndex(original) if hook == "__getitem__" else Raising(["a", "b"], hook, original)
+    sequence = raising_from(hook, original)
     error = raises(panic, lambda: function(sequence, ["a", "b"]), "raised in " + hook)
     assert error is not original and error.__context__ is None
     assert "PanicException: raised in " + hook in capfd.readouterr().err

@@ -7,6 +7,7 @@ import pytest
 
 import tallygrams
 import textgen
+from misbehaving import GetItemOnly, LyingLength
 from tallygrams import score, score_batch, score_batch_flat
 
 COLUMNS = [f"{m}_{s}" for m in ("rouge1", "rouge2", "rougeL") for s in ("precision", "recall", "fmeasure")]
@@ -48,27 +49,6 @@ def test_keywords_and_mixed_sequence_types():
     ]
     assert len(score_batch(("a", "b"), ["a", "c"])) == 2
     assert flat_rows(score_batch_flat(predictions=("x y",), references=["x y"])) == [[1.0] * 9]
-
-
-class LyingLength(list):
-    def __init__(self, items, length):
-        super().__init__(items)
-        self.length = length
-
-    def __len__(self):
-        if isinstance(self.length, BaseException):
-            raise self.length
-        return self.length
-
-
-class GetItemOnly:
-    """A sequence by the old protocol: __getitem__ until IndexError."""
-
-    def __init__(self, items):
-        self.items = items
-
-    def __getitem__(self, index):
-        return self.items[index]
 
 
 class Subclassed(str):

@@ -136,44 +136,13 @@ RESUMED_PANIC_EVERYWHERE = """
         pass
     Panic = next(c for c in BaseException.__subclasses__() if c.__name__ == "PanicException")
 
-    class Sequence(list):
-        def __init__(self, items, raise_in):
-            super().__init__(items)
-            self.raise_in = raise_in
-
-        def __len__(self):
-            if self.raise_in == "__len__":
-                raise Panic("from __len__")
-            return list.__len__(self)
-
-        def __iter__(self):
-            if self.raise_in == "__iter__":
-                raise Panic("from __iter__")
-            if self.raise_in == "__next__":
-                return Iterator()
-            return list.__iter__(self)
-
-    class Iterator:
-        def __iter__(self):
-            return self
-
-        def __next__(self):
-            raise Panic("from __next__")
-
-    class ByIndex:
-        def __getitem__(self, index):
-            if index == 1:
-                raise Panic("from __getitem__")
-            return "a"
-
-    def build(where):
-        return ByIndex() if where == "__getitem__" else Sequence(["a", "b"], where)
+    from misbehaving import HOOKS, raising_from
 
     for function in (tallygrams.score_batch, tallygrams.score_batch_flat):
-        for where in ("__len__", "__iter__", "__next__", "__getitem__"):
+        for where in HOOKS:
             for position in (0, 1):
                 args = [["a", "b"], ["a", "b"]]
-                args[position] = build(where)
+                args[position] = raising_from(where, Panic("from " + where))
                 try:
                     function(*args)
                     print("no exception")
