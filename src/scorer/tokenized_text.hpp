@@ -55,12 +55,8 @@ struct TokenizedText {
 // called as transform(token, store) and returns the text to use instead:
 // `token` itself or a part of it, or text it wrote into store.room() and kept
 // with store.commit(). An empty result drops the token, as the default
-// tokenizer's final filter does. A stemmer plugs in as, for example,
-//     [](std::string_view w, TokenStore& s) {
-//         if (w.size() <= 3) return w;
-//         return s.commit(porter_stem(w, s.room(w.size() + kStemGrowth)));
-//     }
-// (the length rule counts characters; for ASCII tokens that is bytes).
+// tokenizer's final filter does. The Porter stemmer plugs in this way
+// (stemming.hpp).
 struct KeepToken {
     std::string_view operator()(std::string_view token, TokenStore&) const noexcept { return token; }
 };

@@ -100,10 +100,8 @@ TokenizedText tokenize_ascii_text(std::string_view text, ScratchArena& arena, bo
 // Any tokenizer that reports its tokens and line breaks through callbacks:
 //     for_each(on_token /* (std::string_view) */, on_newline /* () */)
 // Its token views need not be padded; each is copied into the store before
-// the transform sees it. The Unicode tokenizer plugs in as
-//     collect_tokens([&](auto on_token, auto on_newline) {
-//         for_each_unicode_token(text, arena, on_token, on_newline);
-//     }, arena, mark_lines, transform);
+// the transform sees it. The tokenizer for every script plugs in this way
+// (unicode_tokenized_text.hpp).
 template <class ForEach, class Transform = KeepToken>
 TokenSequence collect_tokens(ForEach&& for_each, ScratchArena& arena, bool mark_lines, Transform transform = {}) {
     TokenSequenceBuilder builder(arena);
