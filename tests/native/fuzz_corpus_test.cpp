@@ -84,12 +84,12 @@ TEST(FuzzInput, RepairKeepsValidAndReplacesInvalidSequences) {
 TEST(FuzzInput, ConfigInputNamesMetricsTokenizationAndTexts) {
     std::string raw;
     raw += '\x01';                                                        // rouge1
-    raw += static_cast<char>(0x04 | (2 << 3) | (1 << 5) | (1 << 6));  // rougeLsum; own tokens; stemmer; rotated by 1
+    raw += static_cast<char>(0x04 | (2 << 3) | (1 << 5) | (1 << 6));  // rougeLsum; own tokens; stemming; rotated by 1
     raw += "p\xFFr1\xFFr\xC3";
     const auto c = tallygrams::fuzz::decode_config_input(reinterpret_cast<const uint8_t*>(raw.data()), raw.size());
     EXPECT_EQ(c.rouge_types, (std::vector<std::string>{"rougeLsum", "rouge1"}));
     EXPECT_EQ(c.tokenization, tallygrams::fuzz::Tokenization::own_tokens);
-    EXPECT_TRUE(c.stem);
+    EXPECT_EQ(c.stemming, tallygrams::fuzz::Stemming::porter);  // stemming, with an odd rotation
     EXPECT_EQ(c.prediction, "p");
     EXPECT_EQ(c.references, (std::vector<std::string>{"r1", "r\xEF\xBF\xBD"}));
     // Without a separator there is one empty reference.

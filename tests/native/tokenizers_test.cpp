@@ -10,7 +10,9 @@
 
 #include "reference/rouge_config_checks.hpp"
 #include "reference/rouge_oracle.hpp"
+#include "scorer/stemming.hpp"
 #include "scorer/tokenizers.hpp"
+#include "scorer/unicode_tokenized_text.hpp"
 
 namespace {
 
@@ -71,6 +73,33 @@ TEST(AsciiTokenizer, TransformKeepsGrowsShortensAndDrops) {
         std::vector<std::string> actual;
         for (size_t i = 0; i < tokens.token_count; ++i) actual.emplace_back(tokens.token(i));
         ASSERT_EQ(actual, expected_tokens(text)) << fuzz::printable(text);
+    }
+}
+
+TEST(AsciiTokenizer, PorterStemmingAsTheDefaultTokenizerDoesIt) {
+    std::mt19937_64 rng(14);
+    const oracle::Tokenizer expected_tokens = oracle::default_tokenizer(fuzz::porter_stem_string);
+    for (int round = 0; round < 2000; ++round) {
+        const std::string text = random_text(rng) + " Running flies generously agreed";
+        ScratchArena arena;
+        const TokenSequence tokens = scorer::tokenize_ascii(text, arena, true, scorer::StemLongTokens{});
+        std::vector<std::string> actual;
+        for (size_t i = 0; i < tokens.token_count; ++i) actual.emplace_back(tokens.token(i));
+        ASSERT_EQ(actual, expected_tokens(text)) << fuzz::printable(text);
+    }
+}
+
+TEST(UnicodeTokenizer, LinesAreTheTokensOfEachLine) {
+    std::mt19937_64 rng(15);
+    for (int round = 0; round < 2000; ++round) {
+        // Final sigma and dotted capital I next to line breaks, among others.
+        std::string text = random_text(rng);
+        if (round % 2 == 0) text += "\xCE\xA3\n\xCE\xA3\xCE\x91\xCE\xA3\r\n\xC4\xB0\xE4\xB8\xAD";
+        ScratchArena arena;
+        const TokenSequence lines = scorer::tokenize_unicode(text, arena, true);
+        std::vector<std::vector<std::string>> expected;
+        for (const std::string& line : oracle::split_lines(text)) expected.push_back(fuzz::unicode_tokens(line));
+        ASSERT_EQ(sentences_of(lines), expected) << fuzz::printable(text);
     }
 }
 

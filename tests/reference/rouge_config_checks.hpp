@@ -17,7 +17,10 @@
 #include "reference/fuzz_input.hpp"
 #include "reference/rouge_oracle.hpp"
 #include "scorer/configurable_scorer.hpp"
+#include "scorer/porter_stemmer.hpp"
+#include "scorer/stemming.hpp"
 #include "scorer/tokenizers.hpp"
+#include "scorer/unicode_tokenized_text.hpp"
 
 namespace tallygrams::fuzz {
 
@@ -25,14 +28,24 @@ enum class Tokenization : uint8_t {
     lines,            // the built-in tokenizer; sentences are lines
     split_sentences,  // the built-in tokenizer; sentences cut at '.' by the caller
     own_tokens,       // the caller's tokenizer: split at ' ', empty strings kept
+    unicode_lines,    // the tokenizer for every script; sentences are lines
 };
+
+// Stemming applies to the built-in ASCII tokenizer only (lines and
+// split_sentences), as in rouge-score.
+enum class Stemming : uint8_t { none, toy, porter };
 
 struct ConfigCase {
     std::vector<std::string> rouge_types;
     std::vector<std::string> references;
     std::string prediction;
     Tokenization tokenization = Tokenization::lines;
-    bool stem = false;  // the toy stemmer, for the built-in tokenizer
+    Stemming stemming = Stemming::none;
+
+    bool stems() const noexcept {
+        return stemming != Stemming::none &&
+               (tokenization == Tokenization::lines || tokenization == Tokenization::split_sentences);
+    }
 };
 
 // A stand-in for a stemmer that exercises every outcome of the transform
@@ -41,6 +54,22 @@ inline std::string toy_stem(std::string_view word) {
     if (word[0] == 'z') return "";
     if (word.back() == 'b') return std::string(word) + "e";
     return std::string(word.substr(0, 4));
+}
+
+inline std::string porter_stem_string(const std::string& word) {
+    std::string stem(scorer::porter_stem_room(word.size()), '\0');
+    stem.resize(scorer::porter_stem(word, stem.data()));
+    return stem;
+}
+
+// The tokens of the tokenizer for every script, as a caller's tokenizer
+// would hand them over.
+inline oracle::Tokens unicode_tokens(std::string_view text) {
+    scorer::ScratchArena arena;
+    oracle::Tokens tokens;
+    scorer::for_each_unicode_token(
+        text, arena, [&](std::string_view token) { tokens.emplace_back(token); }, [] {});
+    return tokens;
 }
 
 struct ToyStem {
@@ -71,7 +100,9 @@ public:
         : case_(c), whole_(whole), sentences_(sentences), arena_(arena) {}
 
     scorer::TokenizedText operator()(std::string_view text) const {
-        return case_.stem ? tokenize(text, ToyStem{}) : tokenize(text, scorer::KeepToken{});
+        if (!case_.stems()) return tokenize(text, scorer::KeepToken{});
+        if (case_.stemming == Stemming::toy) return tokenize(text, ToyStem{});
+        return tokenize(text, scorer::StemLongTokens{});
     }
 
 private:
@@ -91,6 +122,8 @@ private:
                 tokenized.has_sentences = sentences_;
                 return tokenized;
             }
+            case Tokenization::unicode_lines:
+                return tokenize_unicode_text(text, arena_, sentences_, transform);
             case Tokenization::own_tokens:
                 break;
         }
@@ -129,8 +162,13 @@ inline oracle::PeerScorer peer_for(const ConfigCase& c, bool flipped_ties = fals
     oracle::Tokenizer tokenizer;
     if (c.tokenization == Tokenization::own_tokens) {
         tokenizer = [](std::string_view text) { return split_at(text, ' '); };
+    } else if (c.tokenization == Tokenization::unicode_lines) {
+        tokenizer = unicode_tokens;
+    } else if (c.stems()) {
+        tokenizer = c.stemming == Stemming::toy ? oracle::default_tokenizer(toy_stem)
+                                                : oracle::default_tokenizer(porter_stem_string);
     } else {
-        tokenizer = c.stem ? oracle::default_tokenizer(toy_stem) : oracle::default_tokenizer();
+        tokenizer = oracle::default_tokenizer();
     }
     oracle::SentenceSplitter splitter = oracle::split_lines;
     if (c.tokenization == Tokenization::split_sentences) {
@@ -143,7 +181,8 @@ inline std::string describe(const ConfigCase& c) {
     std::ostringstream out;
     out << "types:";
     for (const auto& t : c.rouge_types) out << " \"" << printable(t) << '"';
-    out << "\ntokenization " << static_cast<int>(c.tokenization) << ", stem " << c.stem << "\nprediction \""
+    out << "\ntokenization " << static_cast<int>(c.tokenization) << ", stemming " << static_cast<int>(c.stemming)
+        << "\nprediction \""
         << printable(c.prediction) << "\"\n";
     for (const auto& r : c.references) out << "reference \"" << printable(r) << "\"\n";
     return out.str();
@@ -232,9 +271,10 @@ inline std::string check_config(const ConfigCase& c) {
 
 // Fuzzer bytes to a case. Byte 0 and the low bits of byte 1 choose the
 // metrics (rouge1..rouge9, rougeL, rougeLsum); byte 1's high bits the
-// tokenization, the toy stemmer, and where the list of names starts (so
-// their order varies). The rest is texts separated by 0xFF: the prediction,
-// then the references (an empty one if none).
+// tokenization, stemming, and where the list of names starts (so their
+// order varies; an odd start picks the Porter stemmer over the toy one).
+// The rest is texts separated by 0xFF: the prediction, then the references
+// (an empty one if none).
 inline ConfigCase decode_config_input(const uint8_t* data, size_t size) {
     static const char* const kNames[] = {"rouge1", "rouge2", "rouge3", "rouge4", "rouge5",   "rouge6",
                                          "rouge7", "rouge8", "rouge9", "rougeL", "rougeLsum"};
@@ -246,8 +286,8 @@ inline ConfigCase decode_config_input(const uint8_t* data, size_t size) {
         const size_t name = (k + rotation) % 11;
         if (bits & (1u << name)) c.rouge_types.emplace_back(kNames[name]);
     }
-    c.tokenization = static_cast<Tokenization>((options & 3u) % 3);
-    c.stem = (options & 4u) != 0;
+    c.tokenization = static_cast<Tokenization>(options & 3u);
+    if ((options & 4u) != 0) c.stemming = rotation % 2 == 0 ? Stemming::toy : Stemming::porter;
     const size_t skip = std::min<size_t>(size, 2);
     std::vector<std::string> texts;
     const std::string_view rest(reinterpret_cast<const char*>(data) + skip, size - skip);
