@@ -61,13 +61,18 @@ Sentences random_sentences(std::mt19937_64& rng, size_t sentences, size_t max_le
     return out;
 }
 
-uint64_t fast_hits(const Sentences& reference, const Sentences& prediction, uint32_t alphabet, size_t budget) {
+uint64_t fast_hits(const Sentences& reference, const Sentences& prediction, uint32_t alphabet, size_t packed_words,
+                   size_t budget = scorer::detail::kRowBudgetWords) {
     const Flat r = flatten(reference);
     const Flat p = flatten(prediction);
     scorer::ScratchArena arena;
-    return scorer::summary_lcs_hits<uint32_t>(r.view(), p.view(), alphabet, arena, budget);
+    return scorer::summary_lcs_hits<uint32_t>(r.view(), p.view(), alphabet, arena, packed_words, budget);
 }
 
+constexpr size_t kUnpacked = 0;
+
+// Every sentence pair through both the packed pass and the one-sentence
+// path.
 TEST(SummaryLcs, ShortSentencesMatchTheOracleAndItsTieRule) {
     std::mt19937_64 rng(21);
     int told_apart = 0;
@@ -77,12 +82,28 @@ TEST(SummaryLcs, ShortSentencesMatchTheOracleAndItsTieRule) {
             const Sentences reference = random_sentences(rng, 1 + rng() % 4, 12, alphabet, true);
             const Sentences prediction = random_sentences(rng, 1 + rng() % 4, 12, alphabet, false);
             const uint64_t expected = oracle_hits(reference, prediction);
-            ASSERT_EQ(fast_hits(reference, prediction, alphabet, scorer::detail::kRowBudgetWords), expected);
+            ASSERT_EQ(fast_hits(reference, prediction, alphabet, scorer::detail::kPackedWords), expected);
+            ASSERT_EQ(fast_hits(reference, prediction, alphabet, kUnpacked), expected);
             told_apart += expected != oracle_hits(reference, prediction, true);
         }
     }
     // The inputs are ones where the other tie rule would give other hits.
     EXPECT_GT(told_apart, rounds / 10);
+}
+
+// Packed predictions of one to four words (sentences straddling words), and
+// wider ones, which go one sentence at a time.
+TEST(SummaryLcs, PackedAcrossWords) {
+    std::mt19937_64 rng(23);
+    for (int round = 0; round < 1500; ++round) {
+        const uint32_t alphabet = 1 + static_cast<uint32_t>(rng() % 4);
+        const Sentences reference = random_sentences(rng, 1 + rng() % 5, 40, alphabet, true);
+        const Sentences prediction = random_sentences(rng, 1 + rng() % 9, 45, alphabet, false);
+        const uint64_t expected = oracle_hits(reference, prediction);
+        for (size_t words : {size_t{1}, size_t{2}, size_t{3}, size_t{4}, kUnpacked}) {
+            ASSERT_EQ(fast_hits(reference, prediction, alphabet, words), expected) << "packed words " << words;
+        }
+    }
 }
 
 TEST(SummaryLcs, LongSentencesInGroupsAndBlocks) {
@@ -94,9 +115,11 @@ TEST(SummaryLcs, LongSentencesInGroupsAndBlocks) {
         const Sentences reference = random_sentences(rng, 1 + rng() % 3, max_length, alphabet, true);
         const Sentences prediction = random_sentences(rng, 1 + rng() % 3, max_length, alphabet, false);
         const uint64_t expected = oracle_hits(reference, prediction);
-        // All rows kept, and rows kept in blocks of every size down to one.
+        ASSERT_EQ(fast_hits(reference, prediction, alphabet, scorer::detail::kPackedWords), expected);
+        // One sentence at a time: all rows kept, and rows kept in blocks of
+        // every size down to one.
         for (size_t budget : {scorer::detail::kRowBudgetWords, size_t{64}, size_t{1}}) {
-            ASSERT_EQ(fast_hits(reference, prediction, alphabet, budget), expected) << "budget " << budget;
+            ASSERT_EQ(fast_hits(reference, prediction, alphabet, kUnpacked, budget), expected) << "budget " << budget;
         }
     }
 }
@@ -106,8 +129,11 @@ TEST(SummaryLcs, EmptySentencesAndAbsentTokensAddNothing) {
     const Sentences prediction = {{2, 1}, {}, {0}};
     // Reference 3 has no prediction token at all.
     const Sentences absent_only = {{3, 3}, {}};
-    EXPECT_EQ(fast_hits(reference, prediction, 3, scorer::detail::kRowBudgetWords), oracle_hits(reference, prediction));
-    EXPECT_EQ(fast_hits(absent_only, prediction, 3, scorer::detail::kRowBudgetWords), 0u);
+    for (size_t words : {scorer::detail::kPackedWords, kUnpacked}) {
+        EXPECT_EQ(fast_hits(reference, prediction, 3, words), oracle_hits(reference, prediction));
+        EXPECT_EQ(fast_hits(absent_only, prediction, 3, words), 0u);
+        EXPECT_EQ(fast_hits(reference, Sentences{{}, {}}, 3, words), 0u);
+    }
 }
 
 }  // namespace
