@@ -45,16 +45,20 @@ class PredictionVocabulary {
 public:
     PredictionVocabulary(size_t max_tokens, ScratchArena& arena) : numbering_(max_tokens, arena) {}
 
-    void number(const TokenSequence& tokens, Id* out) {
+    // `out` is restrict-qualified so that storing an id cannot be taken to
+    // change the table's fields and force them to be reread per token.
+    void number(const TokenSequence& tokens, Id* __restrict out) {
+        bool saw_empty = false;
         for (size_t i = 0; i < tokens.token_count; ++i) {
             const std::string_view token = tokens.tokens[i];
             if (token.empty()) [[unlikely]] {
-                saw_empty_ = true;
+                saw_empty = true;
                 out[i] = kEmptyMark;
             } else {
                 out[i] = numbering_.number(token.data(), token.size());
             }
         }
+        saw_empty_ |= saw_empty;
     }
 
     // Ends numbering; returns the number of distinct prediction tokens.
@@ -71,11 +75,12 @@ public:
         return distinct + 1;
     }
 
-    void look_up(const TokenSequence& tokens, Id absent, Id* out) const {
+    void look_up(const TokenSequence& tokens, Id absent, Id* __restrict out) const {
         const Id empty = saw_empty_ ? empty_id_ : absent;
+        const TokenNumbering<Id> lookup = numbering_;  // a local copy, kept in registers
         for (size_t i = 0; i < tokens.token_count; ++i) {
             const std::string_view token = tokens.tokens[i];
-            out[i] = token.empty() ? empty : numbering_.find(token.data(), token.size(), absent);
+            out[i] = token.empty() ? empty : lookup.find(token.data(), token.size(), absent);
         }
     }
 

@@ -34,45 +34,54 @@ void add_normalized_tokens(const NormalizedText& normalized, TokenSequenceBuilde
 
 // The tokens of `text` (valid UTF-8), with a sentence end at every '\n' when
 // `mark_lines` is set. Token texts point into the normalised text, or into
-// the builder's store for what the transform writes.
+// the store for what the transform writes.
 template <class Transform = KeepToken>
 TokenSequence tokenize_ascii(std::string_view text, ScratchArena& arena, bool mark_lines, Transform transform = {}) {
     const NormalizedText normalized = normalize(text, arena);
     const size_t newlines = mark_lines ? static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) : 0;
-    TokenSequenceBuilder builder(arena, count_tokens(normalized), newlines + 1);
-    if (newlines == 0) {
-        detail::add_normalized_tokens(normalized, builder, transform);
-        return builder.finish();
-    }
     // Normalising keeps every byte in place except for one character, U+212A
     // KELVIN SIGN, whose three bytes become one "k". When the lengths agree,
     // a line break's offset in the text is its offset in the normalised text,
-    // and the token walk is cut there.
-    if (normalized.length == text.size()) {
-        size_t next_newline = text.find('\n');
-        for_each_token(normalized, [&](size_t start, size_t length) {
-            while (next_newline < start) {
-                builder.end_sentence();
-                next_newline = text.find('\n', next_newline + 1);
-            }
-            builder.add_transformed(std::string_view(normalized.bytes + start, length), transform);
-        });
-        for (; next_newline != std::string_view::npos; next_newline = text.find('\n', next_newline + 1)) {
+    // and the token walk is cut there; otherwise each line is normalised on
+    // its own.
+    if (newlines > 0 && normalized.length != text.size()) {
+        TokenSequenceBuilder builder(arena, count_tokens(normalized), newlines + 1);
+        size_t line_start = 0;
+        for (;;) {
+            const size_t line_end = std::min(text.find('\n', line_start), text.size());
+            detail::add_normalized_tokens(normalize(text.substr(line_start, line_end - line_start), arena), builder,
+                                          transform);
+            if (line_end == text.size()) break;
             builder.end_sentence();
+            line_start = line_end + 1;
         }
         return builder.finish();
     }
-    // Otherwise each line is normalised on its own.
-    size_t line_start = 0;
-    for (;;) {
-        const size_t line_end = std::min(text.find('\n', line_start), text.size());
-        detail::add_normalized_tokens(normalize(text.substr(line_start, line_end - line_start), arena), builder,
-                                      transform);
-        if (line_end == text.size()) break;
-        builder.end_sentence();
-        line_start = line_end + 1;
+
+    // The token count is known (a transform only ever drops tokens), so the
+    // arrays are filled through plain locals, which the compiler keeps in
+    // registers.
+    TokenStore store(arena);
+    auto* const tokens = arena.allocate<std::string_view>(count_tokens(normalized));
+    auto* const ends = arena.allocate<size_t>(newlines + 1);
+    std::string_view* __restrict out = tokens;
+    size_t* __restrict end = ends;
+    size_t next_newline = newlines > 0 ? text.find('\n') : std::string_view::npos;
+    for_each_token(normalized, [&](size_t start, size_t length) {
+        while (next_newline < start) [[unlikely]] {
+            *end++ = static_cast<size_t>(out - tokens);
+            next_newline = text.find('\n', next_newline + 1);
+        }
+        const std::string_view token = transform(std::string_view(normalized.bytes + start, length), store);
+        *out = token;
+        out += token.empty() ? 0 : 1;
+    });
+    for (; next_newline != std::string_view::npos; next_newline = text.find('\n', next_newline + 1)) {
+        *end++ = static_cast<size_t>(out - tokens);
     }
-    return builder.finish();
+    const auto count = static_cast<size_t>(out - tokens);
+    *end++ = count;
+    return TokenSequence{tokens, count, ends, static_cast<size_t>(end - ends)};
 }
 
 // Sentences split by the caller (for instance by a sentence splitter), each
