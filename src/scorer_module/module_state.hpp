@@ -12,6 +12,8 @@ struct ModuleState {
     PyObject* aggregate_class = nullptr;  // AggregateScore(low, mid, high), a named tuple
     PyObject* rouge_scorer_type = nullptr;
     PyObject* aggregator_type = nullptr;
+    PyObject* score_columns_type = nullptr;
+    PyObject* default_scorer = nullptr;  // RougeScorer(["rouge1", "rouge2", "rougeL"]), for score_arrow
 };
 
 // The module definition, for finding a module from one of its classes.
