@@ -8,6 +8,7 @@
 #include "boundary/module_function.hpp"
 #include "scorer_module/arrow_scoring.hpp"
 #include "scorer_module/bootstrap_aggregator.hpp"
+#include "scorer_module/bootstrap_function.hpp"
 #include "scorer_module/score_columns.hpp"
 #include "scorer_module/module_state.hpp"
 #include "scorer_module/rouge_scorer.hpp"
@@ -32,6 +33,7 @@ Status add_owned_class(PyObject* module, std::string_view name, PyObject*& slot,
 PyMethodDef* const kFunctions[] = {
     &boundary::method_definition<kScoreArrowFunction>,
     &boundary::method_definition<kScoreRecordBatchFunction>,
+    &boundary::method_definition<kBootstrapFunction>,
 };
 
 // The scorer behind score_arrow and score_record_batch's default.
@@ -50,6 +52,8 @@ Status execute_module(PyObject* module) {
     if (Status s = create_score_classes(state); !s) return s;
     if (Status s = boundary::add_to_module(module, "Score", state.score_class); !s) return s;
     if (Status s = boundary::add_to_module(module, "AggregateScore", state.aggregate_class); !s) return s;
+    if (Status s = create_interval_class(state); !s) return s;
+    if (Status s = boundary::add_to_module(module, "Interval", state.interval_class); !s) return s;
     if (Status s = add_owned_class(module, "RougeScorer", state.rouge_scorer_type, create_rouge_scorer_type(module));
         !s) {
         return s;
@@ -83,6 +87,7 @@ int traverse_module(PyObject* module, visitproc visit, void* arg) {
     ModuleState& state = state_of_module(module);
     Py_VISIT(state.score_class);
     Py_VISIT(state.aggregate_class);
+    Py_VISIT(state.interval_class);
     Py_VISIT(state.rouge_scorer_type);
     Py_VISIT(state.aggregator_type);
     Py_VISIT(state.score_columns_type);
@@ -94,6 +99,7 @@ int clear_module(PyObject* module) {
     ModuleState& state = state_of_module(module);
     Py_CLEAR(state.score_class);
     Py_CLEAR(state.aggregate_class);
+    Py_CLEAR(state.interval_class);
     Py_CLEAR(state.rouge_scorer_type);
     Py_CLEAR(state.aggregator_type);
     Py_CLEAR(state.score_columns_type);
