@@ -156,10 +156,13 @@ Result<std::string_view> extract_text(PyObject* object) {
 }
 
 PyErr annotate_argument_error(std::string_view parameter_name, PyErr error) {
+    return add_note("while processing '" + std::string(parameter_name) + "'", std::move(error));
+}
+
+PyErr add_note(std::string_view note_text, PyErr error) {
     PyRef exception = std::move(error).into_exception();
     if (!exception) return PyErr::fetch();
 
-    const std::string note_text = "while processing '" + std::string(parameter_name) + "'";
     PyRef note(PyUnicode_FromStringAndSize(note_text.data(), static_cast<Py_ssize_t>(note_text.size())));
     Result<PyObject*> method = add_note_name_cell.get_or_init([]() -> Result<PyRef> {
         PyObject* name = PyUnicode_InternFromString("add_note");

@@ -58,6 +58,9 @@ Result<std::string_view> extract_text(PyObject* object);
 // note cannot be added, the error is returned as it was.
 PyErr annotate_argument_error(std::string_view parameter_name, PyErr error);
 
+// Adds `note` to the error's exception, if it can.
+PyErr add_note(std::string_view note, PyErr error);
+
 // extract_text, with the argument note on failure.
 Result<std::string_view> extract_text_argument(PyObject* object, std::string_view parameter_name);
 

@@ -391,13 +391,20 @@ std::array<std::vector<double>, 3> interval_values(std::vector<double> means, si
     return bounds;
 }
 
-// row_class(*values), as rouge-score builds each bound.
+// row_class(*values), as rouge-score builds each bound; plain tuples and
+// lists, which cannot be built that way, are built from the values.
 Result<PyRef> make_bound(PyObject* row_class, const std::vector<double>& values) {
     std::vector<PyRef> owned;
     std::vector<PyObject*> items;
     for (double value : values) {
         owned.push_back(boundary::new_object_or_fail(PyFloat_FromDouble(value)));
         items.push_back(owned.back().get());
+    }
+    if (row_class == reinterpret_cast<PyObject*>(&PyTuple_Type) || row_class == reinterpret_cast<PyObject*>(&PyList_Type)) {
+        PyRef tuple = boundary::new_object_or_fail(PyTuple_New(static_cast<Py_ssize_t>(items.size())));
+        for (size_t k = 0; k < items.size(); ++k) PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(k), Py_NewRef(items[k]));
+        if (row_class == reinterpret_cast<PyObject*>(&PyTuple_Type)) return tuple;
+        return boundary::new_object_or_fail(PySequence_List(tuple.get()));
     }
     PyRef bound(PyObject_Vectorcall(row_class, items.data(), items.size(), nullptr));
     if (!bound) return PyErr::fetch();

@@ -5,8 +5,13 @@
 #include "boundary/call_boundary.hpp"
 #include "boundary/module_attributes.hpp"
 #include "boundary/new_object.hpp"
+#include "boundary/module_function.hpp"
+#include "scorer_module/arrow_scoring.hpp"
 #include "scorer_module/bootstrap_aggregator.hpp"
+#include "scorer_module/bootstrap_function.hpp"
+#include "scorer_module/score_columns.hpp"
 #include "scorer_module/module_state.hpp"
+#include "scorer_module/rouge_scorer.hpp"
 #include "scorer_module/score_tuples.hpp"
 
 namespace tallygrams::scorer_module {
@@ -24,6 +29,22 @@ Status add_owned_class(PyObject* module, std::string_view name, PyObject*& slot,
     return boundary::add_to_module(module, name, slot);
 }
 
+// In the order they enter the module.
+PyMethodDef* const kFunctions[] = {
+    &boundary::method_definition<kScoreArrowFunction>,
+    &boundary::method_definition<kScoreRecordBatchFunction>,
+    &boundary::method_definition<kBootstrapFunction>,
+};
+
+// The scorer behind score_arrow and score_record_batch's default.
+Status create_default_scorer(ModuleState& state) {
+    PyRef types = boundary::new_object_or_fail(Py_BuildValue("[sss]", "rouge1", "rouge2", "rougeL"));
+    PyRef scorer(PyObject_CallOneArg(state.rouge_scorer_type, types.get()));
+    if (!scorer) return boundary::PyErr::fetch();
+    state.default_scorer = scorer.release();
+    return boundary::Unit{};
+}
+
 Status execute_module(PyObject* module) {
     ModuleState& state = state_of_module(module);
     PyRef version = boundary::new_object_or_fail(PyUnicode_FromString(kVersion));
@@ -31,10 +52,30 @@ Status execute_module(PyObject* module) {
     if (Status s = create_score_classes(state); !s) return s;
     if (Status s = boundary::add_to_module(module, "Score", state.score_class); !s) return s;
     if (Status s = boundary::add_to_module(module, "AggregateScore", state.aggregate_class); !s) return s;
+    if (Status s = create_interval_class(state); !s) return s;
+    if (Status s = boundary::add_to_module(module, "Interval", state.interval_class); !s) return s;
+    if (Status s = add_owned_class(module, "RougeScorer", state.rouge_scorer_type, create_rouge_scorer_type(module));
+        !s) {
+        return s;
+    }
     if (Status s = add_owned_class(module, "BootstrapAggregator", state.aggregator_type, create_aggregator_type(module));
         !s) {
         return s;
     }
+    if (Status s = add_owned_class(module, "ScoreColumns", state.score_columns_type, create_score_columns_type(module));
+        !s) {
+        return s;
+    }
+    if (Status s = create_default_scorer(state); !s) return s;
+    for (PyMethodDef* definition : kFunctions) {
+        if (Status s = boundary::add_function(module, definition); !s) return s;
+    }
+    // What a pickled ScoreColumns is rebuilt with: on the module, so that a
+    // pickle can name it, but not in __all__.
+    PyRef rebuild(PyCMethod_New(&boundary::method_definition<kScoreColumnsFromBuffers>, module,
+                                boundary::new_object_or_fail(PyModule_GetNameObject(module)).get(), nullptr));
+    if (!rebuild) return boundary::PyErr::fetch();
+    if (PyModule_AddObjectRef(module, "_score_columns_from_buffers", rebuild.get()) < 0) return boundary::PyErr::fetch();
     return boundary::Unit{};
 }
 
@@ -46,8 +87,11 @@ int traverse_module(PyObject* module, visitproc visit, void* arg) {
     ModuleState& state = state_of_module(module);
     Py_VISIT(state.score_class);
     Py_VISIT(state.aggregate_class);
+    Py_VISIT(state.interval_class);
     Py_VISIT(state.rouge_scorer_type);
     Py_VISIT(state.aggregator_type);
+    Py_VISIT(state.score_columns_type);
+    Py_VISIT(state.default_scorer);
     return 0;
 }
 
@@ -55,8 +99,11 @@ int clear_module(PyObject* module) {
     ModuleState& state = state_of_module(module);
     Py_CLEAR(state.score_class);
     Py_CLEAR(state.aggregate_class);
+    Py_CLEAR(state.interval_class);
     Py_CLEAR(state.rouge_scorer_type);
     Py_CLEAR(state.aggregator_type);
+    Py_CLEAR(state.score_columns_type);
+    Py_CLEAR(state.default_scorer);
     return 0;
 }
 

@@ -10,8 +10,11 @@ namespace tallygrams::scorer_module {
 struct ModuleState {
     PyObject* score_class = nullptr;      // Score(precision, recall, fmeasure), a named tuple
     PyObject* aggregate_class = nullptr;  // AggregateScore(low, mid, high), a named tuple
+    PyObject* interval_class = nullptr;   // Interval(mean, low, mid, high), a named tuple
     PyObject* rouge_scorer_type = nullptr;
     PyObject* aggregator_type = nullptr;
+    PyObject* score_columns_type = nullptr;
+    PyObject* default_scorer = nullptr;  // RougeScorer(["rouge1", "rouge2", "rougeL"]), for score_arrow
 };
 
 // The module definition, for finding a module from one of its classes.

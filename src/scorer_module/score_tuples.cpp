@@ -22,10 +22,13 @@ constexpr const char* kAggregateDoc =
     "measure, the lower percentile, the median and the upper percentile of the\n"
     "resampled means.";
 
-// collections.namedtuple(name, fields, module="tallygrams_scorer"), with
-// its docstring.
-Result<PyRef> make_named_tuple(PyObject* factory, const char* name, std::array<const char*, 3> fields,
-                               const char* doc) {
+}  // namespace
+
+Result<PyRef> make_named_tuple_class(const char* name, std::initializer_list<const char*> fields, const char* doc) {
+    PyRef collections(PyImport_ImportModule("collections"));
+    if (!collections) return PyErr::fetch();
+    PyRef factory(PyObject_GetAttrString(collections.get(), "namedtuple"));
+    if (!factory) return PyErr::fetch();
     PyRef field_list = boundary::new_object_or_fail(PyList_New(0));
     for (const char* field : fields) {
         PyRef text = boundary::new_object_or_fail(PyUnicode_FromString(field));
@@ -36,23 +39,17 @@ Result<PyRef> make_named_tuple(PyObject* factory, const char* name, std::array<c
     PyRef kwargs = boundary::new_object_or_fail(PyDict_New());
     PyRef module_name = boundary::new_object_or_fail(PyUnicode_FromString("tallygrams_scorer"));
     if (PyDict_SetItemString(kwargs.get(), "module", module_name.get()) < 0) return PyErr::fetch();
-    PyRef cls(PyObject_Call(factory, args.get(), kwargs.get()));
+    PyRef cls(PyObject_Call(factory.get(), args.get(), kwargs.get()));
     if (!cls) return PyErr::fetch();
     PyRef doc_text = boundary::new_object_or_fail(PyUnicode_FromString(doc));
     if (PyObject_SetAttrString(cls.get(), "__doc__", doc_text.get()) < 0) return PyErr::fetch();
     return cls;
 }
 
-}  // namespace
-
 boundary::Status create_score_classes(ModuleState& state) {
-    PyRef collections(PyImport_ImportModule("collections"));
-    if (!collections) return PyErr::fetch();
-    PyRef factory(PyObject_GetAttrString(collections.get(), "namedtuple"));
-    if (!factory) return PyErr::fetch();
-    Result<PyRef> score = make_named_tuple(factory.get(), "Score", {"precision", "recall", "fmeasure"}, kScoreDoc);
+    Result<PyRef> score = make_named_tuple_class("Score", {"precision", "recall", "fmeasure"}, kScoreDoc);
     if (!score) return std::move(score).take_error();
-    Result<PyRef> aggregate = make_named_tuple(factory.get(), "AggregateScore", {"low", "mid", "high"}, kAggregateDoc);
+    Result<PyRef> aggregate = make_named_tuple_class("AggregateScore", {"low", "mid", "high"}, kAggregateDoc);
     if (!aggregate) return std::move(aggregate).take_error();
     state.score_class = std::move(score).take_value().release();
     state.aggregate_class = std::move(aggregate).take_value().release();

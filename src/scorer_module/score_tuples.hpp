@@ -2,6 +2,7 @@
 // peer's own, unpack, index and pickle like them.
 #pragma once
 
+#include <initializer_list>
 #include <span>
 
 #include "boundary/py_err.hpp"
@@ -12,6 +13,11 @@ namespace tallygrams::scorer_module {
 
 // Creates both classes for a new module object and stores them in `state`.
 boundary::Status create_score_classes(ModuleState& state);
+
+// collections.namedtuple(name, fields, module="tallygrams_scorer"), with
+// `doc` as its docstring.
+boundary::Result<boundary::PyRef> make_named_tuple_class(const char* name, std::initializer_list<const char*> fields,
+                                                         const char* doc);
 
 // A new instance of the named-tuple class `cls` holding `items` (new
 // references are taken of each).

@@ -1,0 +1,57 @@
+"""Every configuration of rouge-score's RougeScorer, exact and native."""
+
+from collections.abc import Callable, Mapping, Sequence
+from typing import Any, Final, Literal, NamedTuple, Protocol, TypeAlias, final
+
+__all__ = ["__version__", "Score", "AggregateScore", "RougeScorer", "BootstrapAggregator"]
+
+__version__: Final[str]
+
+class Score(NamedTuple):
+    """One ROUGE type's precision, recall and F-measure."""
+
+    precision: float
+    recall: float
+    fmeasure: float
+
+class AggregateScore(NamedTuple):
+    """The bootstrap interval of each measure: low, mid and high Scores."""
+
+    low: Score
+    mid: Score
+    high: Score
+
+class _TokenizerObject(Protocol):
+    def tokenize(self, text: str, /) -> Sequence[str]: ...
+
+_Tokenizer: TypeAlias = None | Literal["unicode"] | _TokenizerObject | Callable[[str], Sequence[str]]
+
+@final
+class RougeScorer:
+    """rouge-score's RougeScorer, natively: the same arguments, the same results."""
+
+    def __new__(
+        cls,
+        rouge_types: Sequence[str],
+        use_stemmer: bool = False,
+        split_summaries: bool = False,
+        tokenizer: _Tokenizer = None,
+    ) -> RougeScorer: ...
+    @property
+    def rouge_types(self) -> list[str]: ...
+    def score(self, target: str, prediction: str) -> dict[str, Score]: ...
+    def score_multi(self, targets: Sequence[str], prediction: str) -> dict[str, Score]: ...
+    # A target is one reference, or a sequence of them (scored as score_multi).
+    def score_batch(self, targets: Sequence[str | Sequence[str]], predictions: Sequence[str]) -> list[dict[str, Score]]: ...
+    def tokenize(self, text: str) -> list[str]: ...
+    def __reduce__(self) -> tuple[type[RougeScorer], tuple[Any, ...]]: ...
+
+@final
+class BootstrapAggregator:
+    """Bootstrap confidence intervals of the mean of each measure, as rouge-score's."""
+
+    def __new__(
+        cls, confidence_interval: float = 0.95, n_samples: int = 1000, *, seed: int | None = None
+    ) -> BootstrapAggregator: ...
+    def add_scores(self, scores: Mapping[str, Score]) -> None: ...
+    def aggregate(self) -> dict[str, AggregateScore]: ...
