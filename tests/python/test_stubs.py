@@ -34,11 +34,10 @@ def test_example_runs_against_the_module(example, tmp_path):
     assert result.returncode == 0, result.stderr
 
 
-@pytest.mark.parametrize("module", ["tallygrams", "tallygrams_scorer"])
-def test_stubs_match_the_runtime_module(module, tmp_path):
-    result = run(
-        ["-m", "mypy.stubtest", module, "--allowlist", str(HERE / "stubtest_allowlist.txt")], tmp_path
-    )
+@pytest.mark.parametrize("module, allowlist", [("tallygrams", ["--allowlist", str(HERE / "stubtest_allowlist.txt")]),
+                                               ("tallygrams_scorer", [])])
+def test_stubs_match_the_runtime_module(module, allowlist, tmp_path):
+    result = run(["-m", "mypy.stubtest", module, *allowlist], tmp_path)
     assert result.returncode == 0, result.stdout + result.stderr
 
 
