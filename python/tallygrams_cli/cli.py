@@ -4,8 +4,12 @@ from __future__ import annotations
 
 import argparse
 import os
+import signal
 import sys
+import threading
 from collections.abc import Sequence
+from types import FrameType
+from typing import NoReturn
 
 import tallygrams
 
@@ -27,7 +31,25 @@ from the records of a JSON Lines file with --jsonl."""
 
 EPILOG = """\
 exit status: 0 on success, 2 for a problem with the options or the input
-files (a one-line message on standard error says which)."""
+files (a one-line message on standard error says which), 130 or 143 when
+stopped by SIGINT (Ctrl-C) or SIGTERM."""
+
+
+class _Parser(argparse.ArgumentParser):
+    """Reports a problem with the options in one line, as the tool reports
+    every other problem, with a pointer to --help instead of the usage."""
+
+    def error(self, message: str) -> NoReturn:
+        self.exit(2, f"{self.prog}: {message} (see {self.prog} --help)\n")
+
+
+class Terminated(BaseException):
+    """SIGTERM arrived. Unwinds like KeyboardInterrupt does for SIGINT, so
+    that a half-written per-pair file is removed on the way out."""
+
+
+def _raise_terminated(signum: int, frame: FrameType | None) -> None:
+    raise Terminated
 
 
 def _non_negative(text: str) -> int:
@@ -47,7 +69,7 @@ def _per_pair_path(text: str) -> str:
 
 
 def build_parser() -> argparse.ArgumentParser:
-    parser = argparse.ArgumentParser(
+    parser = _Parser(
         prog="tallygrams",
         description=DESCRIPTION,
         epilog=EPILOG,
@@ -153,6 +175,10 @@ def run(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int:
 def main(argv: Sequence[str] | None = None) -> int:
     parser = build_parser()
     args = parser.parse_args(argv)
+    # Signal handlers belong to the main thread; elsewhere SIGTERM keeps
+    # whatever the caller set up.
+    handles_sigterm = threading.current_thread() is threading.main_thread()
+    previous = signal.signal(signal.SIGTERM, _raise_terminated) if handles_sigterm else None
     try:
         return run(args, parser)
     except InputError as error:
@@ -166,3 +192,9 @@ def main(argv: Sequence[str] | None = None) -> int:
         return 1
     except KeyboardInterrupt:
         return 130
+    except Terminated:
+        return 128 + signal.SIGTERM
+    finally:
+        if handles_sigterm:
+            # None: the previous handler was not set from Python.
+            signal.signal(signal.SIGTERM, signal.SIG_DFL if previous is None else previous)

@@ -66,6 +66,25 @@ def _json_type(value: object) -> str:
     return "a string"
 
 
+class _DuplicateKey(Exception):
+    def __init__(self, key: str) -> None:
+        super().__init__(key)
+        self.key = key
+
+
+def _unique_keys(pairs: list[tuple[str, object]]) -> dict[str, object]:
+    # JSON leaves the meaning of a repeated name open; json.loads would keep
+    # the last value without a word. A record is refused instead.
+    record = dict(pairs)
+    if len(record) != len(pairs):
+        seen: set[str] = set()
+        for key, _ in pairs:
+            if key in seen:
+                raise _DuplicateKey(key)
+            seen.add(key)
+    return record
+
+
 def read_jsonl(path: str, reference_key: str, prediction_key: str) -> tuple[list[str], list[str]]:
     """The two texts of every record of a JSON Lines file; blank lines are skipped."""
     references: list[str] = []
@@ -75,7 +94,10 @@ def read_jsonl(path: str, reference_key: str, prediction_key: str) -> tuple[list
             continue
         where = f"{path}, line {number}"
         try:
-            record = json.loads(line)
+            record = json.loads(line, object_pairs_hook=_unique_keys)
+        except _DuplicateKey as error:
+            shown = json.dumps(error.key, ensure_ascii=False)
+            raise InputError(f"{where}: duplicate key {shown}") from None
         except RecursionError:
             raise InputError(f"{where}: malformed JSON: nested too deeply") from None
         except ValueError as error:

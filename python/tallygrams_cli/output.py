@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import contextlib
 import csv
 import json
 import os
@@ -59,9 +60,12 @@ def write_per_pair(path: str, columns: Sequence[Sequence[float]]) -> None:
     rows = zip(*columns)
     temporary = f"{path}.{os.getpid()}.part"
     csv_file = path.lower().endswith(".csv")
-    handle = open(temporary, "x", encoding="utf-8", newline="" if csv_file else None)
+    # The file's creation is inside the protected part: a signal handled
+    # just as open() returns (Ctrl-C, SIGTERM) must not strand it. A file of
+    # that name from before can only be the leftover of a killed process
+    # that had this process's id, and goes the same way.
     try:
-        with handle:
+        with open(temporary, "x", encoding="utf-8", newline="" if csv_file else None) as handle:
             if csv_file:
                 writer = csv.writer(handle)
                 writer.writerow(COLUMNS)
@@ -72,7 +76,8 @@ def write_per_pair(path: str, columns: Sequence[Sequence[float]]) -> None:
                     handle.write("\n")
         os.replace(temporary, path)
     except BaseException:
-        os.remove(temporary)
+        with contextlib.suppress(FileNotFoundError):
+            os.remove(temporary)
         raise
 
 

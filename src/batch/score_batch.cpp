@@ -15,10 +15,11 @@ using boundary::Result;
 // One dict per record, in order; if any fails, every dict built so far is
 // released with the vector.
 Result<std::vector<PyRef>> build_dicts(const engine::RecordOutput& records) {
+    PyObject* score_type = module::score_type_or_fail();
     std::vector<PyRef> dicts;
     dicts.reserve(records.length());
     for (size_t i = 0; i < records.length(); ++i) {
-        Result<PyRef> dict = module::pair_scores_to_dict(records[i]);
+        Result<PyRef> dict = module::pair_scores_to_dict(score_type, records[i]);
         if (!dict) return std::move(dict).take_error();
         dicts.push_back(std::move(dict).take_value());
     }

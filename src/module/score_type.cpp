@@ -43,6 +43,7 @@ PyGetSetDef score_getset[] = {
 PyType_Slot score_slots[] = {
     {Py_tp_doc, const_cast<char*>("Precision, recall, and F-measure values for one ROUGE metric.")},
     {Py_tp_getset, score_getset},
+    {Py_tp_methods, boundary::not_picklable_methods},
     {Py_tp_base, &PyBaseObject_Type},
     {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_score)},
     {0, nullptr},
@@ -70,16 +71,16 @@ PyRef new_ascii_string(std::string_view text) {
 
 Result<PyObject*> score_type() { return score_type_cell.get(); }
 
+PyObject* score_type_or_fail() { return score_type_cell.get_or_fail(); }
+
 Result<PyRef> new_score(PyObject* type, const scorer::Score& value) {
     Result<PyRef> instance = boundary::new_instance(type);
     if (instance) as_score(instance.value().get())->value = value;
     return instance;
 }
 
-Result<PyRef> pair_scores_to_dict(const scorer::PairScores& scores) {
+Result<PyRef> pair_scores_to_dict(PyObject* type, const scorer::PairScores& scores) {
     PyRef dict = boundary::new_object_or_fail(PyDict_New());
-    // Module execution normally created the class already.
-    PyObject* type = score_type_cell.get_or_fail();
 
     const std::array<std::pair<std::string_view, const scorer::Score*>, 3> entries = {{
         {"rouge1", &scores.rouge1},

@@ -5,8 +5,10 @@ import json
 import math
 import os
 import random
+import signal
 import subprocess
 import sys
+import time
 from pathlib import Path
 
 import numpy as np
@@ -177,6 +179,22 @@ BAD_INPUTS = [
                  ["would overwrite the input file d.jsonl"], id="per-pair file is the input"),
     pytest.param({"r.txt": b"a\n", "p.txt": b"b\n"}, ["r.txt", "p.txt", "--per-pair", "nowhere/out.csv"],
                  ["cannot write nowhere/out.csv"], id="per-pair directory missing"),
+    pytest.param({"d.jsonl": GOOD_JSONL + b'{"reference": "a", "prediction": "b", "reference": "c"}\n'},
+                 ["--jsonl", "d.jsonl"], ["d.jsonl, line 2", 'duplicate key "reference"'], id="JSONL duplicate key"),
+    pytest.param({"d.jsonl": b'{"reference": "a", "prediction": "b", "meta": {"\xc3\xa9": 1, "\\u00e9": 2}}\n'},
+                 ["--jsonl", "d.jsonl"], ["line 1", 'duplicate key "\u00e9"'], id="JSONL duplicate nested key"),
+    # Problems with the options: one line too, with a pointer to --help.
+    pytest.param({}, [], ["expected two files", "(see tallygrams --help)"], id="no arguments"),
+    pytest.param({}, ["--bogus", "r.txt", "p.txt"], ["unrecognized arguments: --bogus", "(see tallygrams --help)"],
+                 id="unknown option"),
+    pytest.param({}, ["r.txt", "p.txt", "--seed", "x"], ["argument --seed: invalid int value: 'x'", "--help"],
+                 id="option value of the wrong kind"),
+    pytest.param({}, ["r.txt", "p.txt", "--bootstrap-samples", "-1"], ["must not be negative: -1", "--help"],
+                 id="negative resample count"),
+    pytest.param({}, ["r.txt", "p.txt", "--per-pair", "out.txt"], ["must end in .csv or .jsonl", "--help"],
+                 id="per-pair file of unknown kind"),
+    pytest.param({"d.jsonl": GOOD_JSONL}, ["r.txt", "p.txt", "--jsonl", "d.jsonl"], ["not both", "--help"],
+                 id="two sources"),
 ]
 
 
@@ -194,6 +212,27 @@ def test_bad_input_gets_one_line_and_status_2(tmp_path, files, args, pieces):
     assert all(piece in lines[0] for piece in pieces), lines[0]
     # Nothing written, nothing changed, no half-written file left behind.
     assert {p: p.read_bytes() for p in tmp_path.rglob("*") if p.is_file()} == before
+
+
+@pytest.mark.parametrize("signum, status", [(signal.SIGINT, 130), (signal.SIGTERM, 143)], ids=["SIGINT", "SIGTERM"])
+def test_a_stopping_signal_while_the_per_pair_file_is_written_leaves_no_file(tmp_path, signum, status):
+    pairs = 400_000
+    write_lines(tmp_path / "r.txt", ["the cat sat on the mat"] * pairs)
+    write_lines(tmp_path / "p.txt", ["a cat sat there"] * pairs)
+    tool = subprocess.Popen([str(TOOL), "r.txt", "p.txt", "--per-pair", "out.jsonl", "--bootstrap-samples", "0"],
+                            cwd=tmp_path, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    try:
+        # The temporary file appears once scoring is done and writing starts.
+        deadline = time.monotonic() + 120
+        while not list(tmp_path.glob("out.jsonl.*.part")) and tool.poll() is None and time.monotonic() < deadline:
+            time.sleep(0.002)
+        tool.send_signal(signum)
+        stdout, stderr = tool.communicate(timeout=120)
+    finally:
+        tool.kill()
+    assert tool.returncode == status, stderr
+    assert (stdout, stderr) == ("", "")
+    assert sorted(p.name for p in tmp_path.iterdir()) == ["p.txt", "r.txt"]
 
 
 def run_with_terminal_stderr(args, cwd):
