@@ -65,7 +65,12 @@ def _positive(text: str) -> int:
 
 
 def _seed(text: str) -> int:
-    value = _non_negative(text)
+    try:
+        value = int(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"invalid int value: {text!r}") from None
+    if value < 0:
+        raise argparse.ArgumentTypeError(f"must not be negative: {value}")
     if value >= _SEED_LIMIT:
         raise argparse.ArgumentTypeError(f"must be below 2**64: {value}")
     return value

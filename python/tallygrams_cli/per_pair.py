@@ -29,6 +29,9 @@ class _Writer:
     def finish(self) -> None:
         pass
 
+    def abandon(self) -> None:
+        """Let go of a file that will be removed."""
+
 
 class _CsvWriter(_Writer):
     def __init__(self, handle: IO[Any], names: tuple[str, ...]) -> None:
@@ -68,6 +71,12 @@ class _ParquetWriter(_Writer):
     def finish(self) -> None:
         self._file.close()
 
+    def abandon(self) -> None:
+        # Closed while its file is still open: left to the garbage
+        # collector, it would write to a closed file and complain.
+        with contextlib.suppress(Exception):
+            self._file.close()
+
 
 class _WritingErrors(_Writer):
     """A failed write (a full disk) is a problem to report in one line."""
@@ -95,7 +104,11 @@ def per_pair_file(path: str, names: tuple[str, ...]) -> Iterator[_Writer]:
             writer = _JsonLinesWriter(handle, names)
         else:
             writer = _ParquetWriter(handle, names)
-        yield _WritingErrors(writer, path)
+        try:
+            yield _WritingErrors(writer, path)
+        except BaseException:
+            writer.abandon()
+            raise
         try:
             writer.finish()
         except OSError as error:

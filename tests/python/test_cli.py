@@ -12,6 +12,8 @@ import time
 from pathlib import Path
 
 import numpy as np
+import pyarrow as pa
+import pyarrow.parquet as pq
 import pytest
 from rouge_score import rouge_scorer, scoring
 
@@ -46,14 +48,20 @@ def nine(result):
     return [getattr(result[m], s) for m in METRICS for s in MEASURES]
 
 
-def read_per_pair(path):
+def read_per_pair(path, columns=COLUMNS):
+    """The rows of a per-pair file of any kind; None for a null score."""
+    if path.suffix == ".parquet":
+        table = pq.read_table(path)
+        assert table.column_names == columns
+        assert all(field.type == pa.float64() for field in table.schema)
+        return [list(row.values()) for row in table.to_pylist()]
     if path.suffix == ".csv":
         with open(path, newline="", encoding="utf-8") as handle:
             rows = list(csv.reader(handle))
-        assert rows[0] == COLUMNS
-        return [[float(v) for v in row] for row in rows[1:]]
+        assert rows[0] == columns
+        return [[float(v) if v else None for v in row] for row in rows[1:]]
     records = [json.loads(line) for line in path.read_text(encoding="utf-8").splitlines()]
-    assert all(list(record) == COLUMNS for record in records)
+    assert all(list(record) == columns for record in records)
     return [list(record.values()) for record in records]
 
 
@@ -150,6 +158,26 @@ def test_line_layouts_pair_the_same_texts(tmp_path, encode):
 
 GOOD_JSONL = b'{"reference": "a b", "prediction": "a"}\n'
 
+
+def parquet_bytes(columns, row_group_size=None):
+    sink = pa.BufferOutputStream()
+    pq.write_table(pa.table(columns), sink, row_group_size=row_group_size)
+    return sink.getvalue().to_pybytes()
+
+
+def invalid_utf8_column(texts, bad_row):
+    """A string column whose row `bad_row` holds bytes that are not UTF-8."""
+    data = [text.encode() for text in texts]
+    data[bad_row] = b"ok \xff\xfe"
+    offsets = [0]
+    for piece in data:
+        offsets.append(offsets[-1] + len(piece))
+    return pa.Array.from_buffers(pa.string(), len(data),
+                                 [None, pa.py_buffer(np.array(offsets, np.int32).tobytes()), pa.py_buffer(b"".join(data))])
+
+
+GOOD_PARQUET = parquet_bytes({"reference": ["a b", "c"], "prediction": ["a", "c d"]})
+
 # (files to create, arguments, pieces the one-line message must contain)
 BAD_INPUTS = [
     pytest.param({"r.txt": b"a\nb\nc\n", "p.txt": b"a\nb\n"}, ["r.txt", "p.txt"],
@@ -191,10 +219,80 @@ BAD_INPUTS = [
                  id="option value of the wrong kind"),
     pytest.param({}, ["r.txt", "p.txt", "--bootstrap-samples", "-1"], ["must not be negative: -1", "--help"],
                  id="negative resample count"),
-    pytest.param({}, ["r.txt", "p.txt", "--per-pair", "out.txt"], ["must end in .csv or .jsonl", "--help"],
+    pytest.param({}, ["r.txt", "p.txt", "--per-pair", "out.txt"], ["must end in .csv, .jsonl or .parquet", "--help"],
                  id="per-pair file of unknown kind"),
     pytest.param({"d.jsonl": GOOD_JSONL}, ["r.txt", "p.txt", "--jsonl", "d.jsonl"], ["not both", "--help"],
                  id="two sources"),
+    # Streaming: a file that ends first is found when it ends, with the
+    # counts of the whole files.
+    pytest.param({"r.txt": b"a\n" * 50, "p.txt": b"b\n" * 20}, ["r.txt", "p.txt", "--batch-pairs", "7",
+                                                                 "--per-pair", "out.csv"],
+                 ["r.txt has 50 lines but p.txt has 20;"], id="predictions end first"),
+    pytest.param({"r.txt": b"a\n" * 20, "p.txt": b"b\n" * 20 + b"last"}, ["r.txt", "p.txt", "--batch-pairs", "7"],
+                 ["r.txt has 20 lines but p.txt has 21;"], id="references end first"),
+    pytest.param({"r1.txt": b"a\n" * 20, "r2.txt": b"a\n" * 19, "p.txt": b"b\n" * 20},
+                 ["--references", "r1.txt", "--references", "r2.txt", "--predictions", "p.txt", "--batch-pairs", "8"],
+                 ["r2.txt has 19 lines but p.txt has 20;"], id="second references file short"),
+    pytest.param({"r.txt": b"a\n" * 30, "p.txt": b"b\n" * 25 + b"\xc3(\n"}, ["r.txt", "p.txt", "--batch-pairs", "4",
+                                                                              "--per-pair", "out.parquet"],
+                 ["p.txt, line 26: invalid UTF-8 at byte 1 of the line"], id="invalid UTF-8 in a later batch"),
+    # Several references.
+    pytest.param({"d.jsonl": b'{"reference": [], "prediction": "b"}\n'}, ["--jsonl", "d.jsonl"],
+                 ["line 1", '"reference" is an empty array'], id="JSONL empty array of references"),
+    pytest.param({"d.jsonl": b'{"reference": ["a", 3], "prediction": "b"}\n'}, ["--jsonl", "d.jsonl"],
+                 ["line 1", 'item 1 of "reference" is a number, not a string'], id="JSONL reference array with a number"),
+    pytest.param({"d.jsonl": b'{"reference": "a", "prediction": ["b"]}\n'}, ["--jsonl", "d.jsonl"],
+                 ['the value of "prediction" is an array, not a string'], id="JSONL array of predictions"),
+    pytest.param({"r.txt": b"a\n", "p.txt": b"b\n"}, ["--references", "r.txt"],
+                 ["go together", "--help"], id="named references without named predictions"),
+    pytest.param({"r.txt": b"a\n", "p.txt": b"b\n"}, ["r.txt", "p.txt", "--predictions", "p.txt"],
+                 ["not both", "--help"], id="positional and named files"),
+    # Parquet.
+    pytest.param({"d.parquet": GOOD_PARQUET}, ["--parquet", "d.parquet", "--reference-column", "ref"],
+                 ['d.parquet: no column "ref"; its columns are "reference", "prediction"'], id="Parquet column missing"),
+    pytest.param({"d.parquet": parquet_bytes({"reference": ["a"], "prediction": [1]})}, ["--parquet", "d.parquet"],
+                 ['d.parquet: column "prediction" holds int64, not text'], id="Parquet column not text"),
+    pytest.param({"data/part.0.parquet": GOOD_PARQUET,
+                  "data/part.1.parquet": parquet_bytes(
+                      {"reference": ["a"] * 6, "prediction": invalid_utf8_column(["b"] * 6, 4)}, row_group_size=2)},
+                 ["--parquet", "data", "--batch-pairs", "3", "--per-pair", "out.jsonl"],
+                 ['data/part.1.parquet, column "prediction": invalid UTF-8 in row 4,'], id="Parquet invalid UTF-8"),
+    pytest.param({"d.parquet": b"PAR1 not really"}, ["--parquet", "d.parquet"],
+                 ["cannot read d.parquet as Parquet"], id="not a Parquet file"),
+    pytest.param({"data/_SUCCESS": b""}, ["--parquet", "data"], ["data: no data files in the folder"],
+                 id="Parquet folder without data"),
+    pytest.param({"d.parquet": parquet_bytes({"reference": pa.array([None], pa.string()), "prediction": ["b"]})}, ["--parquet", "d.parquet"],
+                 ["no pairs to score: every pair has a null text"], id="Parquet only null texts"),
+    pytest.param({"data/part.0.parquet": GOOD_PARQUET}, ["--parquet", "data", "--per-pair", "data/scores.parquet"],
+                 ["is inside the input folder data"], id="per-pair file inside the Parquet folder"),
+    pytest.param({"r.txt": b"a\n", "p.txt": b"b\n"}, ["r.txt", "p.txt", "--summary", "r.txt"],
+                 ["must end in .csv or .json", "--help"], id="summary file of unknown kind"),
+    pytest.param({"r.csv": b"a\n", "p.txt": b"b\n"}, ["r.csv", "p.txt", "--summary", "r.csv"],
+                 ["--summary r.csv would overwrite the input file r.csv"], id="summary file is the input"),
+    pytest.param({"r.txt": b"a\n", "p.txt": b"b\n"}, ["r.txt", "p.txt", "--summary", "s.json", "--per-pair", "s.json"],
+                 ["must end in .csv, .jsonl or .parquet"], id="per-pair file of the summary's kind"),
+    pytest.param({"r.txt": b"a\n", "p.txt": b"b\n"}, ["r.txt", "p.txt", "--summary", "s.csv", "--per-pair", "s.csv"],
+                 ["--per-pair and --summary name the same file"], id="per-pair file is the summary"),
+    # Options that do not go together, and values out of range.
+    pytest.param({}, ["r.txt", "p.txt", "--stemmer", "--tokenizer", "unicode"], ["cannot be combined", "--help"],
+                 id="stemmer with the unicode tokenizer"),
+    pytest.param({}, ["r.txt", "p.txt", "--summary", "s.csv", "--bootstrap-samples", "0"],
+                 ["--bootstrap-samples 0 skips", "--help"], id="CSV summary without an interval"),
+    pytest.param({}, ["r.txt", "p.txt", "--rouge-types", "rouge1,rougeLSum"], ["not a ROUGE type: 'rougeLSum'", "--help"],
+                 id="unknown ROUGE type"),
+    pytest.param({}, ["r.txt", "p.txt", "--rouge-types", "rouge1,,rouge2"], ["not a ROUGE type: ''", "--help"],
+                 id="empty ROUGE type"),
+    pytest.param({}, ["r.txt", "p.txt", "--rouge-types", "rouge2,rouge2"], ["named twice", "--help"],
+                 id="ROUGE type twice"),
+    pytest.param({}, ["r.txt", "p.txt", "--tokenizer", "icu"], ["invalid choice: 'icu'", "--help"],
+                 id="unknown tokenizer"),
+    pytest.param({}, ["r.txt", "p.txt", "--seed", str(2**64)], ["must be below 2**64", "--help"], id="seed too large"),
+    pytest.param({}, ["r.txt", "p.txt", "--scheduler", "local:2"], ["--scheduler applies only with --parquet", "--help"],
+                 id="scheduler without Parquet"),
+    pytest.param({}, ["--parquet", "d", "--scheduler", "local:0"], ["must be at least 1", "--help"],
+                 id="local cluster without workers"),
+    pytest.param({}, ["r.txt", "p.txt", "--reference-column", "x"], ["apply only with --parquet", "--help"],
+                 id="column without Parquet"),
 ]
 
 
@@ -271,7 +369,7 @@ def test_progress_bar_only_for_long_input_on_a_terminal(tmp_path, pairs, termina
         status, stdout, stderr = result.returncode, result.stdout, result.stderr
     assert status == 0 and stdout.startswith(f"{pairs} pairs;") and "\r" not in stdout
     if shown:
-        assert "scoring" in stderr and f"100% {pairs}/{pairs}" in stderr and "resampling" in stderr
+        assert "scoring" in stderr and f"100% {pairs} pairs" in stderr and "resampling" in stderr
         assert stderr.endswith("\r\x1b[K")  # the bar erases itself
     else:
         assert stderr == ""
