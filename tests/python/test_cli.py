@@ -9,6 +9,7 @@ import signal
 import subprocess
 import sys
 import time
+from array import array
 from pathlib import Path
 
 import numpy as np
@@ -17,7 +18,9 @@ import pyarrow.parquet as pq
 import pytest
 from rouge_score import rouge_scorer, scoring
 
+import scorer_texts
 import tallygrams
+import tallygrams_scorer
 import textgen
 from tallygrams_cli.cli import LONG_INPUT
 from tallygrams_cli.stats import percentile
@@ -381,3 +384,208 @@ def test_percentile_matches_numpy_to_the_last_bit(n):
     values = sorted(rng.random() for _ in range(n))
     for q in (0.0, 100 * ((1 - 0.95) / 2), 2.5, 33.3, 50.0, 97.5, 100 * (1 - (1 - 0.95) / 2), 100.0):
         assert percentile(values, q) == float(np.percentile(values, q)), q
+
+
+# --- Options, several references, summaries -------------------------------------------------------
+
+def names_of(rouge_types):
+    return [f"{t}_{m}" for t in rouge_types for m in MEASURES]
+
+
+def oracle_rows(rouge_types, stemmer, targets, predictions):
+    scorer = rouge_scorer.RougeScorer(rouge_types, use_stemmer=stemmer)
+    rows = []
+    for target, prediction in zip(targets, predictions):
+        scores = scorer.score_multi(target, prediction) if isinstance(target, list) else scorer.score(target, prediction)
+        rows.append([getattr(scores[t], m) for t in rouge_types for m in MEASURES])
+    return rows
+
+
+def write_jsonl(path, targets, predictions, reference_key="reference"):
+    records = [json.dumps({reference_key: t, "prediction": p}) for t, p in zip(targets, predictions)]
+    path.write_text("\n".join(records) + "\n", encoding="utf-8")
+
+
+@pytest.mark.parametrize(
+    "rouge_types, stemmer, layout",
+    [
+        pytest.param(["rouge1", "rouge2", "rougeLsum"], True, "jsonl", id="summary setting, multi-line texts"),
+        pytest.param(["rouge9", "rougeL", "rouge3", "rouge1"], False, "jsonl lists", id="rouge3-9, reference arrays"),
+        pytest.param(["rougeLsum", "rouge2"], True, "three text files", id="stemming, three references files"),
+    ],
+)
+def test_options_give_rouge_score_values_to_the_last_bit(tmp_path, rouge_types, stemmer, layout):
+    rng = random.Random(len(layout))
+    pairs = scorer_texts.pairs(21, 120) + scorer_texts.pairs(22, 40, scorer_texts.repetitive)
+    predictions = [p for _, p in pairs]
+    if layout == "jsonl":
+        targets = [r for r, _ in pairs]
+        write_jsonl(tmp_path / "d.jsonl", targets, predictions)
+        inputs = ["--jsonl", "d.jsonl"]
+    elif layout == "jsonl lists":
+        # One to three references, sometimes the same twice (equal maxima).
+        targets = [[r] + rng.sample([r, p, predictions[0]], rng.randrange(3)) for r, p in pairs]
+        write_jsonl(tmp_path / "d.jsonl", targets, predictions)
+        inputs = ["--jsonl", "d.jsonl"]
+    else:
+        # One text per line: the line breaks inside the generated texts become spaces.
+        predictions = [p.replace("\r", " ").replace("\n", " ") for p in predictions]
+        files = [[r.replace("\r", " ").replace("\n", " ") for r, _ in scorer_texts.pairs(seed, len(pairs))]
+                 for seed in (31, 32, 33)]
+        targets = [list(group) for group in zip(*files)]
+        inputs = []
+        for k, texts in enumerate(files):
+            write_lines(tmp_path / f"r{k}.txt", texts)
+            inputs += ["--references", f"r{k}.txt"]
+        write_lines(tmp_path / "p.txt", predictions)
+        inputs += ["--predictions", "p.txt"]
+    options = ["--rouge-types", ",".join(rouge_types), *(["--stemmer"] if stemmer else [])]
+    result = run_tool(*inputs, *options, "--per-pair", "out.jsonl", "--batch-pairs", "50", cwd=tmp_path)
+    assert result.returncode == 0, result.stderr
+    assert read_per_pair(tmp_path / "out.jsonl", names_of(rouge_types)) == oracle_rows(
+        rouge_types, stemmer, targets, predictions)
+    # One block of three rows per type, in the order given.
+    rows = [line.split()[:2] for line in result.stdout.splitlines()[4:]]
+    assert rows == [[t, m] for t in rouge_types for m in MEASURES]
+
+
+def test_unicode_tokenizer_scores_texts_of_every_script(tmp_path):
+    texts = ["\u4eca\u5929\u5929\u6c14\u5f88\u597d", "\u041c\u043e\u0441\u043a\u0432\u0430 \u0433\u043e\u0440\u043e\u0434",
+             "\u0e2a\u0e27\u0e31\u0e2a\u0e14\u0e35", "Caf\u00e9 CR\u00c8ME br\u00fbl\u00e9e"]
+    predictions = [texts[0][:4], texts[1].upper(), texts[2], "caf\u00e9 cr\u00e8me"]
+    write_jsonl(tmp_path / "d.jsonl", texts, predictions)
+    default = run_tool("--jsonl", "d.jsonl", "--per-pair", "ascii.csv", "--bootstrap-samples", "0", cwd=tmp_path)
+    unicode = run_tool("--jsonl", "d.jsonl", "--tokenizer", "unicode", "--per-pair", "unicode.csv",
+                       "--bootstrap-samples", "0", cwd=tmp_path)
+    assert default.returncode == unicode.returncode == 0, default.stderr + unicode.stderr
+    # ASCII tokens only: three texts without a token, and accents split words.
+    assert [row[2] for row in read_per_pair(tmp_path / "ascii.csv")] == [0.0, 0.0, 0.0, 2 / 3]
+    scorer = tallygrams_scorer.RougeScorer(list(METRICS), tokenizer="unicode")
+    assert read_per_pair(tmp_path / "unicode.csv") == [nine(scorer.score(r, p)) for r, p in zip(texts, predictions)]
+    assert [row[2] for row in read_per_pair(tmp_path / "unicode.csv")] == [0.8, 1.0, 1.0, 0.8]
+
+
+def test_summary_files_hold_the_table_with_every_digit(tmp_path):
+    rouge_types = ["rougeLsum", "rouge1", "rougeL", "rouge2"]
+    pairs = scorer_texts.pairs(41, 300)
+    write_jsonl(tmp_path / "d.jsonl", [r for r, _ in pairs], [p for _, p in pairs])
+    common = ["--jsonl", "d.jsonl", "--rouge-types", ",".join(rouge_types), "--seed", "3"]
+    runs = {name: run_tool(*common, "--summary", name, "--per-pair", f"{name}.jsonl", cwd=tmp_path)
+            for name in ("s.csv", "s.json")}
+    no_interval = run_tool(*common, "--summary", "means.json", "--bootstrap-samples", "0", cwd=tmp_path)
+    assert all(r.returncode == 0 for r in [*runs.values(), no_interval]), [r.stderr for r in runs.values()]
+    assert runs["s.csv"].stdout == runs["s.json"].stdout
+
+    per_pair = read_per_pair(tmp_path / "s.csv.jsonl", names_of(rouge_types))
+    columns = {name: [row[k] for row in per_pair] for k, name in enumerate(names_of(rouge_types))}
+    expected = tallygrams_scorer.bootstrap({n: array("d", c) for n, c in columns.items()}, 1000, seed=3)
+
+    document = json.loads((tmp_path / "s.json").read_text())
+    assert {k: document[k] for k in ("pairs", "left_out", "bootstrap_samples", "seed", "confidence_interval")} == {
+        "pairs": 300, "left_out": 0, "bootstrap_samples": 1000, "seed": 3, "confidence_interval": 0.95}
+    assert list(document["scores"]) == rouge_types
+    for name, column in columns.items():
+        rouge_type, measure = name.split("_")
+        numbers = document["scores"][rouge_type][measure]
+        # The exact mean, whether or not an interval was computed.
+        assert numbers["mean"] == math.fsum(column) / len(column), name
+        assert json.loads((tmp_path / "means.json").read_text())["scores"][rouge_type][measure] == {
+            "mean": numbers["mean"], "low": None, "mid": None, "high": None}
+        assert [numbers[k] for k in ("mean", "low", "mid", "high")] == list(expected[name]), name
+
+    # The CSV: rouge-score's header and rows, types sorted, R before P before F.
+    lines = (tmp_path / "s.csv").read_text().splitlines()
+    assert lines[0] == "score_type,low,mid,high"
+    assert [line.split(",")[0] for line in lines[1:]] == [
+        f"{t}-{letter}" for t in sorted(rouge_types) for letter in "RPF"]
+    letters = {"R": "recall", "P": "precision", "F": "fmeasure"}
+    for line in lines[1:]:
+        score_type, *bounds = line.split(",")
+        rouge_type, letter = score_type.split("-")
+        numbers = document["scores"][rouge_type][letters[letter]]
+        assert [float(b) for b in bounds] == [numbers["low"], numbers["mid"], numbers["high"]], line
+
+    # The table shows the same numbers, rounded.
+    for line in runs["s.json"].stdout.splitlines()[4:]:
+        rouge_type, measure, *shown = line.split()
+        numbers = document["scores"][rouge_type][measure]
+        assert shown == [f"{numbers[k]:.4f}" for k in ("mean", "low", "mid", "high")], line
+
+
+# --- Streaming -------------------------------------------------------------------------------------
+
+def make_inputs(tmp_path, layout, pairs):
+    """Files holding `pairs` in one layout, and the tool's arguments for them."""
+    references = [r.replace("\n", " ") for r, _ in pairs]
+    predictions = [p.replace("\n", " ") for _, p in pairs]
+    if layout == "text":
+        write_lines(tmp_path / "r1.txt", references)
+        write_lines(tmp_path / "r2.txt", predictions[::-1])
+        write_lines(tmp_path / "p.txt", predictions)
+        return ["--references", "r1.txt", "--references", "r2.txt", "--predictions", "p.txt"]
+    if layout == "jsonl":
+        lines = [json.dumps({"reference": r, "prediction": p}) for r, p in pairs]
+        # Blank lines between records do not count as pairs.
+        (tmp_path / "d.jsonl").write_text("\n\n".join(lines) + "\n", encoding="utf-8")
+        return ["--jsonl", "d.jsonl"]
+    (tmp_path / "data").mkdir()
+    # Natural order of names: part.2 before part.10; writer leftovers skipped.
+    cuts = [0, 40, 41, 150, len(pairs)]
+    types = [pa.string(), pa.large_string(), pa.string_view(), pa.string()]
+    for part, (start, end, kind) in zip((0, 2, 10, 11), zip(cuts, cuts[1:], types)):
+        table = pa.table({"r": pa.array(references[start:end], kind), "p": pa.array(predictions[start:end], kind)})
+        pq.write_table(table, tmp_path / "data" / f"part.{part}.parquet", row_group_size=30)
+    (tmp_path / "data" / "_SUCCESS").write_bytes(b"")
+    (tmp_path / "data" / ".part.0.parquet.crc").write_bytes(b"\x00")
+    return ["--parquet", "data", "--reference-column", "r", "--prediction-column", "p"]
+
+
+@pytest.mark.parametrize("layout", ["text", "jsonl", "parquet"])
+def test_many_small_batches_give_the_one_batch_result(tmp_path, layout):
+    pairs = textgen.pairs(51, 230)
+    inputs = make_inputs(tmp_path, layout, pairs)
+    outputs = {}
+    for batch in (7, 1000):
+        result = run_tool(*inputs, "--batch-pairs", batch, "--per-pair", f"{batch}.csv", "--summary", f"{batch}.json",
+                          cwd=tmp_path)
+        assert result.returncode == 0, result.stderr
+        outputs[batch] = [result.stdout, *((tmp_path / f"{batch}{s}").read_bytes() for s in (".csv", ".json"))]
+    assert outputs[7] == outputs[1000]
+    assert outputs[7][0].startswith("230 pairs;")
+    oracle = rouge_scorer.RougeScorer(list(METRICS))
+    expected = [nine(oracle.score(r.replace("\n", " "), p.replace("\n", " "))) for r, p in pairs]
+    if layout == "text":
+        expected = [nine(oracle.score_multi([r.replace("\n", " "), q.replace("\n", " ")], p.replace("\n", " ")))
+                    for (r, p), (_, q) in zip(pairs, pairs[::-1])]
+    assert read_per_pair(tmp_path / "7.csv") == expected
+
+
+@pytest.mark.parametrize("suffix", [".csv", ".jsonl", ".parquet"])
+def test_parquet_nulls_are_null_in_the_per_pair_file_and_left_out_of_the_table(tmp_path, suffix):
+    references = ["the cat sat", None, "a b c", "x y", None, "on the mat"]
+    predictions = ["the cat", "a", None, "x", None, "the mat"]
+    pq.write_table(pa.table({"reference": references, "prediction": predictions}), tmp_path / "d.parquet")
+    result = run_tool("--parquet", "d.parquet", "--per-pair", f"out{suffix}", "--summary", "s.json",
+                      "--batch-pairs", "4", cwd=tmp_path)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.splitlines()[:2] == [
+        "3 pairs; 95% confidence interval from 1000 bootstrap resamples (seed 0)",
+        "left out: 3 pairs with a null text",
+    ]
+    rows = read_per_pair(tmp_path / f"out{suffix}")
+    assert rows == [[None] * 9 if r is None or p is None else nine(tallygrams.score(r, p))
+                    for r, p in zip(references, predictions)]
+    document = json.loads((tmp_path / "s.json").read_text())
+    assert (document["pairs"], document["left_out"]) == (3, 3)
+    kept = [row for row in rows if row[0] is not None]
+    assert document["scores"]["rouge1"]["recall"]["mean"] == math.fsum(row[1] for row in kept) / 3
+
+
+def test_parquet_without_pyarrow_is_a_clear_error(tmp_path):
+    (tmp_path / "d.parquet").write_bytes(GOOD_PARQUET)
+    # The tool as the console script runs it, with pyarrow made unimportable.
+    code = ("import sys; sys.modules['pyarrow'] = None; sys.argv = ['tallygrams', '--parquet', 'd.parquet'];"
+            "from tallygrams_cli.cli import main; sys.exit(main())")
+    result = subprocess.run([sys.executable, "-c", code], cwd=tmp_path, capture_output=True, text=True, timeout=120)
+    assert (result.returncode, result.stdout) == (2, "")
+    assert result.stderr == "tallygrams: --parquet needs pyarrow, which is not installed (pip install pyarrow)\n"
