@@ -8,7 +8,7 @@ import os
 import signal
 import sys
 import threading
-from collections.abc import Iterator, Sequence
+from collections.abc import Generator, Iterator, Sequence
 from types import FrameType
 
 import tallygrams_scorer
@@ -101,14 +101,17 @@ def _scorer(args: argparse.Namespace) -> tallygrams_scorer.RougeScorer:
 
 
 @contextlib.contextmanager
-def _scores(args: argparse.Namespace, source: Source, scorer: tallygrams_scorer.RougeScorer) -> Iterator[Iterator[Scored]]:
-    """Every batch's scores in input order, from this process or the cluster."""
+def _scores(args: argparse.Namespace, source: Source, scorer: tallygrams_scorer.RougeScorer) -> Iterator[Generator[Scored]]:
+    """Every batch's scores in input order, from this process or the cluster.
+    The stream is closed (its files, its tasks) before the cluster is."""
     if args.scheduler is None:
-        yield source.score(scorer, args.batch_pairs)
+        with contextlib.closing(source.score(scorer, args.batch_pairs)) as scores:
+            yield scores
         return
     assert isinstance(source, ParquetData)
     with cluster.connect(args.scheduler) as client:
-        yield cluster.score_on_cluster(client, source, scorer, args.batch_pairs)
+        with contextlib.closing(cluster.score_on_cluster(client, source, scorer, args.batch_pairs)) as scores:
+            yield scores
 
 
 def run(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int:

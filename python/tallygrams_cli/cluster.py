@@ -12,7 +12,9 @@ from __future__ import annotations
 import contextlib
 import logging
 import os
-from collections.abc import Iterator
+import signal
+import threading
+from collections.abc import Generator, Iterator
 from typing import Any
 
 import tallygrams_scorer
@@ -35,6 +37,25 @@ def _dask() -> Any:
 
 
 @contextlib.contextmanager
+def _signals_deferred() -> Iterator[None]:
+    """SIGINT and SIGTERM are noted, not acted on, until the block ends;
+    then the first one noted is raised again for its usual handler."""
+    if threading.current_thread() is not threading.main_thread():
+        yield
+        return
+    noted: list[int] = []
+    stopping = (signal.SIGINT, signal.SIGTERM)
+    previous = {signum: signal.signal(signum, lambda signum, frame: noted.append(signum)) for signum in stopping}
+    try:
+        yield
+    finally:
+        for signum, handler in previous.items():
+            signal.signal(signum, handler)
+        if noted:
+            signal.raise_signal(noted[0])
+
+
+@contextlib.contextmanager
 def connect(address: str) -> Iterator[Any]:
     """A client of the scheduler at `address`, or of a cluster of N worker
     processes on this machine for `local:N`, started here and closed on the
@@ -45,15 +66,19 @@ def connect(address: str) -> Iterator[Any]:
         # One task per worker at a time; the native pool of each worker gets
         # its share of the cores instead of every worker taking all of them.
         threads = max(1, (os.cpu_count() or 1) // workers)
-        cluster = distributed.LocalCluster(
-            n_workers=workers,
-            threads_per_worker=1,
-            processes=True,
-            host="127.0.0.1",  # loopback only: nothing listens on the network
-            dashboard_address=None,
-            silence_logs=logging.ERROR,
-            env={"RAYON_NUM_THREADS": str(threads)},
-        )
+        # Ctrl-C or SIGTERM while the cluster starts would leave it half
+        # made, beyond the reach of the code that closes it: they wait
+        # until it is up, and then stop the run as usual.
+        with _signals_deferred():
+            cluster = distributed.LocalCluster(
+                n_workers=workers,
+                threads_per_worker=1,
+                processes=True,
+                host="127.0.0.1",  # loopback only: nothing listens on the network
+                dashboard_address=None,
+                silence_logs=logging.ERROR,
+                env={"RAYON_NUM_THREADS": str(threads)},
+            )
         with cluster, distributed.Client(cluster) as client:
             yield client
         return
@@ -71,7 +96,7 @@ def _score_piece(piece: parquet.Piece, scorer: tallygrams_scorer.RougeScorer, co
 
 
 def score_on_cluster(client: Any, data: ParquetData, scorer: tallygrams_scorer.RougeScorer,
-                     batch_pairs: int) -> Iterator[Scored]:
+                     batch_pairs: int) -> Generator[Scored]:
     """The scores of every row group, in input order, each scored by a worker."""
     pieces = data.pieces()
     total = max(sum(piece.rows for piece in pieces), 1)
@@ -90,4 +115,7 @@ def score_on_cluster(client: Any, data: ParquetData, scorer: tallygrams_scorer.R
                 yield Scored(columns, min(done / total, 1.0))
     finally:
         if futures:
-            client.cancel(futures)
+            # Stopped early (an error, Ctrl-C): the rest is not wanted. The
+            # cluster may be unreachable by now; closing it ends them anyway.
+            with contextlib.suppress(Exception):
+                client.cancel(futures)

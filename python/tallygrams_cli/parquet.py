@@ -28,7 +28,7 @@ _IGNORED_PREFIXES = (".", "_")
 
 def require_pyarrow(what: str) -> None:
     try:
-        import pyarrow.parquet  # noqa: F401
+        import pyarrow.parquet  # type: ignore[import-untyped]  # noqa: F401
     except ImportError:
         raise InputError(f"{what} needs pyarrow, which is not installed (pip install pyarrow)") from None
 
@@ -44,7 +44,7 @@ def dataset_files(path: str) -> list[str]:
         if not os.path.exists(path):
             raise InputError(f"cannot read {path}: No such file or directory")
         return [path]
-    found = []
+    found: list[Any] = []
     for folder, subfolders, files in os.walk(path):
         subfolders[:] = [name for name in subfolders if not name.startswith(_IGNORED_PREFIXES)]
         found.extend(os.path.join(folder, name) for name in files if not name.startswith(_IGNORED_PREFIXES))
@@ -53,20 +53,21 @@ def dataset_files(path: str) -> list[str]:
     return sorted(found, key=lambda file: _natural_key(os.path.relpath(file, path)))
 
 
-def _open(path: str) -> Any:
+def _open(path: str, shown: str) -> Any:
     import pyarrow
     import pyarrow.parquet as pq
 
     try:
         return pq.ParquetFile(path, buffer_size=_READ_BUFFER)
     except OSError as error:
-        raise InputError(f"cannot read {path}: {error.strerror or error}") from None
+        reason = error.strerror or str(error).replace(path, shown)
+        raise InputError(f"cannot read {shown}: {reason}") from None
     except pyarrow.ArrowException as error:
-        raise InputError(f"cannot read {path} as Parquet: {error}") from None
+        raise InputError(f"cannot read {shown} as Parquet: {error}") from None
 
 
 def _is_text(arrow_type: Any) -> bool:
-    import pyarrow.types as types
+    import pyarrow.types as types  # type: ignore[import-untyped]
 
     return bool(types.is_string(arrow_type) or types.is_large_string(arrow_type) or types.is_string_view(arrow_type))
 
@@ -75,7 +76,10 @@ def _is_text(arrow_type: Any) -> bool:
 class Piece:
     """One row group of one file: the unit a cluster's worker scores."""
 
+    # Absolute, since a worker's working folder is not the tool's.
     path: str
+    # The file as the user named it, for messages.
+    shown: str
     row_group: int
     rows: int
 
@@ -89,27 +93,30 @@ class Columns:
         return list(dict.fromkeys((self.reference, self.prediction)))
 
 
-def _checked(path: str, columns: Columns) -> Any:
-    """The file, once its two columns are known to exist and hold text."""
-    parquet = _open(path)
+def _checked(path: str, shown: str, columns: Columns) -> Any:
+    """The file, once its two columns are known to exist and hold text.
+    Messages name it as `shown`."""
+    parquet = _open(path, shown)
     schema = parquet.schema_arrow
     for name in columns.names():
         index = schema.get_field_index(name)
         if index < 0:
             present = ", ".join(f'"{field}"' for field in schema.names)
-            raise InputError(f'{path}: no column "{name}"; its columns are {present}')
+            raise InputError(f'{shown}: no column "{name}"; its columns are {present}')
         arrow_type = schema.field(index).type
         if not _is_text(arrow_type):
-            raise InputError(f'{path}: column "{name}" holds {arrow_type}, not text (string)')
+            raise InputError(f'{shown}: column "{name}" holds {arrow_type}, not text (string)')
     return parquet
 
 
 def pieces(files: list[str], columns: Columns) -> list[Piece]:
     """Every row group of the files, in order; checks each file's columns."""
-    found = []
+    found: list[Any] = []
     for path in files:
-        metadata = _checked(path, columns).metadata
-        found.extend(Piece(path, group, metadata.row_group(group).num_rows) for group in range(metadata.num_row_groups))
+        metadata = _checked(path, path, columns).metadata
+        absolute = os.path.abspath(path)
+        found.extend(Piece(absolute, path, group, metadata.row_group(group).num_rows)
+                     for group in range(metadata.num_row_groups))
     return found
 
 
@@ -127,10 +134,11 @@ def score_batch(scorer: tallygrams_scorer.RougeScorer, batch: Any, path: str, fi
         raise InputError(f'{path}, column "{name}": {message} (rows count from 0)') from None
 
 
-def score_file(scorer: tallygrams_scorer.RougeScorer, path: str, columns: Columns, batch_pairs: int,
+def score_file(scorer: tallygrams_scorer.RougeScorer, path: str, shown: str, columns: Columns, batch_pairs: int,
                row_groups: list[int] | None = None) -> Iterator[tallygrams_scorer.ScoreColumns]:
-    """The scores of a file's rows (or of some of its row groups), a batch at a time."""
-    parquet = _checked(path, columns)
+    """The scores of a file's rows (or of some of its row groups), a batch
+    at a time. Messages name the file as `shown`."""
+    parquet = _checked(path, shown, columns)
     first_row = 0
     if row_groups is not None:
         first_row = sum(parquet.metadata.row_group(group).num_rows for group in range(row_groups[0]))
@@ -138,15 +146,15 @@ def score_file(scorer: tallygrams_scorer.RougeScorer, path: str, columns: Column
 
     try:
         for batch in parquet.iter_batches(batch_size=batch_pairs, row_groups=row_groups, columns=columns.names()):
-            yield score_batch(scorer, batch, path, first_row, columns)
+            yield score_batch(scorer, batch, shown, first_row, columns)
             first_row += batch.num_rows
     except pyarrow.ArrowException as error:
-        raise InputError(f"cannot read {path} as Parquet: {error}") from None
+        raise InputError(f"cannot read {shown} as Parquet: {error}") from None
     except OSError as error:
-        raise InputError(f"cannot read {path}: {error.strerror or error}") from None
+        raise InputError(f"cannot read {shown}: {error.strerror or error}") from None
 
 
 def score_piece(scorer: tallygrams_scorer.RougeScorer, piece: Piece, columns: Columns,
                 batch_pairs: int) -> list[tallygrams_scorer.ScoreColumns]:
     """The scores of one row group: the task a cluster's worker runs."""
-    return list(score_file(scorer, piece.path, columns, batch_pairs, [piece.row_group]))
+    return list(score_file(scorer, piece.path, piece.shown, columns, batch_pairs, [piece.row_group]))

@@ -57,8 +57,8 @@ class _JsonLinesWriter(_Writer):
 
 class _ParquetWriter(_Writer):
     def __init__(self, handle: IO[Any], names: tuple[str, ...]) -> None:
-        import pyarrow
-        import pyarrow.parquet
+        import pyarrow  # type: ignore[import-untyped]
+        import pyarrow.parquet  # type: ignore[import-untyped]
 
         self._pyarrow = pyarrow
         self._schema = pyarrow.schema([(name, pyarrow.float64()) for name in names])

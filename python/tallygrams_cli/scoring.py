@@ -33,7 +33,7 @@ class ScoreBuffers:
             raise RuntimeError(f"scored columns {scored.column_names} where {self.names} were expected")
         if self._pyarrow is None and scored.num_rows >= _BUFFER_ROWS:
             try:
-                import pyarrow
+                import pyarrow  # type: ignore[import-untyped]
             except ImportError:
                 pass
             else:

@@ -10,7 +10,7 @@ from __future__ import annotations
 
 import contextlib
 import os
-from collections.abc import Iterator
+from collections.abc import Generator, Iterator
 from typing import NamedTuple, NoReturn, Protocol
 
 import tallygrams_scorer
@@ -30,7 +30,7 @@ class Source(Protocol):
         """The files read, to guard them against being overwritten."""
         ...
 
-    def score(self, scorer: tallygrams_scorer.RougeScorer, batch_pairs: int) -> Iterator[Scored]: ...
+    def score(self, scorer: tallygrams_scorer.RougeScorer, batch_pairs: int) -> Generator[Scored]: ...
 
 
 def _file_size(path: str) -> int:
@@ -51,7 +51,7 @@ class TextFiles:
     def input_paths(self) -> list[str]:
         return [*self.reference_paths, self.prediction_path]
 
-    def score(self, scorer: tallygrams_scorer.RougeScorer, batch_pairs: int) -> Iterator[Scored]:
+    def score(self, scorer: tallygrams_scorer.RougeScorer, batch_pairs: int) -> Generator[Scored]:
         size = max(_file_size(self.prediction_path), 1)
         with contextlib.ExitStack() as stack:
             references = [stack.enter_context(LineReader(path)) for path in self.reference_paths]
@@ -95,7 +95,7 @@ class JsonLines:
     def input_paths(self) -> list[str]:
         return [self.path]
 
-    def score(self, scorer: tallygrams_scorer.RougeScorer, batch_pairs: int) -> Iterator[Scored]:
+    def score(self, scorer: tallygrams_scorer.RougeScorer, batch_pairs: int) -> Generator[Scored]:
         size = max(_file_size(self.path), 1)
         with LineReader(self.path) as reader:
             while True:
@@ -133,10 +133,10 @@ class ParquetData:
     def pieces(self) -> list[parquet.Piece]:
         return parquet.pieces(self.files, self.columns)
 
-    def score(self, scorer: tallygrams_scorer.RougeScorer, batch_pairs: int) -> Iterator[Scored]:
+    def score(self, scorer: tallygrams_scorer.RougeScorer, batch_pairs: int) -> Generator[Scored]:
         total = max(sum(piece.rows for piece in self.pieces()), 1)
         done = 0
         for path in self.files:
-            for columns in parquet.score_file(scorer, path, self.columns, batch_pairs):
+            for columns in parquet.score_file(scorer, path, path, self.columns, batch_pairs):
                 done += columns.num_rows
                 yield Scored(columns, min(done / total, 1.0))

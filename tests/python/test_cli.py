@@ -315,25 +315,42 @@ def test_bad_input_gets_one_line_and_status_2(tmp_path, files, args, pieces):
     assert {p: p.read_bytes() for p in tmp_path.rglob("*") if p.is_file()} == before
 
 
-@pytest.mark.parametrize("signum, status", [(signal.SIGINT, 130), (signal.SIGTERM, 143)], ids=["SIGINT", "SIGTERM"])
-def test_a_stopping_signal_while_the_per_pair_file_is_written_leaves_no_file(tmp_path, signum, status):
+@pytest.mark.parametrize(
+    "signum, status, layout, suffix",
+    [
+        pytest.param(signal.SIGINT, 130, "text", ".jsonl", id="SIGINT"),
+        pytest.param(signal.SIGTERM, 143, "text", ".jsonl", id="SIGTERM"),
+        pytest.param(signal.SIGINT, 130, "parquet", ".parquet", id="SIGINT, Parquet in and out"),
+    ],
+)
+def test_a_stopping_signal_while_the_per_pair_file_is_written_leaves_no_file(tmp_path, signum, status, layout, suffix):
     pairs = 400_000
-    write_lines(tmp_path / "r.txt", ["the cat sat on the mat"] * pairs)
-    write_lines(tmp_path / "p.txt", ["a cat sat there"] * pairs)
-    tool = subprocess.Popen([str(TOOL), "r.txt", "p.txt", "--per-pair", "out.jsonl", "--bootstrap-samples", "0"],
+    if layout == "text":
+        write_lines(tmp_path / "r.txt", ["the cat sat on the mat"] * pairs)
+        write_lines(tmp_path / "p.txt", ["a cat sat there"] * pairs)
+        inputs = ["r.txt", "p.txt"]
+    else:
+        table = pa.table({"reference": ["the cat sat on the mat"] * pairs, "prediction": ["a cat sat there"] * pairs})
+        pq.write_table(table, tmp_path / "d.parquet")
+        inputs = ["--parquet", "d.parquet"]
+    before = sorted(p.name for p in tmp_path.iterdir())
+    tool = subprocess.Popen([str(TOOL), *inputs, "--per-pair", f"out{suffix}", "--summary", "s.json",
+                             "--batch-pairs", "5000"],
                             cwd=tmp_path, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
     try:
-        # The temporary file appears once scoring is done and writing starts.
+        # The temporary file appears as scoring starts; the signal comes
+        # while batches are scored and written.
         deadline = time.monotonic() + 120
-        while not list(tmp_path.glob("out.jsonl.*.part")) and tool.poll() is None and time.monotonic() < deadline:
+        while not list(tmp_path.glob(f"out{suffix}.*.part")) and tool.poll() is None and time.monotonic() < deadline:
             time.sleep(0.002)
+        time.sleep(0.05)
         tool.send_signal(signum)
         stdout, stderr = tool.communicate(timeout=120)
     finally:
         tool.kill()
     assert tool.returncode == status, stderr
     assert (stdout, stderr) == ("", "")
-    assert sorted(p.name for p in tmp_path.iterdir()) == ["p.txt", "r.txt"]
+    assert sorted(p.name for p in tmp_path.iterdir()) == before
 
 
 def run_with_terminal_stderr(args, cwd):
@@ -589,3 +606,100 @@ def test_parquet_without_pyarrow_is_a_clear_error(tmp_path):
     result = subprocess.run([sys.executable, "-c", code], cwd=tmp_path, capture_output=True, text=True, timeout=120)
     assert (result.returncode, result.stdout) == (2, "")
     assert result.stderr == "tallygrams: --parquet needs pyarrow, which is not installed (pip install pyarrow)\n"
+
+
+# --- On a dask.distributed cluster (loopback only) --------------------------------------------------
+
+def cluster_dataset(folder):
+    """Three files of several row groups, every kind of text column, some nulls."""
+    folder.mkdir()
+    pairs = scorer_texts.pairs(61, 420)
+    types = [pa.string(), pa.string_view(), pa.large_string()]
+    for part, kind in enumerate(types):
+        chunk = pairs[part * 140:(part + 1) * 140]
+        references = [None if k % 37 == 5 else r for k, (r, _) in enumerate(chunk)]
+        table = pa.table({"ref": pa.array(references, kind), "pred": pa.array([p for _, p in chunk], kind)})
+        pq.write_table(table, folder / f"part.{part}.parquet", row_group_size=50)
+
+
+def assert_same_results(tmp_path, runs):
+    """Every run printed the same table, and wrote the same summary and per-pair scores."""
+    first, *others = runs
+    for name in others:
+        assert (tmp_path / f"{name}.json").read_bytes() == (tmp_path / f"{first}.json").read_bytes(), name
+        assert pq.read_table(tmp_path / f"{name}.parquet").equals(pq.read_table(tmp_path / f"{first}.parquet")), name
+
+
+CLUSTER_ARGS = ["--parquet", "data", "--reference-column", "ref", "--prediction-column", "pred",
+                "--rouge-types", "rouge1,rougeLsum", "--stemmer", "--batch-pairs", "32"]
+
+
+def test_a_local_cluster_gives_the_single_process_result(tmp_path):
+    cluster_dataset(tmp_path / "data")
+    outputs = {}
+    for name, extra in (("alone", []), ("cluster", ["--scheduler", "local:2"])):
+        result = subprocess.run([str(TOOL), *CLUSTER_ARGS, *extra, "--per-pair", f"{name}.parquet",
+                                 "--summary", f"{name}.json"], cwd=tmp_path, capture_output=True, text=True,
+                                timeout=300)
+        assert (result.returncode, result.stderr) == (0, ""), result.stderr
+        outputs[name] = result.stdout
+    assert outputs["cluster"] == outputs["alone"]
+    assert outputs["alone"].startswith("408 pairs;") and "left out: 12 pairs with a null text" in outputs["alone"]
+    assert_same_results(tmp_path, ["alone", "cluster"])
+
+
+def test_a_scheduler_address_gives_the_single_process_result_and_errors(tmp_path):
+    from dask.distributed import LocalCluster
+
+    cluster_dataset(tmp_path / "data")
+    (tmp_path / "bad").mkdir()
+    good = pa.array(["a b"] * 120)
+    pq.write_table(pa.table({"ref": good, "pred": good}), tmp_path / "bad" / "part.0.parquet", row_group_size=50)
+    pq.write_table(pa.table({"ref": good, "pred": invalid_utf8_column(["a"] * 120, 77)}),
+                   tmp_path / "bad" / "part.1.parquet", row_group_size=50)
+    bad_args = ["--parquet", "bad", "--reference-column", "ref", "--prediction-column", "pred",
+                "--per-pair", "bad.csv", "--batch-pairs", "16"]
+
+    alone = run_tool(*CLUSTER_ARGS, "--per-pair", "alone.parquet", "--summary", "alone.json", cwd=tmp_path)
+    refused = run_tool(*bad_args, cwd=tmp_path)
+    with LocalCluster(n_workers=2, threads_per_worker=1, processes=True, host="127.0.0.1",
+                      dashboard_address=None) as cluster:
+        address = cluster.scheduler_address
+        assert address.startswith("tcp://127.0.0.1:")
+        remote = run_tool(*CLUSTER_ARGS, "--scheduler", address, "--per-pair", "remote.parquet",
+                          "--summary", "remote.json", cwd=tmp_path)
+        refused_remotely = run_tool(*bad_args, "--scheduler", address, cwd=tmp_path)
+    assert (alone.returncode, remote.returncode, remote.stderr) == (0, 0, "")
+    assert remote.stdout == alone.stdout
+    assert_same_results(tmp_path, ["alone", "remote"])
+    # The worker's error reaches the tool as the one it gives alone, with
+    # the row counted from the file's start; nothing is left behind.
+    assert refused.returncode == refused_remotely.returncode == 2
+    assert refused.stderr == refused_remotely.stderr == (
+        'tallygrams: bad/part.1.parquet, column "pred": invalid UTF-8 in row 77, at byte 3 of its text '
+        "(bytes ff fe) (rows count from 0)\n")
+    assert not list(tmp_path.glob("bad.csv*"))
+
+
+@pytest.mark.parametrize("delay", [0.0, 1.5, 3.0])
+def test_ctrl_c_stops_a_local_cluster_run_cleanly(tmp_path, delay):
+    # Wherever the signal lands (starting the cluster, scoring on it), the
+    # run ends with 130, nothing on the terminal and no file left behind.
+    (tmp_path / "data").mkdir()
+    table = pa.table({"ref": ["the cat sat on the mat " * 20] * 50_000, "pred": ["a cat sat there " * 20] * 50_000})
+    for part in range(6):
+        pq.write_table(table, tmp_path / "data" / f"part.{part}.parquet", row_group_size=10_000)
+    before = sorted(p.name for p in tmp_path.iterdir())
+    tool = subprocess.Popen([str(TOOL), *CLUSTER_ARGS[:6], "--scheduler", "local:2", "--per-pair", "out.csv"],
+                            cwd=tmp_path, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+    try:
+        deadline = time.monotonic() + 120
+        while not list(tmp_path.glob("out.csv.*.part")) and tool.poll() is None and time.monotonic() < deadline:
+            time.sleep(0.002)
+        time.sleep(delay)
+        tool.send_signal(signal.SIGINT)
+        stdout, stderr = tool.communicate(timeout=120)
+    finally:
+        tool.kill()
+    assert (tool.returncode, stdout, stderr) == (130, "", "")
+    assert sorted(p.name for p in tmp_path.iterdir()) == before
