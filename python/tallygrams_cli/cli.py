@@ -21,9 +21,10 @@ from .sources import JsonLines, ParquetData, Scored, Source, TextFiles
 from .parquet import Columns
 
 # Pairs read and scored at a time: enough to keep the worker pool busy and
-# the per-call overhead small, few enough that a batch's texts take tens of
-# megabytes, not the whole input.
-BATCH_PAIRS = 65_536
+# the per-call overhead small (a few milliseconds of scoring per call), few
+# enough that a batch's texts, and pyarrow's buffers for reading them, take
+# tens of megabytes rather than hundreds.
+BATCH_PAIRS = 16_384
 # Inputs with at least this many pairs get a progress bar (on a terminal).
 LONG_INPUT = 10_000
 

@@ -19,7 +19,9 @@ import tallygrams_scorer
 from .inputs import InputError
 
 # Read buffering per column chunk, so that a row group of any size is read
-# a little at a time instead of whole.
+# a little at a time instead of whole; and no pre-buffering, whose cache
+# keeps every range read until the file is closed (memory growing with the
+# file, not the batch).
 _READ_BUFFER = 1 << 20
 # Files and folders that Parquet writers leave beside the data (_SUCCESS,
 # _metadata, .crc checksums): skipped, as the common dataset readers do.
@@ -58,7 +60,7 @@ def _open(path: str, shown: str) -> Any:
     import pyarrow.parquet as pq
 
     try:
-        return pq.ParquetFile(path, buffer_size=_READ_BUFFER)
+        return pq.ParquetFile(path, buffer_size=_READ_BUFFER, pre_buffer=False)
     except OSError as error:
         reason = error.strerror or str(error).replace(path, shown)
         raise InputError(f"cannot read {shown}: {reason}") from None
