@@ -703,3 +703,42 @@ def test_ctrl_c_stops_a_local_cluster_run_cleanly(tmp_path, delay):
         tool.kill()
     assert (tool.returncode, stdout, stderr) == (130, "", "")
     assert sorted(p.name for p in tmp_path.iterdir()) == before
+
+
+def test_the_readme_dask_example_gives_the_tools_interval(tmp_path):
+    # The README's Python form of scoring on dask, run as written against a
+    # local cluster, equals the tool's own run with the same options.
+    from dask.distributed import LocalCluster
+
+    readme = (Path(__file__).resolve().parents[2] / "README.md").read_text(encoding="utf-8")
+    section = readme[readme.index("## Beyond one machine"):]
+    code = section[section.index("```python\n") + len("```python\n"):]
+    code = code[:code.index("```")]
+    assert 'Client("tcp://scheduler-host:8786")' in code and '"/shared/data"' in code
+    (tmp_path / "data").mkdir()
+    pairs = scorer_texts.pairs(71, 300)
+    for part in range(3):
+        chunk = pairs[part * 100:(part + 1) * 100]
+        references = [None if k == 7 else r for k, (r, _) in enumerate(chunk)]
+        pq.write_table(pa.table({"reference": pa.array(references, pa.string()), "prediction": [p for _, p in chunk]}),
+                       tmp_path / "data" / f"part.{part}.parquet", row_group_size=40)
+    tool = run_tool("--parquet", "data", "--rouge-types", "rouge1,rouge2,rougeLsum", "--stemmer", "--summary", "s.json",
+                    "--per-pair", "tool.parquet", cwd=tmp_path)
+    assert tool.returncode == 0, tool.stderr
+    check = ("\nimport json, sys\n"
+             "assert pyarrow.Table.from_pandas(frame, preserve_index=False).equals(scores)\n"
+             "pyarrow.parquet.write_table(scores, 'readme.parquet')\n"
+             "json.dump({name: list(interval) for name, interval in intervals.items()}, sys.stdout)\n")
+    with LocalCluster(n_workers=2, threads_per_worker=1, processes=True, host="127.0.0.1",
+                      dashboard_address=None) as cluster:
+        script = code.replace('"tcp://scheduler-host:8786"', repr(cluster.scheduler_address))
+        script = script.replace('"/shared/data"', repr(str(tmp_path / "data"))) + check
+        result = subprocess.run([sys.executable, "-c", script], cwd=tmp_path, capture_output=True, text=True,
+                                timeout=300)
+    assert result.returncode == 0, result.stderr
+    assert pq.read_table(tmp_path / "readme.parquet").equals(pq.read_table(tmp_path / "tool.parquet"))
+    summary = json.loads((tmp_path / "s.json").read_text())
+    for name, numbers in json.loads(result.stdout).items():
+        rouge_type, measure = name.split("_")
+        expected = summary["scores"][rouge_type][measure]
+        assert numbers == [expected[k] for k in ("mean", "low", "mid", "high")], name
