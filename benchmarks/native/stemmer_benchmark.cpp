@@ -2,12 +2,12 @@
 // tokens the way the scorer would stem them (only tokens of more than three
 // characters).
 //
-// The cache was measured here and left out of the core: a hit costs about a
-// fifth of a stemming, but on the zipf stream about half the lookups miss
-// and then cost both, so it gains about a quarter where words recur and
-// loses about as much where they do not, and a cache per text loses
-// everywhere. It stays here so the comparison can be repeated if the
-// stemmer changes.
+// A hit of the cache (stem_cache.hpp) costs about a fifth of a stemming;
+// on the zipf stream, drawn from the whole word list, about half the
+// lookups miss and then cost both, so it gains about a quarter there and
+// loses about as much where nothing recurs, and a cache per text loses
+// everywhere. Real evaluations repeat their words far more than the zipf
+// stream does, so the companion module keeps one cache per thread.
 //
 // The tokens come from the system's English word list (/usr/share/dict,
 // installed by scripts/setup-dev.sh), laid out one after another as in a
@@ -39,98 +39,11 @@
 #include <vector>
 
 #include "scorer/porter_stemmer.hpp"
+#include "scorer/stem_cache.hpp"
 
 namespace {
 
 using namespace tallygrams::scorer;
-
-// A bounded memo of word -> stem: direct-mapped, 4096 slots of 64 bytes
-// (256 KiB), one allocation; a new word replaces whatever its slot held, and
-// words outside 4 to 24 bytes are stemmed every time.
-class StemCache {
-public:
-    static constexpr size_t kMaxWord = 24;
-    static constexpr size_t kSlotBits = 12;
-    static constexpr size_t kSlots = size_t{1} << kSlotBits;
-
-    StemCache() : slots_(std::make_unique<Slot[]>(kSlots)) {}
-
-    // The same contract as porter_stem.
-    size_t stem(std::string_view word, char* out) noexcept {
-        const size_t size = word.size();
-        if (size < 4 || size > kMaxWord) return porter_stem(word, out);
-        const Chunks key = chunks_of(word.data(), size);
-        Slot& slot = slots_[slot_of(key, size)];
-        if (slot.word_size != size || !(chunks_of(slot.word, size) == key)) {
-            // The slot is filled before `out` is written, since `out` may be
-            // the word itself.
-            slot.word_size = static_cast<uint8_t>(size);
-            std::memcpy(slot.word, word.data(), size);
-            slot.stem_size = static_cast<uint8_t>(porter_stem(word, slot.stem));
-        }
-        copy_short(out, slot.stem, slot.stem_size);
-        return slot.stem_size;
-    }
-
-private:
-    // An empty slot has word_size 0, which no looked-up word has.
-    struct alignas(64) Slot {
-        uint8_t word_size = 0;
-        uint8_t stem_size = 0;
-        char word[kMaxWord];
-        char stem[kMaxWord];
-    };
-    static_assert(sizeof(Slot) == 64 && porter_stem_room(kMaxWord) <= kMaxWord);
-
-    // Three eight-byte (or, below eight bytes, four-byte) pieces that
-    // together cover a word of 4 to 24 bytes, overlapping where it is
-    // shorter: two words of the same length are equal exactly when their
-    // pieces are.
-    struct Chunks {
-        uint64_t first, middle, last;
-        bool operator==(const Chunks&) const = default;
-    };
-    static uint64_t load8(const char* p) noexcept {
-        uint64_t v;
-        std::memcpy(&v, p, 8);
-        return v;
-    }
-    static uint32_t load4(const char* p) noexcept {
-        uint32_t v;
-        std::memcpy(&v, p, 4);
-        return v;
-    }
-    static Chunks chunks_of(const char* p, size_t size) noexcept {
-        if (size < 8) return {load4(p), 0, load4(p + size - 4)};
-        return {load8(p), load8(p + (size > 16 ? 8 : 0)), load8(p + size - 8)};
-    }
-
-    // Copies `size` bytes (at most kMaxWord) with a few overlapping loads and
-    // stores, writing nothing past `size`.
-    static void copy_short(char* out, const char* from, size_t size) noexcept {
-        if (size >= 8) {
-            const uint64_t a = load8(from), b = load8(from + (size > 16 ? 8 : 0)), c = load8(from + size - 8);
-            std::memcpy(out, &a, 8);
-            std::memcpy(out + (size > 16 ? 8 : 0), &b, 8);
-            std::memcpy(out + size - 8, &c, 8);
-        } else if (size >= 4) {
-            const uint32_t a = load4(from), c = load4(from + size - 4);
-            std::memcpy(out, &a, 4);
-            std::memcpy(out + size - 4, &c, 4);
-        } else {
-            for (size_t i = 0; i < size; ++i) out[i] = from[i];
-        }
-    }
-
-    static size_t slot_of(const Chunks& key, size_t size) noexcept {
-        const uint64_t mixed = (key.first ^ (key.last * 0x9E3779B97F4A7C15ull) ^ (key.middle << 7) ^ size) *
-                               0xD6E8FEB86659FD93ull;
-        return static_cast<size_t>(mixed >> (64 - kSlotBits));
-    }
-
-    std::unique_ptr<Slot[]> slots_;
-};
-
 
 constexpr const char* kWordList = "/usr/share/dict/american-english";
 constexpr size_t kStreamTokens = size_t{1} << 20;

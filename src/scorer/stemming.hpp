@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "scorer/porter_stemmer.hpp"
+#include "scorer/stem_cache.hpp"
 #include "scorer/token_store.hpp"
 
 namespace tallygrams::scorer {
@@ -16,6 +17,16 @@ struct StemLongTokens {
     std::string_view operator()(std::string_view token, TokenStore& store) const {
         if (token.size() <= 3) return token;
         return store.commit(porter_stem(token, store.room(porter_stem_room(token.size()))));
+    }
+};
+
+// The same, through a cache the caller owns (stem_cache.hpp).
+struct CachedStemLongTokens {
+    StemCache& cache;
+
+    std::string_view operator()(std::string_view token, TokenStore& store) const {
+        if (token.size() <= 3) return token;
+        return store.commit(cache.stem(token, store.room(porter_stem_room(token.size()))));
     }
 };
 

@@ -18,6 +18,7 @@
 #include "scorer/tokenizers.hpp"
 #include "scorer/unicode_tokenized_text.hpp"
 #include "scorer_module/scorer_options.hpp"
+#include "scorer_module/thread_stem_cache.hpp"
 
 namespace tallygrams::scorer_module {
 
@@ -115,7 +116,9 @@ inline scorer::TokenizedText python_tokens_text(const TextRules& rules, const Pr
 inline scorer::TokenizedText tokenize_prepared(const TextRules& rules, const PreparedStore& store,
                                                const PreparedText& text, scorer::ScratchArena& arena) {
     if (text.python_tokens) return detail::python_tokens_text(rules, store, text, arena);
-    if (rules.stem) return detail::tokenize_builtin_text(rules, store, text, arena, scorer::StemLongTokens{});
+    if (rules.stem) {
+        return detail::tokenize_builtin_text(rules, store, text, arena, scorer::CachedStemLongTokens{thread_stem_cache()});
+    }
     return detail::tokenize_builtin_text(rules, store, text, arena, scorer::KeepToken{});
 }
 
