@@ -87,6 +87,10 @@ private:
 // Copies every item; returns when all bytes are in place. With no pool,
 // or a single chunk, the calling thread copies alone.
 inline void copy_in_parallel(std::vector<CopyItem> items, WorkerPool* pool) {
+    if (pool == nullptr || items.size() <= detail::SharedCopy::kChunkItems) {
+        for (const CopyItem& item : items) std::memcpy(item.destination, item.source, item.size);
+        return;
+    }
     auto copy = std::make_shared<detail::SharedCopy>(std::move(items));
     if (pool != nullptr && copy->chunks() > 1) {
         const size_t helpers = std::min(pool->worker_count(), copy->chunks() - 1);
