@@ -12,14 +12,10 @@ namespace {
 using boundary::PyRef;
 using boundary::Result;
 
-struct Column {
-    double* values;  // owned, taken from the runner's column output (calloc)
-    size_t length;
-};
-
 struct BatchScoreResultObject {
     PyObject_HEAD
-    Column columns[engine::ColumnOutput::kColumnCount];
+    double* columns;  // owned, taken from the runner's column output (calloc): column k from k * length on
+    size_t length;
 };
 
 BatchScoreResultObject* as_result(PyObject* object) noexcept {
@@ -29,11 +25,12 @@ BatchScoreResultObject* as_result(PyObject* object) noexcept {
 template <size_t K>
 PyObject* get_column(PyObject* self, void* /*closure*/) {
     return boundary::boundary_object([&]() -> Result<PyRef> {
-        const Column& column = as_result(self)->columns[K];
-        const auto n = static_cast<Py_ssize_t>(column.length);
+        const BatchScoreResultObject& result = *as_result(self);
+        const auto n = static_cast<Py_ssize_t>(result.length);
+        const double* values = result.columns + K * result.length;
         PyRef list = boundary::new_object_or_fail(PyList_New(n));
         for (Py_ssize_t i = 0; i < n; ++i) {
-            PyList_SET_ITEM(list.get(), i, boundary::new_object_or_fail(PyFloat_FromDouble(column.values[i])).release());
+            PyList_SET_ITEM(list.get(), i, boundary::new_object_or_fail(PyFloat_FromDouble(values[i])).release());
         }
         return list;
     });
@@ -41,10 +38,8 @@ PyObject* get_column(PyObject* self, void* /*closure*/) {
 
 void dealloc_result(PyObject* self) {
     boundary::boundary_dealloc([&] {
-        for (Column& column : as_result(self)->columns) {
-            std::free(column.values);
-            column.values = nullptr;
-        }
+        std::free(as_result(self)->columns);
+        as_result(self)->columns = nullptr;
         boundary::free_heap_instance(self);
     });
 }
@@ -87,9 +82,8 @@ Result<PyObject*> batch_score_result_type() { return result_type_cell.get(); }
 Result<PyRef> new_batch_score_result(engine::ColumnOutput& columns) {
     Result<PyRef> instance = boundary::new_instance(result_type_cell.get_or_fail());
     if (!instance) return instance;
-    for (size_t k = 0; k < engine::ColumnOutput::kColumnCount; ++k) {
-        as_result(instance.value().get())->columns[k] = Column{columns.take_column(k).release(), columns.length()};
-    }
+    as_result(instance.value().get())->length = columns.length();
+    as_result(instance.value().get())->columns = columns.take_columns().release();
     return instance;
 }
 

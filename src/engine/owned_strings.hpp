@@ -127,8 +127,10 @@ public:
     // strings may be released from different threads at the same time.
     void release(size_t i) noexcept {
         if (entries_[i].length == 0) return;
-        const auto after = std::upper_bound(block_first_index_.begin(), block_first_index_.end(), i);
-        Block& block = *blocks_[static_cast<size_t>(after - block_first_index_.begin()) - 1];
+        // The last block whose first string is at or before i.
+        const auto after = std::upper_bound(blocks_.begin(), blocks_.end(), i,
+                                            [](size_t index, const auto& block) { return index < block->first_index; });
+        Block& block = **(after - 1);
         if (block.live.fetch_sub(1, std::memory_order_acq_rel) == 1) block.bytes.reset();
     }
 
@@ -154,6 +156,7 @@ private:
         std::shared_ptr<char[]> bytes;
         size_t capacity = 0;
         size_t used = 0;
+        size_t first_index = 0;  // of the first string in the block
         std::atomic<size_t> live{0};
     };
 
@@ -176,7 +179,7 @@ private:
             block->bytes = detail::new_block(capacity);
         }
         block->capacity = capacity;
-        block_first_index_.push_back(entries_.size());
+        block->first_index = entries_.size();
         blocks_.push_back(std::move(block));
         // Blocks ahead of the copy, each warmed by a worker meanwhile. One
         // warms about as fast as this thread fills one; the second absorbs a
@@ -192,7 +195,6 @@ private:
 
     std::vector<Entry> entries_;
     std::vector<std::unique_ptr<Block>> blocks_;
-    std::vector<size_t> block_first_index_;  // index of the first string of each block
     std::vector<std::shared_ptr<char[]>> spares_;  // the next full-size blocks, being warmed
     WorkerPool* warming_pool_ = nullptr;
     size_t total_bytes_ = 0;

@@ -1,13 +1,12 @@
 #include "module/score_type.hpp"
 
-#include <array>
-#include <cstring>
-#include <string_view>
+#include <cstddef>
 #include <utility>
 
 #include "boundary/call_boundary.hpp"
 #include "boundary/heap_type.hpp"
 #include "boundary/new_object.hpp"
+#include "boundary/once_cell.hpp"
 
 namespace tallygrams::module {
 namespace {
@@ -58,12 +57,18 @@ PyType_Spec score_type_definition = {
 
 boundary::HeapTypeCell score_type_cell(score_type_definition, "Score");
 
-// A new str from ASCII text: built directly rather than decoded as UTF-8,
-// since this runs three times for every scored pair.
-PyRef new_ascii_string(std::string_view text) {
-    PyRef string = boundary::new_object_or_fail(PyUnicode_New(static_cast<Py_ssize_t>(text.size()), 127));
-    std::memcpy(PyUnicode_1BYTE_DATA(string.get()), text.data(), text.size());
-    return string;
+// The three metric names, interned once and reused as the keys of every
+// dict: creating and hashing three new strings per scored pair cost more
+// than building the dict itself.
+boundary::OnceObjectCell metric_name_cells[3];
+constexpr const char* kMetricNames[3] = {"rouge1", "rouge2", "rougeL"};
+
+Result<PyObject*> metric_name(size_t k) {
+    return metric_name_cells[k].get_or_init([k]() -> Result<PyRef> {
+        PyObject* name = PyUnicode_InternFromString(kMetricNames[k]);
+        if (name == nullptr) return boundary::PyErr::fetch();
+        return PyRef(name);
+    });
 }
 
 }  // namespace
@@ -81,16 +86,13 @@ Result<PyRef> pair_scores_to_dict(const scorer::PairScores& scores) {
     // Module execution normally created the class already.
     PyObject* type = score_type_cell.get_or_fail();
 
-    const std::array<std::pair<std::string_view, const scorer::Score*>, 3> entries = {{
-        {"rouge1", &scores.rouge1},
-        {"rouge2", &scores.rouge2},
-        {"rougeL", &scores.rougeL},
-    }};
-    for (const auto& [name, value] : entries) {
-        Result<PyRef> score = new_score(type, *value);
+    const scorer::Score* values[3] = {&scores.rouge1, &scores.rouge2, &scores.rougeL};
+    for (size_t k = 0; k < 3; ++k) {
+        Result<PyRef> score = new_score(type, *values[k]);
         if (!score) return std::move(score).take_error();
-        PyRef key = new_ascii_string(name);
-        if (PyDict_SetItem(dict.get(), key.get(), score.value().get()) < 0) return boundary::PyErr::fetch();
+        Result<PyObject*> key = metric_name(k);
+        if (!key) return std::move(key).take_error();
+        if (PyDict_SetItem(dict.get(), key.value(), score.value().get()) < 0) return boundary::PyErr::fetch();
     }
     return dict;
 }
