@@ -37,11 +37,10 @@ namespace detail {
 // unpredictable as the text, so that decision is made with conditional
 // moves rather than branches.
 //
-// A slot is one word: the token's id plus one in the low bits (0: empty)
-// and, above them, bits of the token's hash that rule out most unequal
-// tokens before their bytes are read. The first 16 bytes of every numbered
-// token are kept beside its text as two words, so that a token of up to 16
-// bytes is compared in two word compares.
+// A slot holds the token's id plus one (0: empty) and 32 bits of its hash,
+// which rule out most unequal tokens before their bytes are read. The first
+// 16 bytes of every numbered token are kept beside its text as two words,
+// so that a token of up to 16 bytes is compared in two word compares.
 //
 // The table starts small and doubles with the number of distinct tokens,
 // so its memory follows the vocabulary rather than the text. `Hash` is
@@ -63,7 +62,6 @@ public:
           max_distinct_(max_distinct),
           capacity_(initial_capacity(max_distinct)),
           shift_(64 - std::countr_zero(capacity_)),
-          id_mask_(static_cast<Id>(capacity_ - 1)),
           slots_(arena.allocate_zeroed<Slot>(capacity_)),
           seen_(arena.allocate<Seen>(max_distinct + 2)) {
         seen_[0] = Seen{nullptr, ~size_t{0}, ShortKey{0, 0}};  // behind every empty slot; equals nothing
@@ -97,8 +95,7 @@ public:
             switch_to_ordered();
             return find_ordered(text, length, absent);
         }
-        const Id found = slot->word & id_mask_;
-        return found == 0 ? absent : found - 1;
+        return slot->id_plus_one == 0 ? absent : slot->id_plus_one - 1;
     }
 
     // `number` for every token of `text`, in order, into `out`, which has
@@ -121,7 +118,8 @@ public:
             if (distinct < limit) [[likely]] {
                 const ShortKey key = short_key(token, length);
                 const uint64_t hash = hash_(token, length, key);
-                if (Slot* slot = settle_first(table, token, length, key, hash)) [[likely]] {
+                Slot* slot;
+                if (settle_first(table, length, key, hash, slot)) [[likely]] {
                     out[written++] = settle(table, slot, token, length, key, hash, distinct);
                     continue;
                 }
@@ -150,8 +148,9 @@ public:
             const char* token = text.bytes + start;
             if (!ordered) [[likely]] {
                 const ShortKey key = short_key(token, length);
-                if (const Slot* slot = settle_first(table, token, length, key, hash_(token, length, key))) [[likely]] {
-                    const Id found = slot->word & table.id_mask;
+                Slot* slot;
+                if (settle_first(table, length, key, hash_(token, length, key), slot)) [[likely]] {
+                    const Id found = slot->id_plus_one;
                     out[written++] = found == 0 ? absent : found - 1;
                     continue;
                 }
@@ -174,7 +173,8 @@ private:
     // taken to alias the table's own fields of type Id, which would force
     // them to be reread for every token.
     struct Slot {
-        Id word;
+        uint32_t tag;  // the hash's low bits
+        Id id_plus_one;
     };
     struct Seen {
         const char* text;
@@ -193,35 +193,34 @@ private:
     struct Hot {
         Slot* slots;
         Seen* seen;
-        Id id_mask;
         int shift;
     };
-    Hot hot() const noexcept { return Hot{slots_, seen_, id_mask_, shift_}; }
+    Hot hot() const noexcept { return Hot{slots_, seen_, shift_}; }
 
     // Below this many distinct tokens, the next one fits without growing the
     // table; 0 once the ordered tree has taken over.
     size_t fast_limit() const noexcept { return ordered_ ? 0 : capacity_ / 4; }
 
-    static Id tag_of(uint64_t hash, Id id_mask) noexcept { return static_cast<Id>(hash) & ~id_mask; }
-    Id tag_of(uint64_t hash) const noexcept { return tag_of(hash, id_mask_); }
+    static uint32_t tag_of(uint64_t hash) noexcept { return static_cast<uint32_t>(hash); }
 
-    // The token's home slot if that alone settles it (empty, or holding a
-    // token of up to 16 bytes equal to it), else null. Branch-free.
-    static Slot* settle_first(const Hot& table, const char* /*text*/, size_t length, const ShortKey& key,
-                              uint64_t hash) noexcept {
-        Slot* slot = &table.slots[static_cast<size_t>(hash >> table.shift)];
-        const Id held = slot->word;
-        const Seen& seen = table.seen[held & table.id_mask];
-        const bool same = ((held & ~table.id_mask) == tag_of(hash, table.id_mask)) & (seen.length == length) &
-                          (seen.key.low == key.low) & (seen.key.high == key.high);
-        return ((held == 0) | (same & (length <= 16))) ? slot : nullptr;
+    // Sets `slot` to the token's home slot; true if that alone settles the
+    // token (empty, or holding a token of up to 16 bytes equal to it).
+    // Branch-free.
+    static bool settle_first(const Hot& table, size_t length, const ShortKey& key, uint64_t hash,
+                             Slot*& slot) noexcept {
+        slot = &table.slots[static_cast<size_t>(hash >> table.shift)];
+        const Slot held = *slot;
+        const Seen& seen = table.seen[held.id_plus_one];
+        const bool same = (held.tag == tag_of(hash)) & (seen.length == length) & (seen.key.low == key.low) &
+                          (seen.key.high == key.high);
+        return (held.id_plus_one == 0) | (same & (length <= 16));
     }
 
     // Records the token at `slot`, which holds it or is its empty slot, and
     // returns its id; `distinct` counts the new token if it is one.
     static Id settle(const Hot& table, Slot* slot, const char* text, size_t length, const ShortKey& key,
                      uint64_t hash, Id& distinct) noexcept {
-        const Id existing = slot->word & table.id_mask;
+        const Id existing = slot->id_plus_one;
         const bool fresh = existing == 0;
         // Written whether or not the token is new: harmless when it is not,
         // since the count of distinct tokens then stays where it was.
@@ -230,7 +229,7 @@ private:
         // turn back into a branch.
         const Id fresh_mask = static_cast<Id>(0) - static_cast<Id>(fresh);
         const Id id_plus_one = existing | (fresh_mask & (distinct + 1));
-        slot->word = tag_of(hash, table.id_mask) | id_plus_one;
+        *slot = Slot{tag_of(hash), id_plus_one};
         distinct += static_cast<Id>(fresh);
         return id_plus_one - 1;
     }
@@ -242,14 +241,14 @@ private:
     // long tokens, which need their remaining bytes compared, take the
     // slower loop.
     Slot* locate(const char* text, size_t length, const ShortKey& key, uint64_t hash) const noexcept {
-        if (Slot* slot = settle_first(hot(), text, length, key, hash)) [[likely]] return slot;
-        const Id tag = tag_of(hash);
+        Slot* home;
+        if (settle_first(hot(), length, key, hash, home)) [[likely]] return home;
+        const uint32_t tag = tag_of(hash);
         size_t index = static_cast<size_t>(hash >> shift_);
         for (size_t probes = 1;; ++probes) {
             Slot* slot = &slots_[index];
-            const Id other = slot->word;
-            const Seen& candidate = seen_[other & id_mask_];
-            if (other == 0 || ((other & ~id_mask_) == tag && candidate.length == length && candidate.key == key &&
+            const Seen& candidate = seen_[slot->id_plus_one];
+            if (slot->id_plus_one == 0 || (slot->tag == tag && candidate.length == length && candidate.key == key &&
                                (length <= 16 || std::memcmp(candidate.text + 16, text + 16, length - 16) == 0))) {
                 note_probe(probes);
                 return slot;
@@ -275,14 +274,13 @@ private:
     void grow() {
         capacity_ *= 2;
         shift_ -= 1;
-        id_mask_ = static_cast<Id>(capacity_ - 1);
         slots_ = arena_->allocate_zeroed<Slot>(capacity_);
         for (Id id_plus_one = 1; id_plus_one <= distinct_; ++id_plus_one) {
             const Seen& seen = seen_[id_plus_one];
             const uint64_t hash = hash_(seen.text, seen.length, seen.key);
             size_t index = static_cast<size_t>(hash >> shift_);
             size_t probes = 1;
-            for (; slots_[index].word != 0; ++probes) {
+            for (; slots_[index].id_plus_one != 0; ++probes) {
                 if (probes == kProbeLimit) {
                     note_probe(probes);
                     switch_to_ordered();
@@ -291,7 +289,7 @@ private:
                 index = (index + 1) & (capacity_ - 1);
             }
             note_probe(probes);
-            slots_[index].word = tag_of(hash) | id_plus_one;
+            slots_[index] = Slot{tag_of(hash), id_plus_one};
         }
     }
 
@@ -321,7 +319,6 @@ private:
     size_t max_distinct_;
     size_t capacity_;
     int shift_;
-    Id id_mask_;  // the low bits of a slot: id plus one
     Slot* slots_;
     Seen* seen_;  // seen_[id + 1]: the first occurrence of token `id`
     Id distinct_ = 0;

@@ -186,52 +186,52 @@ inline size_t count_tokens(const NormalizedText& text) noexcept {
 
 // Walks the tokens of a normalised text, in order. A small value type, so
 // that its state stays in registers in the caller's loop.
+//
+// Within a block, `edges` has a bit where a byte differs in kind from the
+// byte before it: token starts and ends, alternating. A token is its start
+// edge and the next edge after it, found with two bit scans; only a token
+// that runs on past its block's end makes the walk load the next block
+// before the token is complete. The padding after the text guarantees that
+// every token ends within the text's blocks.
 class TokenCursor {
 public:
-    explicit TokenCursor(const NormalizedText& text) noexcept : masks_(text.token_masks), end_(text.padded_length) {
-        load_block();
+    explicit TokenCursor(const NormalizedText& text) noexcept
+        : masks_(text.token_masks), blocks_(text.padded_length / NormalizedText::kBlock) {
+        if (blocks_ > 0) edges_ = edges_of(masks_[0], 0);
     }
 
     // The next token's start offset and length; false after the last one.
     bool next(size_t& start, size_t& length) noexcept {
-        for (;;) {
-            // `edges` has a bit where a byte differs in kind from the byte
-            // before it: the starts and ends of tokens, alternating.
-            while (edges_ != 0) {
-                const size_t position = block_ + static_cast<size_t>(std::countr_zero(edges_));
-                edges_ &= edges_ - 1;
-                if (!in_token_) {
-                    start_ = position;
-                    in_token_ = true;
-                } else {
-                    in_token_ = false;
-                    start = start_;
-                    length = position - start_;
-                    return true;
-                }
-            }
-            block_ += NormalizedText::kBlock;
-            if (block_ >= end_) return false;
-            load_block();
+        // Between tokens: the next edge is a start. No token runs past the
+        // current block's end here, so the next block starts outside one.
+        while (edges_ == 0) {
+            if (++block_ >= blocks_) return false;
+            edges_ = edges_of(masks_[block_], 0);
         }
+        start = block_ * NormalizedText::kBlock + static_cast<size_t>(std::countr_zero(edges_));
+        edges_ &= edges_ - 1;
+        // The token's end: in this block, or in a later one, each of which
+        // starts inside the token.
+        while (edges_ == 0) {
+            if (++block_ >= blocks_) {  // unreachable with intact padding
+                length = blocks_ * NormalizedText::kBlock - start;
+                return true;
+            }
+            edges_ = edges_of(masks_[block_], 1);
+        }
+        length = block_ * NormalizedText::kBlock + static_cast<size_t>(std::countr_zero(edges_)) - start;
+        edges_ &= edges_ - 1;
+        return true;
     }
 
 private:
-    void load_block() noexcept {
-        if (block_ >= end_) {
-            edges_ = 0;
-            return;
-        }
-        const uint64_t mask = masks_[block_ / NormalizedText::kBlock];
-        edges_ = mask ^ ((mask << 1) | (in_token_ ? 1u : 0u));
-    }
+    // `inside`: 1 if the byte before the block belongs to a token.
+    static uint64_t edges_of(uint64_t mask, uint64_t inside) noexcept { return mask ^ ((mask << 1) | inside); }
 
     const uint64_t* masks_;
-    size_t end_;
+    size_t blocks_;
     size_t block_ = 0;
     uint64_t edges_ = 0;
-    size_t start_ = 0;
-    bool in_token_ = false;
 };
 
 // Calls on_token(start, length) for every token of `text`, in order.
