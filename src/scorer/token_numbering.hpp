@@ -213,7 +213,18 @@ private:
         const Seen& seen = table.seen[held.id_plus_one];
         const bool same = (held.tag == tag_of(hash)) & (seen.length == length) & (seen.key.low == key.low) &
                           (seen.key.high == key.high);
-        return (held.id_plus_one == 0) | (same & (length <= 16));
+        return opaque((held.id_plus_one == 0) | (same & (length <= 16)));
+    }
+
+    // The value, through a barrier the optimiser cannot see through: left
+    // visible, a test of `empty | same` is split into two branches, and
+    // whether a token is new is exactly what branch prediction cannot
+    // learn, so the second branch mispredicts on about every other token.
+    static bool opaque(bool value) noexcept {
+#if defined(__GNUC__) || defined(__clang__)
+        asm("" : "+r"(value));
+#endif
+        return value;
     }
 
     // Records the token at `slot`, which holds it or is its empty slot, and
