@@ -18,6 +18,8 @@
 #endif
 
 #include "common/arithmetic.hpp"
+#include "scorer/cpu_features.hpp"
+#include "scorer/normalize_avx2.hpp"
 #include "scorer/scratch_arena.hpp"
 
 namespace tallygrams::scorer {
@@ -52,7 +54,11 @@ inline char normalize_ascii_byte(unsigned char b) noexcept {
 // the token masks in the same pass: the common case reads the text once. If
 // a byte of 0x80 or above turns up, the output is discarded and the text
 // redone by normalize_unicode. `out` has room for every block in full.
-inline bool normalize_if_ascii(std::string_view text, char* __restrict out, uint64_t* __restrict masks) noexcept {
+// This is the baseline kernel (SSE2, which every x86-64 processor has);
+// normalize_if_ascii picks normalize_if_ascii_avx2 where the processor
+// allows.
+inline bool normalize_if_ascii_baseline(std::string_view text, char* __restrict out,
+                                        uint64_t* __restrict masks) noexcept {
     const auto* in = reinterpret_cast<const unsigned char*>(text.data());
     const size_t n = text.size();
 #if defined(__SSE2__)
@@ -101,6 +107,13 @@ inline bool normalize_if_ascii(std::string_view text, char* __restrict out, uint
     for (size_t block = 0; block < n; block += 64) masks[block / 64] = token_byte_mask(out + block);
     return (seen & 0x80) == 0;
 #endif
+}
+
+inline bool normalize_if_ascii(std::string_view text, char* __restrict out, uint64_t* __restrict masks) noexcept {
+#if defined(TALLYGRAMS_X86_KERNELS)
+    if (cpu_has_avx2()) return normalize_if_ascii_avx2(text, out, masks);
+#endif
+    return normalize_if_ascii_baseline(text, out, masks);
 }
 
 // Text with bytes of 0x80 and above. Lower-casing the whole text with the
@@ -172,8 +185,12 @@ inline NormalizedText normalize(std::string_view text, ScratchArena& arena) {
     return NormalizedText{out, length, padded, masks};
 }
 
-// The number of tokens: one per 0-to-1 step in the token byte mask.
-inline size_t count_tokens(const NormalizedText& text) noexcept {
+namespace detail {
+
+// One per 0-to-1 step in the token byte mask. The baseline has no popcount
+// instruction and calls a library routine per word; the copy below is
+// compiled with the instruction.
+inline size_t count_token_starts_baseline(const NormalizedText& text) noexcept {
     size_t count = 0;
     uint64_t carry = 0;
     for (size_t block = 0; block < text.padded_length; block += NormalizedText::kBlock) {
@@ -182,6 +199,29 @@ inline size_t count_tokens(const NormalizedText& text) noexcept {
         carry = mask >> 63;
     }
     return count;
+}
+
+#if defined(TALLYGRAMS_X86_KERNELS)
+__attribute__((target("popcnt"))) inline size_t count_token_starts_popcnt(const NormalizedText& text) noexcept {
+    size_t count = 0;
+    uint64_t carry = 0;
+    for (size_t block = 0; block < text.padded_length; block += NormalizedText::kBlock) {
+        const uint64_t mask = text.token_masks[block / NormalizedText::kBlock];
+        count += static_cast<size_t>(__builtin_popcountll(mask & ~((mask << 1) | carry)));
+        carry = mask >> 63;
+    }
+    return count;
+}
+#endif
+
+}  // namespace detail
+
+// The number of tokens.
+inline size_t count_tokens(const NormalizedText& text) noexcept {
+#if defined(TALLYGRAMS_X86_KERNELS)
+    if (cpu_has_popcnt()) return detail::count_token_starts_popcnt(text);
+#endif
+    return detail::count_token_starts_baseline(text);
 }
 
 // Walks the tokens of a normalised text, in order. A small value type, so
