@@ -28,22 +28,36 @@
 
 namespace tallygrams::engine {
 
-// One PairScores record per pair (score_batch).
+// One PairScores record per pair (score_batch). A few records live in the
+// object itself, so that a call with a handful of pairs allocates nothing
+// for them.
 class RecordOutput {
 public:
     explicit RecordOutput(size_t capacity)
-        : records_(capacity == 0 ? nullptr : std::make_unique<scorer::PairScores[]>(capacity)), capacity_(capacity) {}
+        : heap_(capacity <= kInline ? nullptr : std::make_unique<scorer::PairScores[]>(capacity)),
+          capacity_(capacity) {}
+    RecordOutput(RecordOutput&& other) noexcept
+        : heap_(std::move(other.heap_)), capacity_(other.capacity_), length_(other.length_) {
+        std::copy_n(other.inline_, kInline, inline_);
+    }
+    RecordOutput& operator=(RecordOutput&&) = delete;
 
     size_t capacity() const noexcept { return capacity_; }
-    void write(size_t i, const scorer::PairScores& scores) noexcept { records_[i] = scores; }
+    void write(size_t i, const scorer::PairScores& scores) noexcept { records()[i] = scores; }
 
     // Called once after the run with the total number of records written.
     void set_length(size_t length) noexcept { length_ = length; }
     size_t length() const noexcept { return length_; }
-    const scorer::PairScores& operator[](size_t i) const noexcept { return records_[i]; }
+    const scorer::PairScores& operator[](size_t i) const noexcept { return records()[i]; }
 
 private:
-    std::unique_ptr<scorer::PairScores[]> records_;
+    static constexpr size_t kInline = 4;
+
+    scorer::PairScores* records() noexcept { return heap_ ? heap_.get() : inline_; }
+    const scorer::PairScores* records() const noexcept { return heap_ ? heap_.get() : inline_; }
+
+    std::unique_ptr<scorer::PairScores[]> heap_;
+    scorer::PairScores inline_[kInline];
     size_t capacity_;
     size_t length_ = 0;
 };
