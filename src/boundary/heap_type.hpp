@@ -1,5 +1,5 @@
 // What the module's two classes share: a class object created once per
-// process from its type definition, instances made through object's constructor slot
+// process from its type definition, instances made by the generic allocator
 // (the classes refuse instantiation from Python), and the deallocation of
 // instances of a heap type.
 #pragma once
@@ -47,12 +47,12 @@ private:
     OnceObjectCell cell_;
 };
 
-// A new, zero-filled instance of `type`, made by object's constructor slot
-// with no arguments; the interpreter's exception if it cannot be made.
+// A new, zero-filled instance of `type`; the interpreter's exception if it
+// cannot be made.
 inline Result<PyRef> new_instance(PyObject* type) {
-    PyRef no_arguments = new_object_or_fail(PyTuple_New(0));
-    PyObject* instance =
-        PyBaseObject_Type.tp_new(reinterpret_cast<PyTypeObject*>(type), no_arguments.get(), nullptr);
+    // What object's constructor slot ends in, without its argument checks:
+    // one instance per metric of every scored pair comes through here.
+    PyObject* instance = PyType_GenericAlloc(reinterpret_cast<PyTypeObject*>(type), 0);
     if (instance == nullptr) return PyErr::fetch();
     return PyRef(instance);
 }
