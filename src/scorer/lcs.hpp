@@ -228,10 +228,8 @@ uint64_t lcs_length(const NumberedTokens<Id>& tokens, ScratchArena& arena) {
         } else {
             length += detail::lcs_group_of_width<Id, false>(group_words, rows, row_count, matches, nullptr, width);
         }
-        if (group + 1 < groups) {  // the next group starts from clean masks
-            for (size_t j = 0; j < width; ++j) {
-                for (size_t k = 0; k < words; ++k) matches[size_t{columns[first + j]} * words + k] = 0;
-            }
+        if (group + 1 < groups) {  // the next group starts from clean masks: each bit came from one column
+            for (size_t j = 0; j < width; ++j) matches[size_t{columns[first + j]} * words + j / 64] = 0;
         }
     }
     return length;
