@@ -68,9 +68,15 @@ public:
     }
 
     // The id of the token, numbering it if it is new. At most `max_distinct`
-    // distinct tokens may be numbered.
+    // distinct tokens may be numbered; one more is an internal failure, not
+    // a write past the records.
     Id number(const char* text, size_t length) {
         if (size_t{distinct_} >= fast_limit()) [[unlikely]] {
+            if (size_t{distinct_} >= max_distinct_) {
+                constexpr Id kNone = ~Id{0};
+                if (const Id known = find(text, length, kNone); known != kNone) return known;
+                fail_internally("more distinct tokens than the numbering was sized for");
+            }
             if (!ordered_) grow();
             if (ordered_) return number_ordered(text, length);
         }
@@ -198,8 +204,8 @@ private:
     Hot hot() const noexcept { return Hot{slots_, seen_, shift_}; }
 
     // Below this many distinct tokens, the next one fits without growing the
-    // table; 0 once the ordered tree has taken over.
-    size_t fast_limit() const noexcept { return ordered_ ? 0 : capacity_ / 4; }
+    // table and within the records; 0 once the ordered tree has taken over.
+    size_t fast_limit() const noexcept { return ordered_ ? 0 : std::min(capacity_ / 4, max_distinct_); }
 
     static uint32_t tag_of(uint64_t hash) noexcept { return static_cast<uint32_t>(hash); }
 

@@ -170,6 +170,31 @@ TEST(TokenNumbering, TokensAroundTheWordBoundaries) {
     check_numbering(tokens, probes, CollidingHash{});
 }
 
+// Numbering more distinct tokens than the table was sized for fails
+// cleanly instead of writing past its records; repeats stay fine.
+TEST(TokenNumbering, MoreDistinctTokensThanSizedForIsAnInternalFailure) {
+    {
+        const TokenText text({"a", "b", "a", "b", "c"});
+        ScratchArena arena;
+        TokenNumbering<uint32_t> numbering(2, arena);
+        for (size_t i = 0; i < 4; ++i) EXPECT_EQ(numbering.number(text.at(i), text.length(i)), i % 2);
+        EXPECT_THROW(numbering.number(text.at(4), text.length(4)), InternalFailure);
+    }
+    {  // the same in the ordered form
+        std::vector<std::string> tokens;
+        for (int i = 0; i < 60; ++i) tokens.push_back("t" + std::to_string(i));
+        tokens.push_back("t5");
+        tokens.push_back("x");
+        const TokenText text(tokens);
+        ScratchArena arena;
+        TokenNumbering<uint32_t, CollidingHash> numbering(60, arena);
+        for (size_t i = 0; i < 60; ++i) ASSERT_EQ(numbering.number(text.at(i), text.length(i)), i);
+        ASSERT_TRUE(numbering.ordered());
+        EXPECT_EQ(numbering.number(text.at(60), text.length(60)), 5u);
+        EXPECT_THROW(numbering.number(text.at(61), text.length(61)), InternalFailure);
+    }
+}
+
 // The whole pair's scores under several seeds and under total collision:
 // bit for bit the same, and the same as the straightforward scorer's.
 TEST(TokenNumbering, ScoresNeverDependOnTheSeed) {
