@@ -63,7 +63,8 @@ public:
           capacity_(initial_capacity(max_distinct)),
           shift_(64 - std::countr_zero(capacity_)),
           slots_(arena.allocate_zeroed<Slot>(capacity_)),
-          seen_(arena.allocate<Seen>(max_distinct + 2)) {
+          seen_room_(records_for(capacity_, max_distinct)),
+          seen_(arena.allocate<Seen>(seen_room_)) {
         seen_[0] = Seen{nullptr, ~size_t{0}, ShortKey{0, 0}};  // behind every empty slot; equals nothing
     }
 
@@ -287,11 +288,29 @@ private:
         return std::bit_ceil(4 * std::min(max_distinct, kLargestInitialDistinct) + 4);
     }
 
+    // Records room for every distinct token the table can take before it
+    // grows, and one more: the vocabulary, not the text, decides the memory
+    // (a record per token of a long text would also come from the system
+    // anew on every call, past the allocator's mapping threshold).
+    static size_t records_for(size_t capacity, size_t max_distinct) noexcept {
+        return std::min(capacity / 4, max_distinct) + 2;
+    }
+
+    // Moves the records to room for `room` of them; the tree, if any, is
+    // built afterwards from the new place.
+    void move_records(size_t room) const {
+        Seen* seen = arena_->allocate<Seen>(room);
+        std::memcpy(static_cast<void*>(seen), seen_, (size_t{distinct_} + 1) * sizeof(Seen));
+        seen_ = seen;
+        seen_room_ = room;
+    }
+
     // Doubles the table and places every numbered token again.
     void grow() {
         capacity_ *= 2;
         shift_ -= 1;
         slots_ = arena_->allocate_zeroed<Slot>(capacity_);
+        if (const size_t room = records_for(capacity_, max_distinct_); room > seen_room_) move_records(room);
         for (Id id_plus_one = 1; id_plus_one <= distinct_; ++id_plus_one) {
             const Seen& seen = seen_[id_plus_one];
             const uint64_t hash = hash_(seen.text, seen.length, seen.key);
@@ -312,6 +331,7 @@ private:
 
     // From here on the tree answers; the table is left as it is.
     void switch_to_ordered() const {
+        if (seen_room_ < max_distinct_ + 2) move_records(max_distinct_ + 2);  // the tree may take every token
         tree_ = Tree(size_t{max_distinct_} + 1, SeenTokens{seen_}, *arena_);
         for (Id id_plus_one = 1; id_plus_one <= distinct_; ++id_plus_one) tree_.insert(id_plus_one);
         ordered_ = true;
@@ -337,7 +357,8 @@ private:
     size_t capacity_;
     int shift_;
     Slot* slots_;
-    Seen* seen_;  // seen_[id + 1]: the first occurrence of token `id`
+    mutable size_t seen_room_;
+    mutable Seen* seen_;  // seen_[id + 1]: the first occurrence of token `id`
     Id distinct_ = 0;
     mutable size_t longest_probe_ = 0;
     mutable bool ordered_ = false;
