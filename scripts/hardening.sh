@@ -5,8 +5,9 @@
 #             tests and the whole pytest suite against an instrumented module,
 #             leak checking on
 #   tsan      ThreadSanitizer on the native pool and runner tests
-#   fuzz      libFuzzer: fast scorer against the straightforward one, and the
-#             tokenizer against the definition of a token, for a bounded time
+#   fuzz      libFuzzer: fast scorer against the straightforward one, the
+#             tokenizer against the definition of a token, and the
+#             configurable scorer against the oracle, for a bounded time
 #   refleaks  every public path under the debug interpreter, with reference
 #             counts and allocated blocks required to return to their level
 #   soak      every public path 10^5 times with resident memory flat
@@ -15,8 +16,8 @@
 #
 # Expects what scripts/setup-hardening.sh installs and the module installed in
 # .venv (make install-ci). Every check runs even if an earlier one failed; the
-# exit status is non-zero if any failed. FUZZ_PAIR_SECONDS and
-# FUZZ_TOKENIZER_SECONDS bound the fuzzing time.
+# exit status is non-zero if any failed. FUZZ_PAIR_SECONDS,
+# FUZZ_TOKENIZER_SECONDS and FUZZ_CONFIG_SECONDS bound the fuzzing time.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -52,7 +53,7 @@ check_asan() {
     export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
     export ASAN_SYMBOLIZER_PATH=$symbolizer
     local binary
-    for binary in scorer_tests batch_tests corpus_tests; do
+    for binary in scorer_tests batch_tests corpus_tests unicode_tokenizer_tests arrow_tests; do
         "$dir/tests/native/$binary" --gtest_brief=1 || return 1
     done
 
@@ -92,9 +93,10 @@ check_fuzz() {
         "-DCMAKE_CXX_FLAGS=-O1 -g -fno-omit-frame-pointer $shim" || return 1
     "$cmake" --build "$dir" || return 1
     local harness seconds status=0
-    for harness in score_pair tokenizer; do
+    for harness in score_pair tokenizer rouge_config; do
         seconds=${FUZZ_PAIR_SECONDS:-60}
         [ "$harness" = tokenizer ] && seconds=${FUZZ_TOKENIZER_SECONDS:-20}
+        [ "$harness" = rouge_config ] && seconds=${FUZZ_CONFIG_SECONDS:-60}
         # New inputs go to a scratch corpus; the committed one is read only.
         mkdir -p "$dir/work/$harness" "$dir/artifacts/$harness"
         ASAN_SYMBOLIZER_PATH=$symbolizer "$dir/tests/fuzz/fuzz_$harness" \

@@ -11,6 +11,9 @@ bash scripts/ensure-python314.sh
 
 # Native packages from the machine's own Debian release.
 native_packages=(g++ make libgtest-dev)
+# English word lists (in /usr/share/dict) that the stemmer is checked against,
+# word for word, by the native tests.
+native_packages+=(wamerican wbritish wamerican-huge)
 # Google Benchmark only for the native benchmarks.
 if [ "${1:-}" = "--benchmarks" ]; then native_packages+=(libbenchmark-dev); fi
 mapfile -t missing < <(missing_packages "${native_packages[@]}")

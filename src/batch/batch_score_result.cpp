@@ -12,10 +12,14 @@ namespace {
 using boundary::PyRef;
 using boundary::Result;
 
+struct Column {
+    double* values;  // owned, taken from the runner's column output (calloc)
+    size_t length;
+};
+
 struct BatchScoreResultObject {
     PyObject_HEAD
-    double* columns;  // owned, taken from the runner's column output (calloc): column k from k * length on
-    size_t length;
+    Column columns[engine::ColumnOutput::kColumnCount];
 };
 
 BatchScoreResultObject* as_result(PyObject* object) noexcept {
@@ -25,12 +29,11 @@ BatchScoreResultObject* as_result(PyObject* object) noexcept {
 template <size_t K>
 PyObject* get_column(PyObject* self, void* /*closure*/) {
     return boundary::boundary_object([&]() -> Result<PyRef> {
-        const BatchScoreResultObject& result = *as_result(self);
-        const auto n = static_cast<Py_ssize_t>(result.length);
-        const double* values = result.columns + K * result.length;
+        const Column& column = as_result(self)->columns[K];
+        const auto n = static_cast<Py_ssize_t>(column.length);
         PyRef list = boundary::new_object_or_fail(PyList_New(n));
         for (Py_ssize_t i = 0; i < n; ++i) {
-            PyList_SET_ITEM(list.get(), i, boundary::new_object_or_fail(PyFloat_FromDouble(values[i])).release());
+            PyList_SET_ITEM(list.get(), i, boundary::new_object_or_fail(PyFloat_FromDouble(column.values[i])).release());
         }
         return list;
     });
@@ -38,8 +41,10 @@ PyObject* get_column(PyObject* self, void* /*closure*/) {
 
 void dealloc_result(PyObject* self) {
     boundary::boundary_dealloc([&] {
-        std::free(as_result(self)->columns);
-        as_result(self)->columns = nullptr;
+        for (Column& column : as_result(self)->columns) {
+            std::free(column.values);
+            column.values = nullptr;
+        }
         boundary::free_heap_instance(self);
     });
 }
@@ -82,8 +87,9 @@ Result<PyObject*> batch_score_result_type() { return result_type_cell.get(); }
 Result<PyRef> new_batch_score_result(engine::ColumnOutput& columns) {
     Result<PyRef> instance = boundary::new_instance(result_type_cell.get_or_fail());
     if (!instance) return instance;
-    as_result(instance.value().get())->length = columns.length();
-    as_result(instance.value().get())->columns = columns.take_columns().release();
+    for (size_t k = 0; k < engine::ColumnOutput::kColumnCount; ++k) {
+        as_result(instance.value().get())->columns[k] = Column{columns.take_column(k).release(), columns.length()};
+    }
     return instance;
 }
 

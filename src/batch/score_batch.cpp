@@ -23,7 +23,7 @@ Result<PyRef> list_of_dicts(const engine::RecordOutput& records) {
     return list;
 }
 
-Result<PyRef> score_batch_body(const boundary::BoundArguments& arguments) {
+Result<PyRef> score_batch_body(PyObject* /*module*/, const boundary::BoundArguments& arguments) {
     Result<BatchInputs> inputs = extract_inputs(arguments);
     if (!inputs) return std::move(inputs).take_error();
     const engine::RecordOutput records = score_detached<engine::RecordOutput>(std::move(inputs).take_value());

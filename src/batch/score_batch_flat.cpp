@@ -6,7 +6,7 @@
 namespace tallygrams::batch {
 namespace {
 
-boundary::Result<boundary::PyRef> score_batch_flat_body(const boundary::BoundArguments& arguments) {
+boundary::Result<boundary::PyRef> score_batch_flat_body(PyObject* /*module*/, const boundary::BoundArguments& arguments) {
     boundary::Result<BatchInputs> inputs = extract_inputs(arguments);
     if (!inputs) return std::move(inputs).take_error();
     engine::ColumnOutput columns = score_detached<engine::ColumnOutput>(std::move(inputs).take_value());

@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "boundary/new_object.hpp"
 #include "boundary/once_cell.hpp"
 #include "common/internal_failure.hpp"
 
@@ -19,8 +20,12 @@ std::string plural(size_t count, std::string_view noun) {
 }
 
 PyErr too_many_positional(const Signature& signature, Py_ssize_t given) {
-    const size_t most = signature.positional_count();
-    const size_t least = signature.required < most ? signature.required : most;
+    const size_t self = signature.method ? 1 : 0;
+    given += static_cast<Py_ssize_t>(self);
+    const size_t most = signature.positional_count() + self;
+    const size_t least = (signature.required < signature.positional_count() ? signature.required
+                                                                             : signature.positional_count()) +
+                         self;
     std::string message = display_name(signature) + " takes ";
     message += least == most ? plural(most, "positional argument")
                              : "from " + std::to_string(least) + " to " + plural(most, "positional argument");
@@ -118,6 +123,30 @@ Result<BoundArguments> bind_arguments(const Signature& signature, PyObject* cons
     return bound;
 }
 
+Result<BoundArguments> bind_arguments(const Signature& signature, PyObject* args, PyObject* kwargs) {
+    const Py_ssize_t nargs = PyTuple_GET_SIZE(args);
+    if (nargs > static_cast<Py_ssize_t>(signature.positional_count())) return too_many_positional(signature, nargs);
+    // Laid out as a vectorcall: the positional values, then the keyword
+    // values in the order of a tuple of their names. Of more keywords than
+    // there are parameters, one beyond the limit is enough: among that many
+    // distinct names one is unexpected, and it is the first such in order.
+    constexpr Py_ssize_t kMostKeywords = kMaxParameters + 1;
+    std::array<PyObject*, kMaxParameters + kMostKeywords> vector{};
+    for (Py_ssize_t k = 0; k < nargs; ++k) vector[static_cast<size_t>(k)] = PyTuple_GET_ITEM(args, k);
+    const Py_ssize_t given = kwargs == nullptr ? 0 : PyDict_GET_SIZE(kwargs);
+    const Py_ssize_t kept = given < kMostKeywords ? given : kMostKeywords;
+    if (kept == 0) return bind_arguments(signature, vector.data(), nargs, nullptr);
+    PyRef names = new_object_or_fail(PyTuple_New(kept));
+    Py_ssize_t position = 0;
+    PyObject* key = nullptr;
+    PyObject* value = nullptr;
+    for (Py_ssize_t k = 0; k < kept && PyDict_Next(kwargs, &position, &key, &value); ++k) {
+        PyTuple_SET_ITEM(names.get(), k, Py_NewRef(key));
+        vector[static_cast<size_t>(nargs + k)] = value;
+    }
+    return bind_arguments(signature, vector.data(), nargs, names.get());
+}
+
 Result<std::string_view> extract_text(PyObject* object) {
     if (!PyType_HasFeature(Py_TYPE(object), Py_TPFLAGS_UNICODE_SUBCLASS)) return type_mismatch(object, "str");
     Py_ssize_t size = 0;
@@ -127,10 +156,13 @@ Result<std::string_view> extract_text(PyObject* object) {
 }
 
 PyErr annotate_argument_error(std::string_view parameter_name, PyErr error) {
+    return add_note("while processing '" + std::string(parameter_name) + "'", std::move(error));
+}
+
+PyErr add_note(std::string_view note_text, PyErr error) {
     PyRef exception = std::move(error).into_exception();
     if (!exception) return PyErr::fetch();
 
-    const std::string note_text = "while processing '" + std::string(parameter_name) + "'";
     PyRef note(PyUnicode_FromStringAndSize(note_text.data(), static_cast<Py_ssize_t>(note_text.size())));
     Result<PyObject*> method = add_note_name_cell.get_or_init([]() -> Result<PyRef> {
         PyObject* name = PyUnicode_InternFromString("add_note");

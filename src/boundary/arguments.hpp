@@ -13,12 +13,15 @@ inline constexpr size_t kMaxParameters = 8;
 
 // The parameters of a function or method, in the manner of a Python `def`:
 // the first `required` have no default; those from `keyword_only_from` on
-// can only be passed by keyword.
+// can only be passed by keyword. A method's `function_name` is qualified
+// ("RougeScorer.score") and, as the interpreter does for a `def` in a
+// class, its messages count `self` among the positional arguments.
 struct Signature {
     std::string_view function_name;
     std::array<std::string_view, kMaxParameters> names{};
     size_t required = 0;
     size_t keyword_only_from = kMaxParameters;
+    bool method = false;
 
     constexpr size_t count() const noexcept {
         size_t n = 0;
@@ -44,6 +47,9 @@ struct BoundArguments {
 Result<BoundArguments> bind_arguments(const Signature& signature, PyObject* const* args, Py_ssize_t nargs,
                                       PyObject* kwnames);
 
+// The same from a call's argument tuple and keyword dict (a constructor).
+Result<BoundArguments> bind_arguments(const Signature& signature, PyObject* args, PyObject* kwargs);
+
 // A borrowed UTF-8 view of a str (or str subclass) argument, read in place;
 // valid while the object lives.
 Result<std::string_view> extract_text(PyObject* object);
@@ -51,6 +57,9 @@ Result<std::string_view> extract_text(PyObject* object);
 // Adds the note "while processing '<name>'" to the error's exception. If the
 // note cannot be added, the error is returned as it was.
 PyErr annotate_argument_error(std::string_view parameter_name, PyErr error);
+
+// Adds `note` to the error's exception, if it can.
+PyErr add_note(std::string_view note, PyErr error);
 
 // extract_text, with the argument note on failure.
 Result<std::string_view> extract_text_argument(PyObject* object, std::string_view parameter_name);

@@ -24,8 +24,19 @@ OnceObjectCell panic_type_cell;
 PyObject* panic_exception_type() {
     if (PyObject* type = panic_type_cell.peek()) return type;
     Result<PyObject*> type = panic_type_cell.get_or_init([]() -> Result<PyRef> {
+        // Both compiled modules carry this code; the first to need the type
+        // leaves it in the interpreter's dict for extensions, so that the
+        // other raises, and recognises, the same class.
+        PyObject* shared = PyInterpreterState_GetDict(PyInterpreterState_Get());
+        constexpr const char* kKey = "tallygrams.PanicException";
+        if (shared != nullptr) {
+            PyObject* found = nullptr;
+            if (PyDict_GetItemStringRef(shared, kKey, &found) < 0) PyErr_Clear();
+            if (found != nullptr) return PyRef(found);
+        }
         PyObject* created =
             PyErr_NewExceptionWithDoc("pyo3_runtime.PanicException", kPanicDoc, PyExc_BaseException, nullptr);
+        if (created != nullptr && shared != nullptr && PyDict_SetItemString(shared, kKey, created) < 0) PyErr_Clear();
         if (created == nullptr) {
             // Not PyErr::fetch(): that compares against this very type.
             return PyErr::from_exception(PyRef(PyErr_GetRaisedException()));

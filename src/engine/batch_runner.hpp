@@ -1,9 +1,8 @@
-// Scores every index-aligned pair of a batch on the worker pool.
-//
-// The index range is split in halves with fork_join; each leaf scores its
-// own contiguous range and writes pair i to slot i of an output sized before
-// the run, so results come back in input order without any locking. Each
-// pair's strings are released as soon as the pair is scored.
+// Scores every index-aligned pair of a batch on the worker pool
+// (range_runner.hpp): each leaf scores its own contiguous range and writes
+// pair i to slot i of an output sized before the run, so results come back
+// in input order without any locking. Each pair's strings are released as
+// soon as the pair is scored.
 //
 // A small batch is scored on the calling thread instead: handing it to the
 // pool (waking workers, splitting, waiting) would cost more than the
@@ -20,8 +19,10 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "engine/owned_strings.hpp"
+#include "engine/range_runner.hpp"
 #include "engine/worker_pool.hpp"
 #include "common/internal_failure.hpp"
 #include "scorer/pair_scorer.hpp"
@@ -62,42 +63,45 @@ private:
     size_t length_ = 0;
 };
 
-// Nine columns of doubles, column k holding value k of each pair's record
-// (score_batch_flat). All nine share one allocation, column k starting at
-// k * length: one request to the allocator per batch instead of nine.
+// Columns of doubles, all of the batch's length. With the default nine,
+// column k holds value k of each pair's record (score_batch_flat); other
+// writers fill columns of their own layout through column().
 class ColumnOutput {
 public:
-    static constexpr size_t kColumnCount = 9;
-    struct FreeColumns {
+    static constexpr size_t kColumnCount = 9;  // the values of one PairScores
+    struct FreeColumn {
         void operator()(double* values) const noexcept { std::free(values); }
     };
     // Owned memory from calloc, released with std::free.
-    using Columns = std::unique_ptr<double[], FreeColumns>;
+    using Column = std::unique_ptr<double[], FreeColumn>;
 
     // Zero-filled at their final length; nothing is allocated for 0 pairs.
-    // calloc hands out large blocks as fresh zero pages, so they are not
+    // calloc hands out large columns as fresh zero pages, so they are not
     // written here on the calling thread but first touched by the workers
     // that fill them, in parallel.
-    explicit ColumnOutput(size_t length) : length_(length) {
+    explicit ColumnOutput(size_t length, size_t columns = kColumnCount) : columns_(columns), length_(length) {
         if (length == 0) return;
-        columns_.reset(static_cast<double*>(std::calloc(kColumnCount * length, sizeof(double))));
-        if (!columns_) throw std::bad_alloc();
+        for (Column& column : columns_) {
+            column.reset(static_cast<double*>(std::calloc(length, sizeof(double))));
+            if (!column) throw std::bad_alloc();
+        }
     }
 
     size_t capacity() const noexcept { return length_; }
+    size_t column_count() const noexcept { return columns_.size(); }
     void write(size_t i, const scorer::PairScores& scores) noexcept {
         const double* values = &scores.rouge1.precision;
-        for (size_t k = 0; k < kColumnCount; ++k) columns_[k * length_ + i] = values[k];
+        for (size_t k = 0; k < kColumnCount; ++k) columns_[k][i] = values[k];
     }
     void set_length(size_t /*written*/) noexcept {}
 
     size_t length() const noexcept { return length_; }
-    // Hands all nine columns to their new owner: column k is the `length()`
-    // values from k * length() on.
-    Columns take_columns() noexcept { return std::move(columns_); }
+    double* column(size_t k) noexcept { return columns_[k].get(); }
+    // Hands column k to its new owner.
+    Column take_column(size_t k) noexcept { return std::move(columns_[k]); }
 
 private:
-    Columns columns_;
+    std::vector<Column> columns_;
     size_t length_;
 };
 
@@ -111,61 +115,17 @@ struct ScorePair {
 
 namespace detail {
 
-// Splits about log2(T) times along each path; a piece that moved to another
-// worker gets a fresh budget, since work moving means some worker ran dry.
-class SplitBudget {
-public:
-    explicit SplitBudget(size_t workers) : splits_(workers), workers_(workers) {}
-
-    bool try_split(bool migrated) noexcept {
-        if (migrated) {
-            splits_ = std::max(splits_ / 2, workers_);
-            return true;
-        }
-        if (splits_ > 0) {
-            splits_ /= 2;
-            return true;
-        }
-        return false;
-    }
-
-private:
-    size_t splits_;
-    size_t workers_;
-};
-
 template <class Output, class Scorer>
 size_t score_leaf(OwnedStrings& references, OwnedStrings& predictions, Output& output, const Scorer& score,
                   size_t start, size_t end) {
-    ensure(end <= output.capacity(), "leaf range exceeds its output range");
+    ensure(end <= references.size() && end <= predictions.size() && end <= output.capacity(),
+           "leaf range exceeds the arrays it covers");
     for (size_t i = start; i < end; ++i) {
         output.write(i, score(references.view(i), predictions.view(i)));
         references.release(i);
         predictions.release(i);
     }
     return end - start;
-}
-
-template <class Output, class Scorer>
-size_t score_range(WorkerPool& pool, OwnedStrings& references, OwnedStrings& predictions, Output& output,
-                   const Scorer& score, size_t start, size_t end, SplitBudget budget, bool migrated) {
-    const size_t length = end - start;
-    if (length < 2 || !budget.try_split(migrated)) {
-        return score_leaf(references, predictions, output, score, start, end);
-    }
-    const size_t middle = start + length / 2;
-    ensure(middle <= references.size() && middle <= predictions.size() && middle <= output.capacity(),
-           "split index outside the arrays it cuts");
-    size_t left_written = 0;
-    size_t right_written = 0;
-    pool.fork_join(
-        [&](bool moved) {
-            left_written = score_range(pool, references, predictions, output, score, start, middle, budget, moved);
-        },
-        [&](bool moved) {
-            right_written = score_range(pool, references, predictions, output, score, middle, end, budget, moved);
-        });
-    return left_written + right_written;
 }
 
 }  // namespace detail
@@ -186,16 +146,11 @@ void run_batch(WorkerPool& pool, OwnedStrings& references, OwnedStrings& predict
     const size_t n = references.size();
     ensure(predictions.size() == n, "reference and prediction arrays differ in length");
     ensure(output.capacity() >= n, "output has no room for every pair");
-
-    size_t written = 0;
-    if (n < 2 || references.total_bytes() + predictions.total_bytes() < kInlineBatchBytes) {
-        written = detail::score_leaf(references, predictions, output, score, 0, n);
-    } else {
-        pool.run_and_wait([&] {
-            written = detail::score_range(pool, references, predictions, output, score, 0, n,
-                                          detail::SplitBudget(pool.worker_count() * 32), false);
-        });
-    }
+    const auto leaf = [&](size_t start, size_t end) {
+        return detail::score_leaf(references, predictions, output, score, start, end);
+    };
+    const bool small = references.total_bytes() + predictions.total_bytes() < kInlineBatchBytes;
+    const size_t written = small ? leaf(0, n) : run_ranges(pool, n, leaf);
     if (written != n) {
         fail_internally("expected " + std::to_string(n) + " total writes, but got " + std::to_string(written));
     }

@@ -12,7 +12,7 @@ namespace {
 using boundary::PyRef;
 using boundary::Result;
 
-Result<PyRef> score_body(const boundary::BoundArguments& arguments) {
+Result<PyRef> score_body(PyObject* /*module*/, const boundary::BoundArguments& arguments) {
     Result<std::string_view> reference = boundary::extract_text_argument(arguments[0], arguments.name(0));
     if (!reference) return std::move(reference).take_error();
     Result<std::string_view> prediction = boundary::extract_text_argument(arguments[1], arguments.name(1));

@@ -13,7 +13,7 @@ import sys
 import tallygrams
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "python"))
-from misbehaving import GetItemOnly, LyingLength, Raising  # noqa: E402
+from misbehaving import GetItemOnly, LyingLength, Raising, panic_type  # noqa: E402
 
 # The oracle of a few fixed pairs: (reference, prediction) -> rouge1 recall.
 PAIRS = [
@@ -26,16 +26,6 @@ REFERENCES = [r for r, _ in PAIRS]
 PREDICTIONS = [p for _, p in PAIRS]
 RECALLS = [tallygrams.score(r, p)["rouge1"].recall for r, p in PAIRS]
 COLUMNS = [f"{m}_{s}" for m in ("rouge1", "rouge2", "rougeL") for s in ("precision", "recall", "fmeasure")]
-
-
-def panic_type():
-    # Created by the module the first time it takes an exception out of the
-    # interpreter; it is not exported.
-    try:
-        tallygrams.score("\ud800", "")
-    except UnicodeEncodeError:
-        pass
-    return next(c for c in BaseException.__subclasses__() if c.__module__ == "pyo3_runtime")
 
 
 PanicException = panic_type()

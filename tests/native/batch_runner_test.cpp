@@ -73,14 +73,15 @@ TEST_P(RunnerTable, RecordsAndColumnsEqualSequentialScoringInOrder) {
     OwnedStrings refs2 = batch.copy(batch.references), preds2 = batch.copy(batch.predictions);
     ColumnOutput columns(n);
     engine::run_batch(pool, refs2, preds2, columns);
-    const ColumnOutput::Columns taken = columns.take_columns();
+    std::vector<ColumnOutput::Column> taken;
+    for (size_t k = 0; k < ColumnOutput::kColumnCount; ++k) taken.push_back(columns.take_column(k));
 
     for (size_t i = 0; i < n; ++i) {
         const auto expected = scorer::score_pair(batch.references[i], batch.predictions[i]);
         ASSERT_TRUE(same_bits(records[i], expected)) << "pair " << i;
         const double* values = &expected.rouge1.precision;
         for (size_t k = 0; k < ColumnOutput::kColumnCount; ++k) {
-            ASSERT_EQ(std::memcmp(&taken[k * n + i], &values[k], 8), 0) << "pair " << i << " column " << k;
+            ASSERT_EQ(std::memcmp(&taken[k][i], &values[k], 8), 0) << "pair " << i << " column " << k;
         }
     }
 }

@@ -10,19 +10,20 @@
 #include <vector>
 
 #include "reference/fuzz_checks.hpp"
+#include "reference/rouge_config_checks.hpp"
 
 namespace {
 
 namespace fs = std::filesystem;
 
 struct CorpusFile {
-    std::string harness;  // the corpus subdirectory: score_pair or tokenizer
+    std::string harness;  // the corpus subdirectory: score_pair, tokenizer or rouge_config
     fs::path path;
 };
 
 std::vector<CorpusFile> corpus_files() {
     std::vector<CorpusFile> files;
-    for (const char* harness : {"score_pair", "tokenizer"}) {
+    for (const char* harness : {"score_pair", "tokenizer", "rouge_config"}) {
         const fs::path directory = fs::path(TALLYGRAMS_FUZZ_CORPUS) / harness;
         if (!fs::is_directory(directory)) continue;
         for (const auto& entry : fs::directory_iterator(directory)) {
@@ -48,9 +49,10 @@ TEST_P(Corpus, PropertyHolds) {
     ASSERT_TRUE(in) << GetParam().path;
     const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     const auto* data = reinterpret_cast<const uint8_t*>(bytes.data());
-    const std::string difference = GetParam().harness == "score_pair"
-                                       ? tallygrams::fuzz::check_pair_input(data, bytes.size())
-                                       : tallygrams::fuzz::check_tokens_input(data, bytes.size());
+    const std::string& harness = GetParam().harness;
+    const std::string difference = harness == "score_pair"   ? tallygrams::fuzz::check_pair_input(data, bytes.size())
+                                   : harness == "tokenizer" ? tallygrams::fuzz::check_tokens_input(data, bytes.size())
+                                                            : tallygrams::fuzz::check_config_input(data, bytes.size());
     EXPECT_EQ(difference, "");
 }
 
@@ -77,6 +79,23 @@ TEST(FuzzInput, RepairKeepsValidAndReplacesInvalidSequences) {
     EXPECT_EQ(repair_utf8("\xED\xA0\x80"), "\xEF\xBF\xBD\xEF\xBF\xBD\xEF\xBF\xBD");  // surrogate
     EXPECT_EQ(repair_utf8("\xF4\x90\x80\x80").size(), 12u);                   // beyond U+10FFFF
     EXPECT_EQ(repair_utf8("\xE2\x84"), "\xEF\xBF\xBD\xEF\xBF\xBD");            // truncated
+}
+
+TEST(FuzzInput, ConfigInputNamesMetricsTokenizationAndTexts) {
+    std::string raw;
+    raw += '\x01';                                                        // rouge1
+    raw += static_cast<char>(0x04 | (2 << 3) | (1 << 5) | (1 << 6));  // rougeLsum; own tokens; stemming; rotated by 1
+    raw += "p\xFFr1\xFFr\xC3";
+    const auto c = tallygrams::fuzz::decode_config_input(reinterpret_cast<const uint8_t*>(raw.data()), raw.size());
+    EXPECT_EQ(c.rouge_types, (std::vector<std::string>{"rougeLsum", "rouge1"}));
+    EXPECT_EQ(c.tokenization, tallygrams::fuzz::Tokenization::own_tokens);
+    EXPECT_EQ(c.stemming, tallygrams::fuzz::Stemming::porter);  // stemming, with an odd rotation
+    EXPECT_EQ(c.prediction, "p");
+    EXPECT_EQ(c.references, (std::vector<std::string>{"r1", "r\xEF\xBF\xBD"}));
+    // Without a separator there is one empty reference.
+    const std::string alone = "\x01\x00q";
+    EXPECT_EQ(tallygrams::fuzz::decode_config_input(reinterpret_cast<const uint8_t*>(alone.data()), 3).references,
+              std::vector<std::string>{""});
 }
 
 }  // namespace

@@ -71,3 +71,18 @@ def raising_from(hook, error, items=("a", "b")):
     if hook == "__getitem__":
         return GetItemOnly(list(items), 1, error)
     return Raising(list(items), hook, error)
+
+
+def panic_type():
+    """The module's PanicException class. It is not exported: it exists once
+    the module has taken an exception out of the interpreter. Other
+    extensions (any built with pyo3, polars among them) have classes of the
+    same dotted name, so it is told apart by its own docstring."""
+    import tallygrams
+
+    try:
+        tallygrams.score("\ud800", "")
+    except UnicodeEncodeError:
+        pass
+    return next(c for c in BaseException.__subclasses__()
+                if c.__module__ == "pyo3_runtime" and (c.__doc__ or "").startswith("Raised when native code"))

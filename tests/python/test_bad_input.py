@@ -7,7 +7,7 @@ import time
 import pytest
 
 import tallygrams
-from misbehaving import HOOKS, LyingLength, raising_from
+from misbehaving import HOOKS, LyingLength, panic_type, raising_from
 from tallygrams import score, score_batch, score_batch_flat
 
 BATCH_FUNCTIONS = pytest.mark.parametrize("function", [score_batch, score_batch_flat], ids=lambda f: f.__name__)
@@ -22,11 +22,6 @@ def raises(kind, call, message=None, note=None):
         assert str(error) == message
     assert getattr(error, "__notes__", None) == ([f"while processing '{note}'"] if note else None)
     return error
-
-
-def panic_type():
-    raises(UnicodeEncodeError, lambda: score("\ud800", ""), note="reference")
-    return next(c for c in BaseException.__subclasses__() if c.__module__ == "pyo3_runtime")
 
 
 @pytest.mark.parametrize(

@@ -70,13 +70,14 @@ def sdist_wheel(sdist, tmp_path_factory):
     return only(out.glob("tallygrams-*.whl"))
 
 
-def test_wheel_holds_the_single_module_file_and_two_pure_packages(tree_wheel):
+def test_wheel_holds_the_two_module_files_and_the_pure_packages(tree_wheel):
     names = zipfile.ZipFile(tree_wheel).namelist()
     top = {name.split("/")[0] for name in names}
-    modules = {name for name in top if re.fullmatch(r"tallygrams\.cpython-314[^/]*\.so", name)}
-    assert len(modules) == 1, top
-    assert top - modules == {"tallygrams_cli", "tallygrams-stubs", DIST_INFO}
-    assert "tallygrams-stubs/__init__.pyi" in names
+    for module in ("tallygrams", "tallygrams_scorer"):
+        assert len({name for name in top if re.fullmatch(module + r"\.cpython-314[^/]*\.so", name)}) == 1, top
+    modules = {name for name in top if name.endswith(".so")}
+    assert top - modules == {"tallygrams_cli", "tallygrams-stubs", "tallygrams_scorer-stubs", DIST_INFO}
+    assert {"tallygrams-stubs/__init__.pyi", "tallygrams_scorer-stubs/__init__.pyi"} <= set(names)
 
 
 def test_sdist_holds_the_project_and_nothing_else(sdist):

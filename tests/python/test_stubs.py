@@ -8,7 +8,7 @@ from pathlib import Path
 import pytest
 
 HERE = Path(__file__).resolve().parent
-EXAMPLE = HERE / "stubs_example.py"
+EXAMPLES = [HERE / "stubs_example.py", HERE / "stubs_example_scorer.py"]
 
 
 def run(args, cwd):
@@ -18,9 +18,9 @@ def run(args, cwd):
     )
 
 
-@pytest.fixture
-def example(tmp_path):
-    return Path(shutil.copy(EXAMPLE, tmp_path))
+@pytest.fixture(params=EXAMPLES, ids=lambda path: path.stem)
+def example(request, tmp_path):
+    return Path(shutil.copy(request.param, tmp_path))
 
 
 def test_strict_check_accepts_the_example_and_rejects_each_misuse(example, tmp_path):
@@ -34,10 +34,10 @@ def test_example_runs_against_the_module(example, tmp_path):
     assert result.returncode == 0, result.stderr
 
 
-def test_stubs_match_the_runtime_module(tmp_path):
-    result = run(
-        ["-m", "mypy.stubtest", "tallygrams", "--allowlist", str(HERE / "stubtest_allowlist.txt")], tmp_path
-    )
+@pytest.mark.parametrize("module, allowlist", [("tallygrams", ["--allowlist", str(HERE / "stubtest_allowlist.txt")]),
+                                               ("tallygrams_scorer", [])])
+def test_stubs_match_the_runtime_module(module, allowlist, tmp_path):
+    result = run(["-m", "mypy.stubtest", module, *allowlist], tmp_path)
     assert result.returncode == 0, result.stdout + result.stderr
 
 

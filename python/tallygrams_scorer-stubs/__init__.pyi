@@ -1,0 +1,111 @@
+"""Every configuration of rouge-score's RougeScorer, exact and native."""
+
+from collections.abc import Callable, Mapping, Sequence
+from typing import Any, Final, Literal, NamedTuple, Protocol, TypeAlias, final
+
+__all__ = [
+    "__version__",
+    "Score",
+    "AggregateScore",
+    "Interval",
+    "RougeScorer",
+    "BootstrapAggregator",
+    "ScoreColumns",
+    "score_arrow",
+    "score_record_batch",
+    "bootstrap",
+]
+
+__version__: Final[str]
+
+class Score(NamedTuple):
+    """One ROUGE type's precision, recall and F-measure."""
+
+    precision: float
+    recall: float
+    fmeasure: float
+
+class AggregateScore(NamedTuple):
+    """The bootstrap interval of each measure: low, mid and high Scores."""
+
+    low: Score
+    mid: Score
+    high: Score
+
+class Interval(NamedTuple):
+    """A column's mean and the bootstrap percentiles of its resampled means."""
+
+    mean: float
+    low: float
+    mid: float
+    high: float
+
+class _ArrowExporter(Protocol):
+    # Anything with __arrow_c_stream__ or __arrow_c_array__ will do; the
+    # stream form is the one every producer of columns offers.
+    def __arrow_c_stream__(self, requested_schema: object | None = None) -> object: ...
+
+class _TokenizerObject(Protocol):
+    def tokenize(self, text: str, /) -> Sequence[str]: ...
+
+_Tokenizer: TypeAlias = None | Literal["unicode"] | _TokenizerObject | Callable[[str], Sequence[str]]
+
+@final
+class RougeScorer:
+    """rouge-score's RougeScorer, natively: the same arguments, the same results."""
+
+    def __new__(
+        cls,
+        rouge_types: Sequence[str],
+        use_stemmer: bool = False,
+        split_summaries: bool = False,
+        tokenizer: _Tokenizer = None,
+    ) -> RougeScorer: ...
+    @property
+    def rouge_types(self) -> list[str]: ...
+    def score(self, target: str, prediction: str) -> dict[str, Score]: ...
+    def score_multi(self, targets: Sequence[str], prediction: str) -> dict[str, Score]: ...
+    # A target is one reference, or a sequence of them (scored as score_multi).
+    def score_batch(self, targets: Sequence[str | Sequence[str]], predictions: Sequence[str]) -> list[dict[str, Score]]: ...
+    def score_columns(self, targets: Sequence[str | Sequence[str]], predictions: Sequence[str]) -> ScoreColumns: ...
+    def score_arrow(self, references: _ArrowExporter, predictions: _ArrowExporter) -> ScoreColumns: ...
+    def tokenize(self, text: str) -> list[str]: ...
+    def __reduce__(self) -> tuple[type[RougeScorer], tuple[Any, ...]]: ...
+
+@final
+class BootstrapAggregator:
+    """Bootstrap confidence intervals of the mean of each measure, as rouge-score's."""
+
+    def __new__(
+        cls, confidence_interval: float = 0.95, n_samples: int = 1000, *, seed: int | None = None
+    ) -> BootstrapAggregator: ...
+    def add_scores(self, scores: Mapping[str, Score]) -> None: ...
+    def aggregate(self) -> dict[str, AggregateScore]: ...
+
+@final
+class ScoreColumns:
+    """Scores of many pairs as named float64 columns; an Arrow record batch and stream."""
+
+    @property
+    def column_names(self) -> tuple[str, ...]: ...
+    @property
+    def num_rows(self) -> int: ...
+    def __len__(self) -> int: ...
+    def column(self, name: str) -> list[float | None]: ...
+    def to_pydict(self) -> dict[str, list[float | None]]: ...
+    def __arrow_c_schema__(self) -> object: ...
+    def __arrow_c_array__(self, requested_schema: object | None = None) -> tuple[object, object]: ...
+    def __arrow_c_stream__(self, requested_schema: object | None = None) -> object: ...
+    def __reduce__(self) -> tuple[Callable[..., ScoreColumns], tuple[Any, ...]]: ...
+
+def score_arrow(references: _ArrowExporter, predictions: _ArrowExporter) -> ScoreColumns: ...
+def score_record_batch(
+    batch: object, reference_column: str, prediction_column: str, scorer: RougeScorer | None = None
+) -> ScoreColumns: ...
+def bootstrap(
+    columns: ScoreColumns | Mapping[str, Sequence[float] | memoryview],
+    n_samples: int = 1000,
+    *,
+    seed: int = 0,
+    confidence_interval: float = 0.95,
+) -> dict[str, Interval]: ...

@@ -1,0 +1,67 @@
+// Instances of the module's own classes that carry C++ state: the object
+// header, then a pointer to a heap-allocated payload whose constructor and
+// destructor run like any C++ object's. Instances that hold Python
+// references are tracked by the garbage collector; the payload lists those
+// references for it (visit) and drops them (clear) when asked to break a
+// cycle.
+#pragma once
+
+#include <memory>
+#include <utility>
+
+#include "boundary/call_boundary.hpp"
+#include "boundary/heap_type.hpp"
+#include "boundary/python.hpp"
+
+namespace tallygrams::boundary {
+
+template <class Payload>
+struct NativeObject {
+    PyObject_HEAD
+    Payload* payload;
+};
+
+template <class Payload>
+Payload& payload_of(PyObject* self) noexcept {
+    return *reinterpret_cast<NativeObject<Payload>*>(self)->payload;
+}
+
+// A new instance of `type` (a class whose basic size is that of
+// NativeObject<Payload>) taking over `payload`.
+template <class Payload>
+Result<PyRef> new_native_object(PyTypeObject* type, std::unique_ptr<Payload> payload) {
+    PyRef instance(type->tp_alloc(type, 0));
+    if (!instance) return PyErr::fetch();
+    reinterpret_cast<NativeObject<Payload>*>(instance.get())->payload = payload.release();
+    return instance;
+}
+
+// tp_traverse: `Payload::visit(visitproc, void*)` returns what Py_VISIT
+// would. A heap type's instances also keep their type alive.
+template <class Payload>
+int traverse_native_object(PyObject* self, visitproc visit, void* arg) {
+    Py_VISIT(Py_TYPE(self));
+    if (Payload* payload = reinterpret_cast<NativeObject<Payload>*>(self)->payload) {
+        return payload->visit(visit, arg);
+    }
+    return 0;
+}
+
+// tp_clear: the payload drops its Python references but stays usable.
+template <class Payload>
+int clear_native_object(PyObject* self) {
+    if (Payload* payload = reinterpret_cast<NativeObject<Payload>*>(self)->payload) payload->clear();
+    return 0;
+}
+
+// tp_dealloc of a garbage-collected native object.
+template <class Payload>
+void dealloc_native_object(PyObject* self) {
+    boundary_dealloc([&] {
+        PyObject_GC_UnTrack(self);
+        delete std::exchange(reinterpret_cast<NativeObject<Payload>*>(self)->payload, nullptr);
+        free_heap_instance(self);
+    });
+}
+
+}  // namespace tallygrams::boundary

@@ -1,0 +1,47 @@
+"""Every public name of tallygrams_scorer, used as a type-checked program would.
+
+test_stubs.py checks this file with mypy --strict against the installed
+stubs and also runs it. Each line in `rejected` is misuse the stubs must
+refuse, with the error code it must produce.
+"""
+
+from typing import assert_type
+
+import tallygrams_scorer
+from tallygrams_scorer import AggregateScore, BootstrapAggregator, RougeScorer, Score
+
+assert_type(tallygrams_scorer.__version__, str)
+
+scorer = RougeScorer(["rouge1", "rougeLsum"], use_stemmer=True)
+assert_type(scorer.rouge_types, list[str])
+pair = scorer.score("The cat sat.\nIt ran.", "the cat ran")
+assert_type(pair, dict[str, Score])
+assert_type(pair["rouge1"].fmeasure, float)
+precision, recall, fmeasure = pair["rougeLsum"]
+assert_type(scorer.score_multi(["a b", "c"], "a"), dict[str, Score])
+batch = scorer.score_batch(["a b", ["c", "d e"]], ["a", "d"])
+assert_type(batch, list[dict[str, Score]])
+assert_type(scorer.tokenize("Cats running"), list[str])
+
+
+class Splitter:
+    def tokenize(self, text: str) -> list[str]:
+        return text.split()
+
+
+RougeScorer(["rougeL"], tokenizer=Splitter())
+RougeScorer(["rougeL"], tokenizer=str.split)
+RougeScorer(["rougeL"], tokenizer="unicode")
+
+aggregator = BootstrapAggregator(0.95, 100, seed=1)
+aggregator.add_scores(pair)
+result = aggregator.aggregate()
+assert_type(result, dict[str, AggregateScore])
+assert_type(result["rouge1"].mid.recall, float)
+
+
+def rejected() -> None:
+    RougeScorer(["rouge1"], tokenizer=3)  # type: ignore[arg-type]
+    scorer.score("a", b"b")  # type: ignore[arg-type]
+    BootstrapAggregator(0.9, 10, 1)  # type: ignore[call-arg]
+    scorer.rouge_types = []  # type: ignore[misc]

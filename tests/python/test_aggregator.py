@@ -1,0 +1,110 @@
+"""BootstrapAggregator against rouge-score's, which draws its resamples
+from NumPy's global generator: from the same generator state, the same
+numbers to the last bit."""
+
+import collections
+import pickle
+import random
+
+import numpy as np
+import pytest
+from rouge_score import rouge_scorer, scoring
+
+import scorer_texts
+import tallygrams_scorer
+
+
+def hexed(result):
+    return {key: [[v.hex() for v in bound] for bound in interval] for key, interval in result.items()}
+
+
+def aggregate_both(samples, confidence, n_samples, seed):
+    np.random.seed(seed)
+    peer = scoring.BootstrapAggregator(confidence, n_samples)
+    for sample in samples:
+        peer.add_scores(sample)
+    expected = peer.aggregate()
+    np.random.seed(seed)
+    ours = tallygrams_scorer.BootstrapAggregator(confidence, n_samples)
+    for sample in samples:
+        ours.add_scores(sample)
+    return ours.aggregate(), expected
+
+
+@pytest.mark.parametrize("seed", range(6))
+def test_same_generator_state_same_numbers(seed):
+    rng = random.Random(seed)
+    scorer = rouge_scorer.RougeScorer(["rouge1", "rouge3", "rougeLsum"], use_stemmer=True)
+    pairs = scorer_texts.pairs(seed, rng.choice([1, 2, 17, 300]))
+    samples = [scorer.score(r, p) for r, p in pairs]
+    confidence = rng.choice([0.95, 0.9, 0.5, 0.0, 1.0, 0.999])
+    ours, theirs = aggregate_both(samples, confidence, rng.choice([1, 2, 100, 1000]), seed)
+    assert list(ours) == list(theirs)
+    assert hexed(ours) == hexed(theirs)
+    assert ours == theirs and all(type(v.low) is scoring.Score for v in ours.values())
+
+
+Four = collections.namedtuple("Four", "a b c d")
+
+
+def test_our_scores_and_other_shapes():
+    # Our own Scores come back as our Scores; rows of one number are summed
+    # pairwise by NumPy, rows of four in order.
+    rng = random.Random(4)
+    samples = [{"ours": tallygrams_scorer.Score(rng.random(), rng.random(), rng.random()),
+                "one": rng.random(), "four": Four(rng.random(), 1, True, rng.random())} for _ in range(3000)]
+    ours, theirs = aggregate_both(samples, 0.95, 50, 12)
+    assert hexed({k: [[b] if isinstance(b, float) else b for b in v] for k, v in ours.items()}) == \
+        hexed({k: [[b] if isinstance(b, float) else b for b in v] for k, v in theirs.items()})
+    assert type(ours["ours"].mid) is tallygrams_scorer.Score and type(ours["one"].mid) is float
+
+
+def test_an_own_seed_repeats_and_leaves_the_global_generator_alone():
+    samples = [{"rouge1": tallygrams_scorer.Score(x / 10, x / 20, x / 30)} for x in range(10)]
+    aggregator = tallygrams_scorer.BootstrapAggregator(seed=42)
+    for sample in samples:
+        aggregator.add_scores(sample)
+    np.random.seed(1)
+    state = np.random.get_state()[1].copy()
+    first = aggregator.aggregate()
+    assert (np.random.get_state()[1] == state).all()
+    assert aggregator.aggregate() == first
+    np.random.seed(42)
+    peer = scoring.BootstrapAggregator()
+    for sample in samples:
+        peer.add_scores(sample)
+    assert peer.aggregate() == first
+
+
+@pytest.mark.parametrize("arguments, kind, message", [
+    ((1.5,), ValueError, "confidence_interval must be in range [0, 1]"),
+    ((float("nan"),), ValueError, "confidence_interval must be in range [0, 1]"),
+    ((0.9, 0), ValueError, "n_samples must be positive"),
+    ((0.9, 2.5), TypeError, "'float' object is not an instance of 'int'"),
+])
+def test_bad_arguments(arguments, kind, message):
+    with pytest.raises(kind) as info:
+        tallygrams_scorer.BootstrapAggregator(*arguments)
+    assert str(info.value) == message
+
+
+def test_a_bad_sample_leaves_the_aggregator_as_it_was():
+    aggregator = tallygrams_scorer.BootstrapAggregator(seed=0)
+    aggregator.add_scores({"a": (0.5, 0.5), "b": (0.1, 0.2)})
+    before = aggregator.aggregate()
+    with pytest.raises(ValueError, match="scores for 'b' have 2 values, but this one has 3"):
+        aggregator.add_scores({"a": (0.9, 0.9), "b": (1, 2, 3)})
+    with pytest.raises(TypeError, match="neither a number nor a sequence of numbers"):
+        aggregator.add_scores({"a": (0.9, 0.9), "b": "text"})
+    with pytest.raises(TypeError, match="Mapping"):
+        aggregator.add_scores([("a", (1, 1))])
+    assert aggregator.aggregate() == before
+    assert tallygrams_scorer.BootstrapAggregator().aggregate() == {}
+
+
+def test_refuses_pickling_rather_than_losing_its_scores():
+    aggregator = tallygrams_scorer.BootstrapAggregator()
+    aggregator.add_scores({"a": 1.0})
+    for protocol in range(pickle.HIGHEST_PROTOCOL + 1):
+        with pytest.raises(TypeError, match="cannot pickle"):
+            pickle.dumps(aggregator, protocol)
