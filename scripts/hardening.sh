@@ -53,7 +53,7 @@ check_asan() {
     export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
     export ASAN_SYMBOLIZER_PATH=$symbolizer
     local binary
-    for binary in scorer_tests batch_tests corpus_tests unicode_tokenizer_tests arrow_tests; do
+    for binary in scorer_tests batch_tests corpus_tests unicode_tokenizer_tests arrow_tests fork_tests boundary_tests; do
         "$dir/tests/native/$binary" --gtest_brief=1 || return 1
     done
 

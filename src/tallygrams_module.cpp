@@ -40,8 +40,13 @@ int exec_slot(PyObject* module) {
     return boundary::boundary_status([&] { return execute_module(module); });
 }
 
+// Every Python object the module keeps lives in the interpreter it was made
+// for (boundary/per_interpreter.hpp), and the worker pool, which is shared by
+// the whole process, never touches one. So interpreters with a GIL of their
+// own may load it, and run it at the same time.
 PyModuleDef_Slot module_slots[] = {
     {Py_mod_exec, reinterpret_cast<void*>(exec_slot)},
+    {Py_mod_multiple_interpreters, Py_MOD_PER_INTERPRETER_GIL_SUPPORTED},
     {Py_mod_gil, Py_MOD_GIL_NOT_USED},
     {0, nullptr},
 };

@@ -2,4 +2,6 @@ import sys
 
 from .cli import main
 
-sys.exit(main())
+# Guarded: a cluster's worker processes may import the main module again.
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,98 +1,73 @@
-"""The `tallygrams` command: score a file of predictions against a file of references."""
+"""The `tallygrams` command: score predictions against references."""
 
 from __future__ import annotations
 
 import argparse
+import contextlib
 import os
+import signal
 import sys
-from collections.abc import Sequence
+import threading
+from collections.abc import Generator, Iterator, Sequence
+from types import FrameType
 
-import tallygrams
+import tallygrams_scorer
 
-from . import output, stats
-from .inputs import InputError, read_jsonl, read_lines
+from . import cluster, output, per_pair, summary
+from .inputs import InputError
+from .options import build_parser, check_combinations
+from .scoring import ScoreBuffers
+from .sources import JsonLines, ParquetData, Scored, Source, TextFiles
+from .parquet import Columns
 
-# Pairs per call of the scorer: small enough that the progress bar moves,
-# large enough that the worker pool stays busy between calls.
-CHUNK = 8192
+# Pairs read and scored at a time: enough to keep the worker pool busy and
+# the per-call overhead small (a few milliseconds of scoring per call), few
+# enough that a batch's texts, and pyarrow's buffers for reading them, take
+# tens of megabytes rather than hundreds.
+BATCH_PAIRS = 16_384
 # Inputs with at least this many pairs get a progress bar (on a terminal).
 LONG_INPUT = 10_000
 
-DESCRIPTION = """\
-Score predictions against references with ROUGE-1, ROUGE-2 and ROUGE-L and
-print the mean precision, recall and F-measure of each metric with a 95%
-bootstrap confidence interval. Texts are read one per line from two UTF-8
-files (line N of PREDICTIONS is scored against line N of REFERENCES), or
-from the records of a JSON Lines file with --jsonl."""
 
-EPILOG = """\
-exit status: 0 on success, 2 for a problem with the options or the input
-files (a one-line message on standard error says which)."""
+class Terminated(BaseException):
+    """SIGTERM arrived. Unwinds like KeyboardInterrupt does for SIGINT, so
+    that a half-written output file is removed on the way out."""
 
 
-def _non_negative(text: str) -> int:
-    try:
-        value = int(text)
-    except ValueError:
-        raise argparse.ArgumentTypeError(f"not a whole number: {text!r}") from None
-    if value < 0:
-        raise argparse.ArgumentTypeError(f"must not be negative: {value}")
-    return value
+def _raise_terminated(signum: int, frame: FrameType | None) -> None:
+    raise Terminated
 
 
-def _per_pair_path(text: str) -> str:
-    if not text.lower().endswith(output.PER_PAIR_SUFFIXES):
-        raise argparse.ArgumentTypeError(f"file name must end in .csv or .jsonl: {text!r}")
-    return text
-
-
-def build_parser() -> argparse.ArgumentParser:
-    parser = argparse.ArgumentParser(
-        prog="tallygrams",
-        description=DESCRIPTION,
-        epilog=EPILOG,
-        formatter_class=argparse.RawDescriptionHelpFormatter,
-    )
-    parser.add_argument("references", nargs="?", metavar="REFERENCES",
-                        help="text file with one reference per line")
-    parser.add_argument("predictions", nargs="?", metavar="PREDICTIONS",
-                        help="text file with one prediction per line, as many as references")
-    parser.add_argument("--jsonl", metavar="FILE",
-                        help="read both texts of each pair from one record per line of FILE instead")
-    parser.add_argument("--reference-key", metavar="KEY",
-                        help='key of the reference text in --jsonl records (default "reference")')
-    parser.add_argument("--prediction-key", metavar="KEY",
-                        help='key of the prediction text in --jsonl records (default "prediction")')
-    parser.add_argument("--per-pair", metavar="FILE.csv|FILE.jsonl", type=_per_pair_path,
-                        help="also write every pair's nine values to this file, in input order")
-    parser.add_argument("--bootstrap-samples", metavar="N", type=_non_negative, default=1000,
-                        help="resamples for the confidence interval (default 1000; 0 skips the interval)")
-    parser.add_argument("--seed", metavar="N", type=int, default=0,
-                        help="seed of the resampling, so that runs repeat exactly (default 0)")
-    parser.add_argument("--no-progress", action="store_true",
-                        help="never draw a progress bar")
-    parser.add_argument("--version", action="version", version=f"tallygrams {tallygrams.__version__}")
-    return parser
-
-
-def _read_pairs(args: argparse.Namespace, parser: argparse.ArgumentParser) -> tuple[list[str], list[str]]:
+def _source(args: argparse.Namespace, parser: argparse.ArgumentParser) -> Source:
+    given = []
+    if args.positional_references is not None:
+        given.append("REFERENCES PREDICTIONS")
+    if args.references or args.predictions is not None:
+        given.append("--references and --predictions")
     if args.jsonl is not None:
-        if args.references is not None:
-            parser.error("give either REFERENCES PREDICTIONS or --jsonl FILE, not both")
-        return read_jsonl(args.jsonl, args.reference_key or "reference", args.prediction_key or "prediction")
-    if args.reference_key is not None or args.prediction_key is not None:
+        given.append("--jsonl FILE")
+    if args.parquet is not None:
+        given.append("--parquet PATH")
+    if len(given) > 1:
+        parser.error(f"give either {given[0]} or {given[1]}, not both")
+    if (args.reference_key is not None or args.prediction_key is not None) and args.jsonl is None:
         parser.error("--reference-key and --prediction-key apply only with --jsonl")
-    if args.predictions is None:
-        parser.error("expected two files, REFERENCES and PREDICTIONS (or --jsonl FILE)")
-    reference_path, prediction_path = args.references, args.predictions
-    references = read_lines(reference_path)
-    predictions = read_lines(prediction_path)
-    if len(references) != len(predictions):
-        raise InputError(
-            f"{reference_path} has {len(references)} lines but {prediction_path} has {len(predictions)}; "
-            "each line of one must pair with the same line of the other"
-        )
-    return references, predictions
+    if (args.reference_column is not None or args.prediction_column is not None) and args.parquet is None:
+        parser.error("--reference-column and --prediction-column apply only with --parquet")
+    if args.scheduler is not None and args.parquet is None:
+        parser.error("--scheduler applies only with --parquet: the workers read the Parquet files themselves")
+    if args.jsonl is not None:
+        return JsonLines(args.jsonl, args.reference_key or "reference", args.prediction_key or "prediction")
+    if args.parquet is not None:
+        columns = Columns(args.reference_column or "reference", args.prediction_column or "prediction")
+        return ParquetData(args.parquet, columns)
+    if args.references or args.predictions is not None:
+        if not args.references or args.predictions is None:
+            parser.error("--references FILE (once or more) and --predictions FILE go together")
+        return TextFiles(args.references, args.predictions)
+    if args.positional_predictions is None:
+        parser.error("expected two files, REFERENCES and PREDICTIONS (or --jsonl FILE, or --parquet PATH)")
+    return TextFiles([args.positional_references], args.positional_predictions)
 
 
 def _same_file(a: str, b: str) -> bool:
@@ -102,57 +77,92 @@ def _same_file(a: str, b: str) -> bool:
         return False
 
 
-def score_columns(references: Sequence[str], predictions: Sequence[str],
-                  progress: output.Progress) -> list[list[float]]:
-    """The nine columns for all pairs, scored a chunk at a time."""
-    columns: list[list[float]] = [[] for _ in output.COLUMNS]
-    for start in range(0, len(references), CHUNK):
-        end = start + CHUNK
-        result = tallygrams.score_batch_flat(references[start:end], predictions[start:end])
-        for column, name in zip(columns, output.COLUMNS):
-            column.extend(getattr(result, name))
-        progress.update(min(end, len(references)))
-    progress.close()
-    return columns
+def _within(path: str, folder: str) -> bool:
+    if not os.path.isdir(folder):
+        return False
+    parent = os.path.dirname(os.path.abspath(path))
+    return os.path.commonpath([os.path.realpath(parent), os.path.realpath(folder)]) == os.path.realpath(folder)
+
+
+def _check_outputs(args: argparse.Namespace, source: Source) -> None:
+    outputs = [("--per-pair", args.per_pair), ("--summary", args.summary)]
+    outputs = [(option, path) for option, path in outputs if path is not None]
+    for option, path in outputs:
+        for input_path in source.input_paths():
+            if _same_file(path, input_path):
+                raise InputError(f"{option} {path} would overwrite the input file {input_path}")
+            if _within(path, input_path):
+                raise InputError(f"{option} {path} is inside the input folder {input_path}; write it elsewhere")
+    if len(outputs) == 2 and os.path.abspath(args.per_pair) == os.path.abspath(args.summary):
+        raise InputError("--per-pair and --summary name the same file")
+
+
+def _scorer(args: argparse.Namespace) -> tallygrams_scorer.RougeScorer:
+    return tallygrams_scorer.RougeScorer(args.rouge_types, use_stemmer=args.stemmer, tokenizer=args.tokenizer)
+
+
+@contextlib.contextmanager
+def _scores(args: argparse.Namespace, source: Source, scorer: tallygrams_scorer.RougeScorer) -> Iterator[Generator[Scored]]:
+    """Every batch's scores in input order, from this process or the cluster.
+    The stream is closed (its files, its tasks) before the cluster is."""
+    if args.scheduler is None:
+        with contextlib.closing(source.score(scorer, args.batch_pairs)) as scores:
+            yield scores
+        return
+    assert isinstance(source, ParquetData)
+    with cluster.connect(args.scheduler) as client:
+        with contextlib.closing(cluster.score_on_cluster(client, source, scorer, args.batch_pairs)) as scores:
+            yield scores
 
 
 def run(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int:
-    references, predictions = _read_pairs(args, parser)
-    pairs = len(references)
-    if pairs == 0:
-        raise InputError("no pairs to score: the input is empty")
-    if args.per_pair is not None:
-        inputs = [args.jsonl] if args.jsonl is not None else [args.references, args.predictions]
-        for path in inputs:
-            if _same_file(args.per_pair, path):
-                raise InputError(f"--per-pair {args.per_pair} would overwrite the input file {path}")
+    check_combinations(args, parser)
+    source = _source(args, parser)
+    scorer = _scorer(args)
+    _check_outputs(args, source)
+    names = output.column_names(args.rouge_types)
+    buffers = ScoreBuffers(names)
+    show_progress = not args.no_progress and sys.stderr.isatty()
+    progress = output.Progress(sys.stderr, "scoring   ", show_progress, LONG_INPUT)
 
-    show_progress = not args.no_progress and pairs >= LONG_INPUT and sys.stderr.isatty()
-    columns = score_columns(
-        references, predictions, output.Progress(sys.stderr, "scoring   ", pairs, show_progress)
-    )
-    del references, predictions
-
-    if args.per_pair is not None:
-        try:
-            output.write_per_pair(args.per_pair, columns)
-        except OSError as error:
-            raise InputError(f"cannot write {args.per_pair}: {error.strerror or error}") from None
-
-    means = [stats.mean(column) for column in columns]
-    intervals = None
-    if args.bootstrap_samples > 0:
-        progress = output.Progress(sys.stderr, "resampling", args.bootstrap_samples, show_progress)
-        intervals = stats.bootstrap(columns, args.bootstrap_samples, args.seed, on_sample=progress.update)
+    with contextlib.ExitStack() as stack:
+        writer = stack.enter_context(per_pair.per_pair_file(args.per_pair, names)) if args.per_pair else None
+        scores = stack.enter_context(_scores(args, source, scorer))
+        for scored in scores:
+            if writer is not None:
+                writer.write(scored.columns)
+            buffers.append(scored.columns)
+            progress.update(buffers.pairs + buffers.left_out, scored.done)
         progress.close()
-    sys.stdout.write(output.format_table(pairs, means, intervals, args.bootstrap_samples, args.seed))
+        if buffers.pairs == 0:
+            reason = "every pair has a null text" if buffers.left_out else "the input is empty"
+            raise InputError(f"no pairs to score: {reason}")
+
+    intervals = None
+    if args.bootstrap_samples == 0:
+        means = buffers.means()
+    else:
+        resampling = output.Progress(sys.stderr, "resampling", show_progress, LONG_INPUT)
+        resampling.status(buffers.pairs, f"{args.bootstrap_samples} resamples of {buffers.pairs} pairs")
+        intervals = tallygrams_scorer.bootstrap(buffers.columns, args.bootstrap_samples, seed=args.seed)
+        resampling.close()
+        means = {name: interval.mean for name, interval in intervals.items()}
+    if args.summary is not None:
+        summary.write_summary(args.summary, args.rouge_types, buffers.pairs, buffers.left_out, means, intervals,
+                              args.bootstrap_samples, args.seed)
+    sys.stdout.write(output.format_table(args.rouge_types, buffers.pairs, buffers.left_out, means, intervals,
+                                         args.bootstrap_samples, args.seed))
     sys.stdout.flush()
     return 0
 
 
 def main(argv: Sequence[str] | None = None) -> int:
-    parser = build_parser()
+    parser = build_parser(BATCH_PAIRS)
     args = parser.parse_args(argv)
+    # Signal handlers belong to the main thread; elsewhere SIGTERM keeps
+    # whatever the caller set up.
+    handles_sigterm = threading.current_thread() is threading.main_thread()
+    previous = signal.signal(signal.SIGTERM, _raise_terminated) if handles_sigterm else None
     try:
         return run(args, parser)
     except InputError as error:
@@ -166,3 +176,9 @@ def main(argv: Sequence[str] | None = None) -> int:
         return 1
     except KeyboardInterrupt:
         return 130
+    except Terminated:
+        return 128 + signal.SIGTERM
+    finally:
+        if handles_sigterm:
+            # None: the previous handler was not set from Python.
+            signal.signal(signal.SIGTERM, signal.SIG_DFL if previous is None else previous)

@@ -65,6 +65,7 @@ PyGetSetDef result_getset[] = {
 PyType_Slot result_slots[] = {
     {Py_tp_doc, const_cast<char*>("Column-oriented ROUGE scores returned by `score_batch_flat`.")},
     {Py_tp_getset, result_getset},
+    {Py_tp_methods, boundary::not_picklable_methods},
     {Py_tp_base, &PyBaseObject_Type},
     {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_result)},
     {0, nullptr},

@@ -7,7 +7,8 @@
 
 namespace tallygrams::batch {
 
-// The class, created on first need and shared by every module object.
+// The calling interpreter's class, created on first need there and shared
+// by every module object of that interpreter.
 boundary::Result<PyObject*> batch_score_result_type();
 
 // A new instance that takes over the nine columns without copying them; on

@@ -7,7 +7,6 @@
 #include "engine/global_pool.hpp"
 #include "engine/parallel_copy.hpp"
 #include "boundary/arguments.hpp"
-#include "boundary/once_cell.hpp"
 #include "common/internal_failure.hpp"
 
 namespace tallygrams::batch {
@@ -20,30 +19,13 @@ using boundary::Result;
 // A length report is only a hint; an absurd one must not allocate absurdly.
 constexpr Py_ssize_t kLargestReservation = Py_ssize_t{1} << 22;
 
-boundary::OnceObjectCell sequence_class_cell;
-
-// The qualified name of collections.abc.Sequence, for the type-mismatch
-// message; the class is looked up once and kept.
-std::string sequence_name() {
-    boundary::Result<PyObject*> cls = sequence_class_cell.get_or_init([]() -> boundary::Result<boundary::PyRef> {
-        boundary::PyRef abc(PyImport_ImportModule("collections.abc"));
-        if (!abc) return boundary::PyErr::fetch();
-        boundary::PyRef sequence(PyObject_GetAttrString(abc.get(), "Sequence"));
-        if (!sequence) return boundary::PyErr::fetch();
-        return sequence;
-    });
-    if (!cls) {
-        std::move(cls).take_error().restore();
-        PyErr_WriteUnraisable(nullptr);
-        fail_internally("failed to look up collections.abc.Sequence");
-    }
-    boundary::PyRef qualname(PyObject_GetAttrString(cls.value(), "__qualname__"));
-    if (!qualname || !PyUnicode_Check(qualname.get())) {
-        PyErr_Clear();
-        return "Sequence";
-    }
-    return boundary::lossy_utf8(qualname.get());
-}
+// The abstract class a batch argument must be an instance of, as the type
+// error names it. The name is all the message needs, so the class is never
+// looked up: importing collections.abc from inside a call would run Python
+// code (import hooks, audit hooks) in the middle of the call, and a child
+// forked while another thread was importing it would wait forever on that
+// thread's import lock.
+constexpr const char* kSequenceName = "Sequence";
 
 // Plain lists and tuples, by far the common arguments, are read straight
 // from their item arrays: no Python code can run while they are read, so the
@@ -105,7 +87,7 @@ boundary::Result<engine::OwnedStrings> copy_sequence(PyObject* object) {
         // A lone string is never taken as a sequence of characters.
         return boundary::PyErr::new_message(PyExc_TypeError, "Can't extract `str` to `Vec`");
     }
-    if (!PySequence_Check(object)) return boundary::type_mismatch(object, sequence_name());
+    if (!PySequence_Check(object)) return boundary::type_mismatch(object, kSequenceName);
     if (PyList_CheckExact(object) || PyTuple_CheckExact(object)) return copy_list_or_tuple(object);
 
     engine::OwnedStrings strings;

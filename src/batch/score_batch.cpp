@@ -13,10 +13,11 @@ using boundary::Result;
 // One dict per record, in order, straight into the list; if any fails, the
 // list and every dict in it are released together.
 Result<PyRef> list_of_dicts(const engine::RecordOutput& records) {
+    PyObject* score_type = module::score_type_or_fail();
     const auto n = static_cast<Py_ssize_t>(records.length());
     PyRef list = boundary::new_object_or_fail(PyList_New(n));
     for (Py_ssize_t i = 0; i < n; ++i) {
-        Result<PyRef> dict = module::pair_scores_to_dict(records[static_cast<size_t>(i)]);
+        Result<PyRef> dict = module::pair_scores_to_dict(score_type, records[static_cast<size_t>(i)]);
         if (!dict) return std::move(dict).take_error();  // the list's unset items are null, which it skips when freed
         PyList_SET_ITEM(list.get(), i, std::move(dict).take_value().release());  // the list takes the reference
     }

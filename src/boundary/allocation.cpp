@@ -11,11 +11,12 @@
 
 #include <unistd.h>
 
+#include "boundary/allocation.hpp"
 #include "common/arithmetic.hpp"
 
-namespace {
+namespace tallygrams::boundary {
 
-[[noreturn]] void out_of_memory(std::size_t size) noexcept {
+void end_process_out_of_memory(std::size_t size) noexcept {
     char line[80];
     const int length = std::snprintf(line, sizeof line, "memory allocation of %zu bytes failed\n", size);
     if (length > 0) {
@@ -24,9 +25,15 @@ namespace {
     std::abort();
 }
 
+}  // namespace tallygrams::boundary
+
+namespace {
+
+using tallygrams::boundary::end_process_out_of_memory;
+
 void* allocate(std::size_t size) noexcept {
     void* memory = std::malloc(size == 0 ? 1 : size);
-    if (memory == nullptr) out_of_memory(size);
+    if (memory == nullptr) end_process_out_of_memory(size);
     return memory;
 }
 
@@ -35,7 +42,7 @@ void* allocate_aligned(std::size_t size, std::align_val_t alignment) noexcept {
     // aligned_alloc wants a size that is a multiple of the alignment.
     const std::size_t rounded = tallygrams::round_up(size == 0 ? 1 : size, align);
     void* memory = std::aligned_alloc(align, rounded);
-    if (memory == nullptr) out_of_memory(size);
+    if (memory == nullptr) end_process_out_of_memory(size);
     return memory;
 }
 

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "boundary/new_object.hpp"
-#include "boundary/once_cell.hpp"
+#include "boundary/per_interpreter.hpp"
 #include "common/internal_failure.hpp"
 
 namespace tallygrams::boundary {
@@ -82,7 +82,21 @@ PyErr missing_arguments(const Signature& signature, const BoundArguments& bound)
     return PyErr::new_message(PyExc_SystemError, "unreachable");
 }
 
-OnceObjectCell add_note_name_cell;
+// The method name, interned in each interpreter.
+class InternedName final : public PerInterpreterObject {
+public:
+    explicit InternedName(const char* text) noexcept : PerInterpreterObject(text), text_(text) {}
+
+private:
+    Result<PyRef> create() override {
+        PyObject* name = PyUnicode_InternFromString(text_);
+        if (name == nullptr) return PyErr::fetch();
+        return PyRef(name);
+    }
+    const char* text_;
+};
+
+InternedName add_note_name("add_note");
 
 }  // namespace
 
@@ -164,11 +178,7 @@ PyErr add_note(std::string_view note_text, PyErr error) {
     if (!exception) return PyErr::fetch();
 
     PyRef note(PyUnicode_FromStringAndSize(note_text.data(), static_cast<Py_ssize_t>(note_text.size())));
-    Result<PyObject*> method = add_note_name_cell.get_or_init([]() -> Result<PyRef> {
-        PyObject* name = PyUnicode_InternFromString("add_note");
-        if (name == nullptr) return PyErr::fetch();
-        return PyRef(name);
-    });
+    Result<PyObject*> method = add_note_name.get();
     if (note && method) {
         PyObject* call_args[] = {exception.get(), note.get()};
         PyRef outcome(PyObject_VectorcallMethod(method.value(), call_args, 2, nullptr));

@@ -8,9 +8,11 @@
 #include <new>
 #include <string>
 
+#include "boundary/allocation.hpp"
 #include "boundary/diagnostics.hpp"
 #include "boundary/panic.hpp"
 #include "boundary/py_err.hpp"
+#include "common/allocation_failure.hpp"
 #include "common/internal_failure.hpp"
 
 namespace tallygrams::boundary {
@@ -19,11 +21,14 @@ namespace detail {
 
 inline constexpr const char* kFailureWithoutMessage = "internal failure in native code (no message)";
 
-// Converts whatever unwound out of a body into a raised PanicException.
-// Must be called from inside a catch handler.
+// Converts whatever unwound out of a body into a raised PanicException,
+// except memory that could not be had, which ends the process as a failed
+// operator new does. Must be called from inside a catch handler.
 inline void raise_current_failure() noexcept {
     try {
         throw;
+    } catch (const AllocationFailure& failure) {
+        end_process_out_of_memory(failure.size());
     } catch (const InternalFailure& failure) {
         write_failure_diagnostic(failure);
         raise_panic(failure.message());

@@ -1,45 +1,20 @@
 // The diagnostics written on the way out of native code, straight to file
-// descriptor 2: bypassing any buffering, and the interpreter's sys.stderr,
-// under a process-wide lock so that concurrent lines never interleave.
+// descriptor 2: bypassing any buffering, and the interpreter's sys.stderr.
 #pragma once
 
-#include <cerrno>
 #include <cstdint>
-#include <mutex>
 #include <source_location>
 #include <string>
 #include <string_view>
-
-#include <unistd.h>
 
 #include "common/internal_failure.hpp"
 
 namespace tallygrams::boundary {
 
-namespace detail {
-
-inline std::mutex& diagnostic_mutex() {
-    static std::mutex mutex;
-    return mutex;
-}
-
-inline void write_all(int fd, std::string_view text) {
-    while (!text.empty()) {
-        const ssize_t written = ::write(fd, text.data(), text.size());
-        if (written < 0) {
-            if (errno == EINTR) continue;
-            return;  // nowhere left to report to
-        }
-        text.remove_prefix(static_cast<size_t>(written));
-    }
-}
-
-}  // namespace detail
-
-inline void write_to_stderr(std::string_view text) {
-    std::lock_guard<std::mutex> lock(detail::diagnostic_mutex());
-    detail::write_all(2, text);
-}
+// Writes `text` to descriptor 2 in one piece: concurrent diagnostics never
+// interleave. Safe in a forked child even if another thread of the parent
+// was writing at the moment of the fork.
+void write_to_stderr(std::string_view text);
 
 inline void write_failure_diagnostic(std::string_view message, const std::source_location& where, int64_t os_thread) {
     std::string line = "tallygrams: internal failure on thread '<unnamed>' (os id ";

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "boundary/diagnostics.hpp"
-#include "boundary/once_cell.hpp"
+#include "boundary/per_interpreter.hpp"
 #include "boundary/py_err.hpp"
 #include "common/internal_failure.hpp"
 
@@ -17,34 +17,60 @@ constexpr const char* kPanicDoc =
     "so that it typically propagates through the whole stack and ends the\n"
     "interpreter instead of being caught by a generic handler.";
 
-OnceObjectCell panic_type_cell;
+// Where an interpreter keeps its PanicException. Every shared object that
+// links this code (this module, its companion) reads it there, so within one
+// interpreter a PanicException is one class whichever module raised it, and
+// each module recognises the others' panics coming back from Python code. A
+// Python object, not a C++ pointer, since the shared objects need not agree
+// on anything else.
+constexpr const char* kInterpreterDictKey = "tallygrams.PanicException";
+
+class PanicTypeObject final : public PerInterpreterObject {
+public:
+    PanicTypeObject() noexcept : PerInterpreterObject("the PanicException type") {}
+
+private:
+    // Neither path runs Python code. Errors are taken as they are: fetch()
+    // itself needs this type.
+    Result<PyRef> create() override {
+        PyObject* dict = PyInterpreterState_GetDict(PyInterpreterState_Get());
+        if (dict == nullptr) {
+            return PyErr::new_message(PyExc_RuntimeError, "the interpreter has no dict for extension state");
+        }
+        PyObject* found = nullptr;
+        const int present = PyDict_GetItemStringRef(dict, kInterpreterDictKey, &found);
+        if (present < 0) return PyErr::fetch_as_is();
+        if (present == 0) {
+            PyRef created(
+                PyErr_NewExceptionWithDoc("pyo3_runtime.PanicException", kPanicDoc, PyExc_BaseException, nullptr));
+            if (!created) return PyErr::fetch_as_is();
+            PyRef key(PyUnicode_FromString(kInterpreterDictKey));
+            if (!key) return PyErr::fetch_as_is();
+            // Another module (or thread) may have stored one meanwhile; the
+            // first stored is the interpreter's.
+            if (PyDict_SetDefaultRef(dict, key.get(), created.get(), &found) < 0) return PyErr::fetch_as_is();
+        }
+        PyRef type(found);
+        if (!PyExceptionClass_Check(type.get())) {
+            return PyErr::new_message(PyExc_SystemError,
+                                      std::string("the interpreter's ") + kInterpreterDictKey + " is not a class");
+        }
+        return type;
+    }
+};
+
+PanicTypeObject panic_type;
 
 }  // namespace
 
 PyObject* panic_exception_type() {
-    if (PyObject* type = panic_type_cell.peek()) return type;
-    Result<PyObject*> type = panic_type_cell.get_or_init([]() -> Result<PyRef> {
-        // Both compiled modules carry this code; the first to need the type
-        // leaves it in the interpreter's dict for extensions, so that the
-        // other raises, and recognises, the same class.
-        PyObject* shared = PyInterpreterState_GetDict(PyInterpreterState_Get());
-        constexpr const char* kKey = "tallygrams.PanicException";
-        if (shared != nullptr) {
-            PyObject* found = nullptr;
-            if (PyDict_GetItemStringRef(shared, kKey, &found) < 0) PyErr_Clear();
-            if (found != nullptr) return PyRef(found);
-        }
-        PyObject* created =
-            PyErr_NewExceptionWithDoc("pyo3_runtime.PanicException", kPanicDoc, PyExc_BaseException, nullptr);
-        if (created != nullptr && shared != nullptr && PyDict_SetItemString(shared, kKey, created) < 0) PyErr_Clear();
-        if (created == nullptr) {
-            // Not PyErr::fetch(): that compares against this very type.
-            return PyErr::from_exception(PyRef(PyErr_GetRaisedException()));
-        }
-        return PyRef(created);
-    });
-    if (!type) terminate_unreportable("the PanicException type could not be created");
-    return type.value();
+    try {
+        Result<PyObject*> type = panic_type.get();
+        if (type) return type.value();
+    } catch (...) {
+        // An internal failure here could only be reported with this type.
+    }
+    terminate_unreportable("the PanicException type could not be created");
 }
 
 void terminate_unreportable(std::string_view message) noexcept {

@@ -9,8 +9,10 @@
 
 namespace tallygrams::boundary {
 
-// The PanicException type, created on first need. If it cannot be created
-// the process ends: without it no internal failure could be reported.
+// The calling interpreter's PanicException type, created on first need and
+// shared by every module of this project in that interpreter. If it cannot
+// be created the process ends: without it no internal failure could be
+// reported.
 PyObject* panic_exception_type();
 
 // Raises a PanicException carrying `message` in the interpreter. If even that

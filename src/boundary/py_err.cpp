@@ -29,6 +29,14 @@ PyErr PyErr::fetch() {
     return from_exception(std::move(raised));
 }
 
+PyErr PyErr::fetch_as_is() {
+    PyRef raised(PyErr_GetRaisedException());
+    if (!raised) {
+        return new_message(PyExc_SystemError, "attempted to fetch exception but none was set");
+    }
+    return from_exception(std::move(raised));
+}
+
 void PyErr::restore() && {
     if (exception_) {
         PyErr_SetRaisedException(exception_.release());

@@ -25,6 +25,10 @@ public:
     // from Python code is not passed on: it is reported and resumed as an
     // internal failure (this throws). With nothing pending, a SystemError.
     static PyErr fetch();
+    // Takes the pending exception as it is, PanicException or not. For the
+    // code that creates the PanicException type and its home, which fetch()
+    // itself depends on.
+    static PyErr fetch_as_is();
 
     // Raises this error in the interpreter. Requires an attached thread.
     void restore() &&;

@@ -24,6 +24,7 @@
 #include "engine/owned_strings.hpp"
 #include "engine/range_runner.hpp"
 #include "engine/worker_pool.hpp"
+#include "common/allocation_failure.hpp"
 #include "common/internal_failure.hpp"
 #include "scorer/pair_scorer.hpp"
 
@@ -78,12 +79,13 @@ public:
     // Zero-filled at their final length; nothing is allocated for 0 pairs.
     // calloc hands out large columns as fresh zero pages, so they are not
     // written here on the calling thread but first touched by the workers
-    // that fill them, in parallel.
+    // that fill them, in parallel. A column that cannot be had is an
+    // AllocationFailure, like any other memory the module cannot get.
     explicit ColumnOutput(size_t length, size_t columns = kColumnCount) : columns_(columns), length_(length) {
         if (length == 0) return;
         for (Column& column : columns_) {
             column.reset(static_cast<double*>(std::calloc(length, sizeof(double))));
-            if (!column) throw std::bad_alloc();
+            if (!column) throw AllocationFailure(length * sizeof(double));
         }
     }
 

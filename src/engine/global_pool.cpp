@@ -35,17 +35,19 @@ void after_fork_in_child() noexcept {
     creation_mutex.unlock();
 }
 
+// Registered while the program or shared object loads, once (handlers
+// survive into children). Not on first use: the guard of a function-local
+// static is itself a lock, and a fork while another thread held it would
+// leave the child's first batch waiting on it forever.
+[[maybe_unused]] const int fork_handlers_registered =
+    pthread_atfork(before_fork, after_fork_in_parent, after_fork_in_child);
+
 }  // namespace
 
 WorkerPool* global_pool_if_created() noexcept { return installed_pool.load(std::memory_order_acquire); }
 
 WorkerPool& global_pool() {
     if (WorkerPool* pool = installed_pool.load(std::memory_order_acquire)) return *pool;
-
-    // Registered before the first pool exists, and only once per process
-    // (handlers survive into children).
-    static const int fork_handlers = pthread_atfork(before_fork, after_fork_in_parent, after_fork_in_child);
-    (void)fork_handlers;
 
     std::string failure;
     {

@@ -22,7 +22,7 @@ Result<PyRef> score_body(PyObject* /*module*/, const boundary::BoundArguments& a
     // keep both str objects alive, and str objects never change.
     const scorer::PairScores scores =
         boundary::run_detached([&] { return scorer::score_pair(reference.value(), prediction.value()); });
-    return pair_scores_to_dict(scores);
+    return pair_scores_to_dict(score_type_or_fail(), scores);
 }
 
 }  // namespace

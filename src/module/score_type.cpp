@@ -6,7 +6,7 @@
 #include "boundary/call_boundary.hpp"
 #include "boundary/heap_type.hpp"
 #include "boundary/new_object.hpp"
-#include "boundary/once_cell.hpp"
+#include "boundary/per_interpreter.hpp"
 
 namespace tallygrams::module {
 namespace {
@@ -42,6 +42,7 @@ PyGetSetDef score_getset[] = {
 PyType_Slot score_slots[] = {
     {Py_tp_doc, const_cast<char*>("Precision, recall, and F-measure values for one ROUGE metric.")},
     {Py_tp_getset, score_getset},
+    {Py_tp_methods, boundary::not_picklable_methods},
     {Py_tp_base, &PyBaseObject_Type},
     {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_score)},
     {0, nullptr},
@@ -57,23 +58,29 @@ PyType_Spec score_type_definition = {
 
 boundary::HeapTypeCell score_type_cell(score_type_definition, "Score");
 
-// The three metric names, interned once and reused as the keys of every
-// dict: creating and hashing three new strings per scored pair cost more
-// than building the dict itself.
-boundary::OnceObjectCell metric_name_cells[3];
-constexpr const char* kMetricNames[3] = {"rouge1", "rouge2", "rougeL"};
+// A metric name, interned in each interpreter and reused as the key of
+// every dict there: creating and hashing three new strings per scored pair
+// cost more than building the dict itself.
+class MetricName final : public boundary::PerInterpreterObject {
+public:
+    explicit MetricName(const char* text) noexcept : PerInterpreterObject(text), text_(text) {}
 
-Result<PyObject*> metric_name(size_t k) {
-    return metric_name_cells[k].get_or_init([k]() -> Result<PyRef> {
-        PyObject* name = PyUnicode_InternFromString(kMetricNames[k]);
+private:
+    Result<PyRef> create() override {
+        PyObject* name = PyUnicode_InternFromString(text_);
         if (name == nullptr) return boundary::PyErr::fetch();
         return PyRef(name);
-    });
-}
+    }
+    const char* text_;
+};
+
+MetricName metric_names[3] = {MetricName("rouge1"), MetricName("rouge2"), MetricName("rougeL")};
 
 }  // namespace
 
 Result<PyObject*> score_type() { return score_type_cell.get(); }
+
+PyObject* score_type_or_fail() { return score_type_cell.get_or_fail(); }
 
 Result<PyRef> new_score(PyObject* type, const scorer::Score& value) {
     Result<PyRef> instance = boundary::new_instance(type);
@@ -81,16 +88,14 @@ Result<PyRef> new_score(PyObject* type, const scorer::Score& value) {
     return instance;
 }
 
-Result<PyRef> pair_scores_to_dict(const scorer::PairScores& scores) {
+Result<PyRef> pair_scores_to_dict(PyObject* type, const scorer::PairScores& scores) {
     PyRef dict = boundary::new_object_or_fail(PyDict_New());
-    // Module execution normally created the class already.
-    PyObject* type = score_type_cell.get_or_fail();
 
     const scorer::Score* values[3] = {&scores.rouge1, &scores.rouge2, &scores.rougeL};
     for (size_t k = 0; k < 3; ++k) {
         Result<PyRef> score = new_score(type, *values[k]);
         if (!score) return std::move(score).take_error();
-        Result<PyObject*> key = metric_name(k);
+        Result<PyObject*> key = metric_names[k].get();
         if (!key) return std::move(key).take_error();
         if (PyDict_SetItem(dict.get(), key.value(), score.value().get()) < 0) return boundary::PyErr::fetch();
     }

@@ -8,14 +8,17 @@
 
 namespace tallygrams::module {
 
-// The class, created on first need and shared by every module object of the
-// process.
+// The calling interpreter's class, created on first need there and shared
+// by every module object of that interpreter.
 boundary::Result<PyObject*> score_type();
+// The same, for use after module execution, which created it.
+PyObject* score_type_or_fail();
 
 // A new Score instance holding `value`. `type` is the Score class.
 boundary::Result<boundary::PyRef> new_score(PyObject* type, const scorer::Score& value);
 
 // {"rouge1": Score, "rouge2": Score, "rougeL": Score}, all new objects.
-boundary::Result<boundary::PyRef> pair_scores_to_dict(const scorer::PairScores& scores);
+// `type` is the Score class.
+boundary::Result<boundary::PyRef> pair_scores_to_dict(PyObject* type, const scorer::PairScores& scores);
 
 }  // namespace tallygrams::module

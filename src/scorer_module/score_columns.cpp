@@ -48,9 +48,6 @@ Result<PyRef> column_list(const arrow::Float64Column& column) {
 
 // A requested schema is a request, not a demand; these columns only come as
 // float64, so the batch's own schema is what every export has.
-constexpr boundary::Signature kExportSignature{
-    .function_name = "", .names = {"requested_schema"}, .required = 0, .method = true};
-
 Result<PyRef> schema_body(PyObject* self, PyTypeObject*, const BoundArguments&) {
     return boundary::schema_capsule(batch_of(self));
 }

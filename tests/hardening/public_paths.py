@@ -5,10 +5,12 @@ so a path that silently stopped failing, or started failing, is noticed by
 whatever repeats it. Used by the reference-leak hunt and the memory soak.
 """
 
+import _interpreters
 import atexit
 import importlib
 import os
 import sys
+import warnings
 
 import tallygrams
 
@@ -188,6 +190,74 @@ def class_refusals():
     expect(AttributeError, setattr, result, "rouge1_recall", [])
     expect(AttributeError, setattr, single, "precision", 0.5)
     expect(AttributeError, setattr, single, "other", 1)
+    for instance in (result, single):
+        for protocol in (0, 1, 5):
+            expect(TypeError, instance.__reduce_ex__, protocol)
+
+
+# --- other interpreters and forked children ----------------------------------
+#
+# These take milliseconds each, not microseconds: the leak hunt calls each
+# only `calls` times a round, and the soak takes it only every `every` rounds.
+
+def costly(calls, every):
+    def mark(path):
+        path.calls, path.every = calls, every
+        return path
+    return mark
+
+
+# Every kind of call, run inside a subinterpreter that lives for one path.
+IN_SUBINTERPRETER = """
+import tallygrams
+assert tallygrams.score("a b c", "a b")["rouge1"].recall == 2 / 3
+assert tallygrams.score_batch(["a b c"] * 4, ["a b"] * 4)[3]["rouge1"].recall == 2 / 3
+assert tallygrams.score_batch_flat(["a b c"] * 4, ["a b"] * 4).rouge1_recall == [2 / 3] * 4
+for call in (lambda: tallygrams.score_batch({1}, []), lambda: tallygrams.score(1, "")):
+    try:
+        call()
+    except TypeError as error:
+        assert error.__notes__
+try:
+    tallygrams.score("\\ud800", "")
+except UnicodeEncodeError:
+    pass
+try:
+    tallygrams.score_batch_flat([], []).__reduce__()
+except TypeError:
+    pass
+"""
+
+
+def subinterpreter(config):
+    @costly(calls=4, every=250)
+    def path():
+        interpreter = _interpreters.create(_interpreters.new_config(config))
+        try:
+            failure = _interpreters.exec(interpreter, IN_SUBINTERPRETER)
+        finally:
+            _interpreters.destroy(interpreter)
+        assert failure is None, failure
+    path.__name__ = f"subinterpreter_{config}"
+    return path
+
+
+@costly(calls=4, every=250)
+def forked_child():
+    # The child makes batch calls on a pool of its own; the parent's part
+    # (forking, waiting, the pool's fork handlers) must not grow either.
+    with warnings.catch_warnings():
+        warnings.simplefilter("ignore", DeprecationWarning)  # fork() with the pool's threads alive
+        pid = os.fork()
+    if pid == 0:
+        try:
+            score_batch_flat_values(32)()
+            score_batch_values(32)()
+            os._exit(0)
+        except BaseException:
+            os._exit(1)
+    _, status = os.waitpid(pid, 0)
+    assert os.waitstatus_to_exitcode(status) == 0, status
 
 
 PATHS = [
@@ -211,6 +281,9 @@ PATHS = [
     batch_iteration_errors,
     batch_resumed_panics,
     class_refusals,
+    subinterpreter("legacy"),
+    subinterpreter("isolated"),
+    forked_child,
 ]
 
 

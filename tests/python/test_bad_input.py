@@ -1,6 +1,8 @@
 """What each kind of bad input gets: one test per row of the README's table
 "What bad input gets", in the same order."""
 
+import re
+import signal
 import threading
 import time
 
@@ -8,6 +10,7 @@ import pytest
 
 import tallygrams
 from misbehaving import HOOKS, LyingLength, panic_type, raising_from
+from test_pool import address_sanitizer_loaded, run_python
 from tallygrams import score, score_batch, score_batch_flat
 
 BATCH_FUNCTIONS = pytest.mark.parametrize("function", [score_batch, score_batch_flat], ids=lambda f: f.__name__)
@@ -148,6 +151,45 @@ def test_huge_texts():
     assert ticks > 0, "the interpreter lock was held while scoring"
     flat = score_batch_flat([huge, "a b"], ["x " + huge, "a b"])
     assert flat.rougeL_recall == [1.0, 1.0] and flat.rougeL_precision == [0.5, 1.0]
+
+
+# The address space is limited so that the pairs' entries still fit and the
+# nine result columns (8 bytes per pair each) do not.
+OUT_OF_MEMORY = """
+    import resource, signal, tallygrams
+    tallygrams.score_batch_flat(["a", "b"], ["a", "b"])  # the pool, before the limit
+    n = 10_000_000
+    references = [""] * n
+    predictions = [""] * n
+    with open("/proc/self/statm") as statm:
+        mapped = int(statm.read().split()[0]) * resource.getpagesize()
+    resource.setrlimit(resource.RLIMIT_AS, (mapped + BYTES_PER_PAIR * n,) * 2)
+    try:
+        tallygrams.score_batch_flat(references, predictions)
+    except BaseException as error:
+        print("raised", type(error).__name__, error)
+    else:
+        print("scored")
+"""
+
+
+def test_result_columns_that_cannot_be_had_end_the_process_like_any_allocation():
+    # Not a PanicException to carry on from: one behaviour for every
+    # allocation, as documented. Where the limit falls among the module's
+    # allocations varies a little, so a few are tried; at least one must
+    # catch the columns.
+    if address_sanitizer_loaded():
+        pytest.skip("AddressSanitizer reserves far more address space than any limit here allows")
+    columns_failed = False
+    for bytes_per_pair in (80, 90, 100, 110):
+        result = run_python(OUT_OF_MEMORY.replace("BYTES_PER_PAIR", str(bytes_per_pair)),
+                            {"RAYON_NUM_THREADS": "2"}, check=False)
+        if result.stdout.strip() == "scored":
+            continue
+        assert result.returncode == -signal.SIGABRT, result.stdout + result.stderr
+        assert re.fullmatch(r"memory allocation of \d+ bytes failed\n", result.stderr), result.stderr
+        columns_failed |= result.stderr == f"memory allocation of {8 * 10_000_000} bytes failed\n"
+    assert columns_failed
 
 
 @pytest.mark.parametrize("nul_text", ["a\x00b", "\x00a\x00\x00b\x00", "a\x00" * 1000 + "b"])

@@ -63,3 +63,23 @@ def test_class_itself_is_not_frozen():
         assert tallygrams.Score.test_marker == 1
     finally:
         del tallygrams.Score.test_marker
+
+
+@pytest.mark.parametrize(
+    "make, name",
+    [
+        (lambda: tallygrams.score("a b c", "a b")["rouge1"], "tallygrams.Score"),
+        (lambda: tallygrams.score_batch_flat(["a b c"], ["a b"]), "tallygrams.BatchScoreResult"),
+    ],
+    ids=["Score", "BatchScoreResult"],
+)
+def test_no_protocol_pickles_or_copies_either_class(make, name):
+    # Protocols 0 and 1 would otherwise write a pickle without the values
+    # that can never be loaded; every way out is the same TypeError.
+    instance = make()
+    attempts = [lambda p=p: pickle.dumps(instance, protocol=p) for p in range(pickle.HIGHEST_PROTOCOL + 1)]
+    attempts += [lambda: copy.copy(instance), lambda: copy.deepcopy(instance), lambda: instance.__reduce_ex__(0)]
+    for attempt in attempts:
+        with pytest.raises(TypeError) as caught:
+            attempt()
+        assert str(caught.value) == f"cannot pickle '{name}' object"

@@ -143,7 +143,9 @@ void mark_unions_packed(const IdSequence<Id>& reference, const IdSequence<Id>& p
                 const uint64_t* match = masks + size_t{r[i - 1]} * W;
                 const uint64_t* parity = parities + i * W;
                 const bool below = first > 0 && bit_of(parity, first - 1);
-                const bool take = bit_of(match, column_bit) | (bit_of(parity, column_bit) ^ below);
+                // Both bits are read whatever the first is: no branch to mispredict.
+                const bool take = static_cast<bool>(static_cast<unsigned>(bit_of(match, column_bit)) |
+                                                    static_cast<unsigned>(bit_of(parity, column_bit) != below));
                 if (!take) continue;
                 // The highest set bit of the token's mask within [first, column_bit].
                 size_t found = ~size_t{0};

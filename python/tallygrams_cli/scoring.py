@@ -1,0 +1,73 @@
+"""The score columns the summary needs, kept for the whole input.
+
+They are the only memory that grows with the input: 8 bytes per pair and
+column, in packed arrays of doubles that the native bootstrap reads in
+place. Rows whose scores are null (a null text in Arrow input) are left
+out; the per-pair file still has them.
+"""
+
+from __future__ import annotations
+
+import math
+import sys
+from array import array
+from typing import Any
+
+import tallygrams_scorer
+
+# From this many rows a batch's columns are taken from their Arrow buffers
+# (through pyarrow, if installed) rather than as lists of floats.
+_BUFFER_ROWS = 10_000
+
+
+class ScoreBuffers:
+    def __init__(self, names: tuple[str, ...]) -> None:
+        self.names = names
+        self.columns = {name: array("d") for name in names}
+        self.pairs = 0
+        self.left_out = 0
+        self._pyarrow: Any = sys.modules.get("pyarrow")
+
+    def append(self, scored: tallygrams_scorer.ScoreColumns) -> None:
+        if scored.column_names != self.names:
+            raise RuntimeError(f"scored columns {scored.column_names} where {self.names} were expected")
+        if self._pyarrow is None and scored.num_rows >= _BUFFER_ROWS:
+            try:
+                import pyarrow  # type: ignore[import-untyped]
+            except ImportError:
+                pass
+            else:
+                self._pyarrow = pyarrow
+        if self._pyarrow is not None:
+            self._append_buffers(scored)
+        else:
+            self._append_lists(scored)
+
+    def _append_lists(self, scored: tallygrams_scorer.ScoreColumns) -> None:
+        values = {name: scored.column(name) for name in self.names}
+        first = values[self.names[0]]
+        if None in first:
+            # A null text makes every score of its row null.
+            kept = [row for row, value in enumerate(first) if value is not None]
+            self.left_out += len(first) - len(kept)
+            values = {name: [column[row] for row in kept] for name, column in values.items()}
+        for name, column in values.items():
+            self.columns[name].extend(column)  # type: ignore[arg-type]
+        self.pairs += len(values[self.names[0]])
+
+    def _append_buffers(self, scored: tallygrams_scorer.ScoreColumns) -> None:
+        batch = self._pyarrow.record_batch(scored)
+        nulls = batch.column(0).null_count
+        if nulls:
+            batch = batch.filter(batch.column(0).is_valid())
+            self.left_out += nulls
+        for name, column in zip(self.names, batch.columns):
+            data = column.buffers()[1]
+            start = column.offset * 8
+            self.columns[name].frombytes(memoryview(data)[start : start + 8 * len(column)])
+        self.pairs += batch.num_rows
+
+    def means(self) -> dict[str, float]:
+        # The correctly rounded sum over the count: the same mean the native
+        # bootstrap reports, whatever the order of the pairs.
+        return {name: math.fsum(column) / len(column) for name, column in self.columns.items()}
