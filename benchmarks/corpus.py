@@ -193,3 +193,43 @@ def long_pairs(count: int, tokens: int = 1000, seed: int = 2) -> list[tuple[str,
         reference = prose.tokens(tokens)
         pairs.append((prose.render(reference), prose.render(prose.edit(reference)[:tokens])))
     return pairs
+
+
+# Token sets that defeat hashes reading only part of a token, as in
+# tests/reference/adversarial_tokens.hpp, and random tokens of the same
+# lengths and repetition to compare them with.
+
+_ALPHABET = "abcdefghijklmnopqrstuvwxyz0123456789"
+
+
+def _base36(value: int, width: int) -> str:
+    digits = []
+    for _ in range(width):
+        value, digit = divmod(value, 36)
+        digits.append(_ALPHABET[digit])
+    return "".join(reversed(digits))
+
+
+def adversarial_token_sets(count: int) -> dict[str, list[str]]:
+    """Name -> `count` tokens in text order."""
+    sets = {
+        "common 8-byte prefix": ["17000000" + _base36(i, 5) for i in range(count)],
+        "common 12-byte prefix": ["170000000000" + _base36(i, 5) for i in range(count)],
+    }
+    base = "timestamp2024x06x01t1200"
+    variants = [base] + [base[:at] + c + base[at + 1:] for at in range(len(base)) for c in _ALPHABET if c != base[at]]
+    sets["equal length, one byte differs"] = [variants[(i * 7919) % len(variants)] for i in range(count)]
+    sets["100 bytes, differing at the end"] = ["q" * 95 + _base36(i, 5) for i in range(count)]
+    return sets
+
+
+def ordinary_like(tokens: list[str], seed: int = 3) -> list[str]:
+    """Random tokens with the same lengths and the same pattern of repeats."""
+    rng = random.Random(seed)
+    replacement: dict[str, str] = {}
+    out = []
+    for token in tokens:
+        if token not in replacement:
+            replacement[token] = "".join(rng.choice(_ALPHABET) for _ in range(len(token)))
+        out.append(replacement[token])
+    return out

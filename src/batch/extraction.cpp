@@ -1,6 +1,7 @@
 #include "batch/extraction.hpp"
 
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 #include "engine/global_pool.hpp"
@@ -32,9 +33,11 @@ constexpr const char* kSequenceName = "Sequence";
 // are laid out first and their bytes copied afterwards, still under the
 // interpreter lock and still within this call, by this thread and by any
 // idle pool workers: the copy is the part of a batch that no worker could
-// otherwise share, so its speed bounds what the workers can gain.
+// otherwise share, so its speed bounds what the workers can gain. A short
+// sequence is copied as it is read, since no helper would pay for itself.
 boundary::Result<engine::OwnedStrings> copy_list_or_tuple(PyObject* object) {
     constexpr Py_ssize_t kPrefetchDistance = 8;
+    constexpr Py_ssize_t kCopiedAlone = static_cast<Py_ssize_t>(engine::kItemsCopiedAlone);
     engine::OwnedStrings strings;
     std::vector<engine::CopyItem> copies;
     boundary::PyRef not_a_string;
@@ -42,8 +45,9 @@ boundary::Result<engine::OwnedStrings> copy_list_or_tuple(PyObject* object) {
     Py_BEGIN_CRITICAL_SECTION(object);  // free-threaded builds: no concurrent change
     PyObject** items = PySequence_Fast_ITEMS(object);
     const Py_ssize_t count = PySequence_Fast_GET_SIZE(object);
+    const bool deferred = count > kCopiedAlone;
     strings.reserve(static_cast<size_t>(std::min(count, kLargestReservation)));
-    copies.reserve(static_cast<size_t>(std::min(count, kLargestReservation)));
+    if (deferred) copies.reserve(static_cast<size_t>(std::min(count, kLargestReservation)));
     for (Py_ssize_t i = 0; i < count; ++i) {
         if (i + kPrefetchDistance < count) __builtin_prefetch(items[i + kPrefetchDistance]);
         PyObject* item = items[i];
@@ -59,12 +63,19 @@ boundary::Result<engine::OwnedStrings> copy_list_or_tuple(PyObject* object) {
         }
         const auto length = static_cast<size_t>(size);
         char* destination = strings.append_uninitialized(length);
-        if (length > 0) copies.push_back(engine::CopyItem{utf8, destination, length});  // an empty string has no storage
+        if (length == 0) continue;  // an empty string has no storage
+        if (deferred) {
+            copies.push_back(engine::CopyItem{utf8, destination, length});
+        } else {
+            std::memcpy(destination, utf8, length);
+        }
     }
     // The item arrays stay unchanged meanwhile: this thread holds the lock
     // (and, on free-threaded builds, the sequence's critical section) and
     // runs no Python code until every byte is copied.
-    if (!not_a_string && !encoding_failed) engine::copy_in_parallel(std::move(copies), engine::global_pool_if_created());
+    if (deferred && !not_a_string && !encoding_failed) {
+        engine::copy_in_parallel(std::move(copies), engine::global_pool_if_created());
+    }
     Py_END_CRITICAL_SECTION();
     if (not_a_string) return boundary::type_mismatch(not_a_string.get(), "str");
     if (encoding_failed) return boundary::PyErr::fetch();

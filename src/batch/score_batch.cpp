@@ -1,7 +1,5 @@
 #include "batch/score_batch.hpp"
 
-#include <vector>
-
 #include "batch/batch_call.hpp"
 #include "boundary/new_object.hpp"
 #include "module/score_type.hpp"
@@ -12,43 +10,25 @@ namespace {
 using boundary::PyRef;
 using boundary::Result;
 
-// One dict per record, in order; if any fails, every dict built so far is
-// released with the vector.
-Result<std::vector<PyRef>> build_dicts(const engine::RecordOutput& records) {
+// One dict per record, in order, straight into the list; if any fails, the
+// list and every dict in it are released together.
+Result<PyRef> list_of_dicts(const engine::RecordOutput& records) {
     PyObject* score_type = module::score_type_or_fail();
-    std::vector<PyRef> dicts;
-    dicts.reserve(records.length());
-    for (size_t i = 0; i < records.length(); ++i) {
-        Result<PyRef> dict = module::pair_scores_to_dict(score_type, records[i]);
-        if (!dict) return std::move(dict).take_error();
-        dicts.push_back(std::move(dict).take_value());
-    }
-    return dicts;
-}
-
-PyRef list_of(std::vector<PyRef> items) {
-    const auto n = static_cast<Py_ssize_t>(items.size());
+    const auto n = static_cast<Py_ssize_t>(records.length());
     PyRef list = boundary::new_object_or_fail(PyList_New(n));
-    Py_ssize_t stored = 0;
-    for (PyRef& item : items) {
-        if (stored == n) break;
-        PyList_SET_ITEM(list.get(), stored++, item.release());  // the list takes the reference
+    for (Py_ssize_t i = 0; i < n; ++i) {
+        Result<PyRef> dict = module::pair_scores_to_dict(score_type, records[static_cast<size_t>(i)]);
+        if (!dict) return std::move(dict).take_error();  // the list's unset items are null, which it skips when freed
+        PyList_SET_ITEM(list.get(), i, std::move(dict).take_value().release());  // the list takes the reference
     }
-    ensure(stored == n,
-           "Attempted to create PyList but `elements` was smaller than reported by its `size_hint` implementation.");
     return list;
 }
 
 Result<PyRef> score_batch_body(PyObject* /*module*/, const boundary::BoundArguments& arguments) {
     Result<BatchInputs> inputs = extract_inputs(arguments);
     if (!inputs) return std::move(inputs).take_error();
-
-    Result<std::vector<PyRef>> dicts = [&] {
-        const engine::RecordOutput records = score_detached<engine::RecordOutput>(std::move(inputs).take_value());
-        return build_dicts(records);
-    }();  // the records are freed here, before the list is built
-    if (!dicts) return std::move(dicts).take_error();
-    return list_of(std::move(dicts).take_value());
+    const engine::RecordOutput records = score_detached<engine::RecordOutput>(std::move(inputs).take_value());
+    return list_of_dicts(records);
 }
 
 }  // namespace

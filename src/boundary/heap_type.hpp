@@ -1,6 +1,7 @@
 // What the module's classes share: a class object per interpreter, created
-// from its type definition; instances made through object's constructor
-// slot (the classes refuse instantiation from Python); refusing to be
+// from its type definition; instances made by the generic allocator, as
+// object's constructor slot would (the classes refuse instantiation from
+// Python); refusing to be
 // pickled; and the deallocation of instances of a heap type.
 #pragma once
 
@@ -33,12 +34,12 @@ private:
     PyType_Spec& definition_;
 };
 
-// A new, zero-filled instance of `type`, made by object's constructor slot
-// with no arguments; the interpreter's exception if it cannot be made.
+// A new, zero-filled instance of `type`; the interpreter's exception if it
+// cannot be made.
 inline Result<PyRef> new_instance(PyObject* type) {
-    PyRef no_arguments = new_object_or_fail(PyTuple_New(0));
-    PyObject* instance =
-        PyBaseObject_Type.tp_new(reinterpret_cast<PyTypeObject*>(type), no_arguments.get(), nullptr);
+    // What object's constructor slot ends in, without its argument checks:
+    // one instance per metric of every scored pair comes through here.
+    PyObject* instance = PyType_GenericAlloc(reinterpret_cast<PyTypeObject*>(type), 0);
     if (instance == nullptr) return PyErr::fetch();
     return PyRef(instance);
 }

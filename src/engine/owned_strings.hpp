@@ -8,8 +8,10 @@
 //
 // The copy runs on the calling thread while the pool's workers wait, and on
 // a large batch much of its time goes to the system mapping in fresh pages.
-// Given a pool, the array keeps one full-size block ready ahead of need and
-// has a worker fault its pages in while the caller fills the current one.
+// Given a pool, the array keeps up to two full-size blocks ready ahead of
+// need and has workers fault their pages in while the caller fills the
+// current one. Two keep a fast copy fed on any machine, and the bound holds
+// whatever the number of workers: spare memory never exceeds 4 MiB.
 #pragma once
 
 #include <algorithm>
@@ -82,8 +84,13 @@ public:
     // Only a hint: appending beyond it grows the array.
     void reserve(size_t count) { entries_.reserve(count); }
 
-    // Lets `pool` (or nobody, with null) warm up blocks ahead of appends.
-    void warm_pages_with(WorkerPool* pool) noexcept { warming_pool_ = pool; }
+    // Lets `pool` warm up blocks ahead of appends; with null, stops that and
+    // gives back the blocks not used (a job still warming one keeps it
+    // until it finishes).
+    void warm_pages_with(WorkerPool* pool) noexcept {
+        warming_pool_ = pool;
+        if (pool == nullptr) spares_.clear();
+    }
 
     // Adds a string of `size` bytes and returns where they go; the caller
     // writes them before anyone reads the string.
@@ -95,6 +102,7 @@ public:
         Block& block = block_with_room(size);
         char* destination = block.bytes.get() + block.used;
         block.used += size;
+        total_bytes_ += size;
         block.live.fetch_add(1, std::memory_order_relaxed);
         entries_.push_back({destination, size});
         return destination;
@@ -109,6 +117,9 @@ public:
 
     size_t size() const noexcept { return entries_.size(); }
 
+    // Bytes of all strings appended, released or not.
+    size_t total_bytes() const noexcept { return total_bytes_; }
+
     // Valid until string i is released.
     std::string_view view(size_t i) const noexcept { return {entries_[i].data, entries_[i].length}; }
 
@@ -116,17 +127,25 @@ public:
     // strings may be released from different threads at the same time.
     void release(size_t i) noexcept {
         if (entries_[i].length == 0) return;
-        const auto after = std::upper_bound(block_first_index_.begin(), block_first_index_.end(), i);
-        Block& block = *blocks_[static_cast<size_t>(after - block_first_index_.begin()) - 1];
+        // The last block whose first string is at or before i.
+        const auto after = std::upper_bound(blocks_.begin(), blocks_.end(), i,
+                                            [](size_t index, const auto& block) { return index < block->first_index; });
+        Block& block = **(after - 1);
         if (block.live.fetch_sub(1, std::memory_order_acq_rel) == 1) block.bytes.reset();
     }
 
-    // Bytes held in blocks that are still allocated (for tests).
+    // The block accounting, for tests: bytes in blocks that hold strings
+    // and are still allocated, and the most bytes ever held in spare blocks
+    // at once.
     size_t allocated_bytes() const noexcept {
         size_t total = 0;
         for (const auto& block : blocks_) total += block->bytes ? block->capacity : 0;
         return total;
     }
+    size_t peak_spare_bytes() const noexcept { return peak_spare_bytes_; }
+
+    static constexpr size_t kLargestBlockBytes = 2 * 1024 * 1024;
+    static constexpr size_t kMaxSpareBlocks = 2;
 
 private:
     struct Entry {
@@ -137,11 +156,11 @@ private:
         std::shared_ptr<char[]> bytes;
         size_t capacity = 0;
         size_t used = 0;
+        size_t first_index = 0;  // of the first string in the block
         std::atomic<size_t> live{0};
     };
 
     static constexpr size_t kFirstBlockBytes = 4 * 1024;
-    static constexpr size_t kLargestBlockBytes = 2 * 1024 * 1024;
 
     Block& block_with_room(size_t needed) {
         if (!blocks_.empty()) {
@@ -160,22 +179,26 @@ private:
             block->bytes = detail::new_block(capacity);
         }
         block->capacity = capacity;
-        block_first_index_.push_back(entries_.size());
+        block->first_index = entries_.size();
         blocks_.push_back(std::move(block));
-        // Every worker can warm a block of its own while this thread copies.
+        // Blocks ahead of the copy, each warmed by a worker meanwhile. One
+        // warms about as fast as this thread fills one; the second absorbs a
+        // worker that starts late.
         while (capacity == kLargestBlockBytes && warming_pool_ != nullptr &&
-               spares_.size() < warming_pool_->worker_count()) {
+               spares_.size() < std::min(warming_pool_->worker_count(), kMaxSpareBlocks)) {
             spares_.push_back(detail::new_block(kLargestBlockBytes));
             warming_pool_->submit(new detail::PageWarmingJob(spares_.back(), kLargestBlockBytes));
         }
+        peak_spare_bytes_ = std::max(peak_spare_bytes_, spares_.size() * kLargestBlockBytes);
         return *blocks_.back();
     }
 
     std::vector<Entry> entries_;
     std::vector<std::unique_ptr<Block>> blocks_;
-    std::vector<size_t> block_first_index_;  // index of the first string of each block
     std::vector<std::shared_ptr<char[]>> spares_;  // the next full-size blocks, being warmed
     WorkerPool* warming_pool_ = nullptr;
+    size_t total_bytes_ = 0;
+    size_t peak_spare_bytes_ = 0;
 };
 
 }  // namespace tallygrams::engine

@@ -24,11 +24,14 @@ struct CopyItem {
     size_t size;
 };
 
+// Up to this many items, one thread copies alone: helpers would not pay.
+inline constexpr size_t kItemsCopiedAlone = 512;
+
 namespace detail {
 
 class SharedCopy {
 public:
-    static constexpr size_t kChunkItems = 512;
+    static constexpr size_t kChunkItems = kItemsCopiedAlone;
 
     explicit SharedCopy(std::vector<CopyItem> items)
         : items_(std::move(items)), chunks_(ceil_div(items_.size(), kChunkItems)) {}
@@ -87,6 +90,10 @@ private:
 // Copies every item; returns when all bytes are in place. With no pool,
 // or a single chunk, the calling thread copies alone.
 inline void copy_in_parallel(std::vector<CopyItem> items, WorkerPool* pool) {
+    if (pool == nullptr || items.size() <= kItemsCopiedAlone) {
+        for (const CopyItem& item : items) std::memcpy(item.destination, item.source, item.size);
+        return;
+    }
     auto copy = std::make_shared<detail::SharedCopy>(std::move(items));
     if (pool != nullptr && copy->chunks() > 1) {
         const size_t helpers = std::min(pool->worker_count(), copy->chunks() - 1);

@@ -1,21 +1,26 @@
 // A fork-join pool of worker threads with work stealing.
 //
-// Each worker owns a deque of jobs: it pushes and pops at the back (newest
+// Each worker owns a queue of jobs: it pushes and pops at the back (newest
 // first, which keeps its working set warm) while idle workers steal from the
 // front (oldest first, which are the largest pieces). Threads outside the
 // pool hand in a job through the shared injection queue and block until it
 // has finished. A worker that waits for a stolen half keeps running other
 // queued work, so nested joins never leave every worker blocked.
 //
+// An idle worker spins for a short while before it sleeps, so that the next
+// batch of a caller scoring in a loop finds it awake; a new job wakes one
+// sleeping worker, and a finished stolen job wakes exactly the worker that
+// waits for it. README.md beside this file explains that protocol.
+//
 // Failures (C++ exceptions) are carried back to whoever waits for the job,
 // and only after both halves of a join have finished.
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
-#include <deque>
 #include <exception>
 #include <memory>
 #include <mutex>
@@ -23,7 +28,19 @@
 #include <string>
 #include <utility>
 
+#include "engine/job_ring.hpp"
+
 namespace tallygrams::engine {
+
+// One short pause of a spinning thread: a hint to the processor that the
+// thread waits, which frees resources for its sibling hyperthread.
+inline void pause_briefly() noexcept {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#elif defined(__aarch64__)
+    asm volatile("yield");
+#endif
+}
 
 // A unit of work that can wait in a queue. `run` never throws: the job keeps
 // its own failure for whoever waits on it.
@@ -88,10 +105,19 @@ private:
     bool pop_local_if(Worker& worker, Job* job);
     void inject(Job* job);
     Job* find_work(Worker& worker);
-    // Runs other jobs until `done` is set, sleeping when there is nothing.
+    // Runs other jobs until `done` is set, idling when there is nothing.
     void help_until(Worker& worker, const std::atomic<bool>& done);
-    void sleep_until_event(uint64_t seen, const std::atomic<bool>* done);
-    void notify_event() noexcept;
+    // Spins, then sleeps, until there may be work, `done` (if given) is set
+    // or the pool stops.
+    void idle(Worker& worker, const std::atomic<bool>* done);
+    void sleep(Worker& worker, const std::atomic<bool>* done);
+    bool should_wake(const std::atomic<bool>* done) const noexcept;
+    // A job was queued: wakes one sleeping worker, if any sleeps.
+    void wake_one() noexcept;
+    // Wakes the worker if it sleeps.
+    void wake(Worker& worker) noexcept;
+    // A stolen job finished: wakes the worker that forked it, if it sleeps.
+    void stolen_job_finished(size_t origin) noexcept;
     void worker_main(size_t index) noexcept;
     void stop_and_join(size_t started) noexcept;
 
@@ -101,17 +127,15 @@ private:
     std::unique_ptr<Worker[]> workers_;
 
     std::mutex injected_mutex_;
-    std::deque<Job*> injected_;
+    JobRing injected_;
 
-    // Sleep protocol: every new job or completed stolen job bumps `events_`;
-    // a worker snapshots it before looking for work and sleeps only while it
-    // is unchanged, so a wake-up cannot be lost between the look and the
-    // sleep.
-    std::atomic<uint64_t> events_{0};
-    std::atomic<size_t> sleepers_{0};
+    // Jobs sitting in any queue, counted under the queue's lock: what an
+    // idle worker watches while it spins, instead of locking every queue.
+    alignas(64) std::atomic<size_t> queued_{0};
+    // Workers that announced they are going to sleep and were not yet woken.
+    alignas(64) std::atomic<size_t> sleeping_{0};
+    std::atomic<size_t> next_to_wake_{0};
     std::atomic<bool> stopping_{false};
-    std::mutex sleep_mutex_;
-    std::condition_variable sleep_cv_;
 };
 
 // ---------------------------------------------------------------------------
@@ -127,8 +151,9 @@ public:
         // `done_` is set the job may already be gone, so nothing of it is
         // touched afterwards.
         WorkerPool& pool = pool_;
+        const size_t origin = origin_;
         done_.store(true, std::memory_order_release);
-        pool.notify_event();
+        pool.stolen_job_finished(origin);
     }
 
     void run_in_place() noexcept {
@@ -155,6 +180,10 @@ private:
     std::atomic<bool> done_{false};
 };
 
+// Waited for by a thread outside the pool. The waiter spins briefly, since
+// small jobs finish within microseconds, then blocks. The flag is set under
+// the mutex, and the waiter takes the mutex once before returning, so the
+// worker is done with the job (and its notify) before the job can go away.
 template <class F>
 class WorkerPool::InjectedJob final : public Job {
 public:
@@ -167,23 +196,29 @@ public:
             error_ = std::current_exception();
         }
         std::lock_guard<std::mutex> lock(mutex_);
-        finished_ = true;
+        finished_.store(true, std::memory_order_release);
         finished_cv_.notify_one();
     }
 
     void wait() {
+        const auto give_up = std::chrono::steady_clock::now() + kSpinTime;
+        while (!finished_.load(std::memory_order_acquire) && std::chrono::steady_clock::now() < give_up) {
+            for (int k = 0; k < 32; ++k) pause_briefly();
+        }
         std::unique_lock<std::mutex> lock(mutex_);
-        finished_cv_.wait(lock, [this] { return finished_; });
+        finished_cv_.wait(lock, [this] { return finished_.load(std::memory_order_relaxed); });
     }
 
     std::exception_ptr error() const noexcept { return error_; }
 
 private:
+    static constexpr auto kSpinTime = std::chrono::microseconds(10);
+
     F& task_;
     std::exception_ptr error_;
     std::mutex mutex_;
     std::condition_variable finished_cv_;
-    bool finished_ = false;
+    std::atomic<bool> finished_{false};
 };
 
 template <class F>
@@ -212,7 +247,7 @@ void WorkerPool::fork_join(Left&& left, Right&& right) {
     }
 
     // Nested joins inside `left` are balanced, so if nobody stole the right
-    // half it is still at the back of this worker's deque.
+    // half it is still at the back of this worker's queue.
     if (pop_local_if(self, &right_job)) {
         right_job.run_in_place();
     } else {

@@ -1,13 +1,12 @@
 #include "module/score_type.hpp"
 
-#include <array>
-#include <cstring>
-#include <string_view>
+#include <cstddef>
 #include <utility>
 
 #include "boundary/call_boundary.hpp"
 #include "boundary/heap_type.hpp"
 #include "boundary/new_object.hpp"
+#include "boundary/per_interpreter.hpp"
 
 namespace tallygrams::module {
 namespace {
@@ -59,13 +58,23 @@ PyType_Spec score_type_definition = {
 
 boundary::HeapTypeCell score_type_cell(score_type_definition, "Score");
 
-// A new str from ASCII text: built directly rather than decoded as UTF-8,
-// since this runs three times for every scored pair.
-PyRef new_ascii_string(std::string_view text) {
-    PyRef string = boundary::new_object_or_fail(PyUnicode_New(static_cast<Py_ssize_t>(text.size()), 127));
-    std::memcpy(PyUnicode_1BYTE_DATA(string.get()), text.data(), text.size());
-    return string;
-}
+// A metric name, interned in each interpreter and reused as the key of
+// every dict there: creating and hashing three new strings per scored pair
+// cost more than building the dict itself.
+class MetricName final : public boundary::PerInterpreterObject {
+public:
+    explicit MetricName(const char* text) noexcept : PerInterpreterObject(text), text_(text) {}
+
+private:
+    Result<PyRef> create() override {
+        PyObject* name = PyUnicode_InternFromString(text_);
+        if (name == nullptr) return boundary::PyErr::fetch();
+        return PyRef(name);
+    }
+    const char* text_;
+};
+
+MetricName metric_names[3] = {MetricName("rouge1"), MetricName("rouge2"), MetricName("rougeL")};
 
 }  // namespace
 
@@ -82,16 +91,13 @@ Result<PyRef> new_score(PyObject* type, const scorer::Score& value) {
 Result<PyRef> pair_scores_to_dict(PyObject* type, const scorer::PairScores& scores) {
     PyRef dict = boundary::new_object_or_fail(PyDict_New());
 
-    const std::array<std::pair<std::string_view, const scorer::Score*>, 3> entries = {{
-        {"rouge1", &scores.rouge1},
-        {"rouge2", &scores.rouge2},
-        {"rougeL", &scores.rougeL},
-    }};
-    for (const auto& [name, value] : entries) {
-        Result<PyRef> score = new_score(type, *value);
+    const scorer::Score* values[3] = {&scores.rouge1, &scores.rouge2, &scores.rougeL};
+    for (size_t k = 0; k < 3; ++k) {
+        Result<PyRef> score = new_score(type, *values[k]);
         if (!score) return std::move(score).take_error();
-        PyRef key = new_ascii_string(name);
-        if (PyDict_SetItem(dict.get(), key.get(), score.value().get()) < 0) return boundary::PyErr::fetch();
+        Result<PyObject*> key = metric_names[k].get();
+        if (!key) return std::move(key).take_error();
+        if (PyDict_SetItem(dict.get(), key.value(), score.value().get()) < 0) return boundary::PyErr::fetch();
     }
     return dict;
 }

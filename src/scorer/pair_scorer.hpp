@@ -17,10 +17,11 @@ namespace tallygrams::scorer {
 
 namespace detail {
 
-template <class Id>
-PairScores score_numbered(std::string_view reference, std::string_view prediction) {
+// `hash` is for tests, which show that no score depends on it.
+template <class Id, class Hash = TokenHash>
+PairScores score_numbered(std::string_view reference, std::string_view prediction, const Hash& hash = Hash()) {
     ScratchArena arena;
-    const NumberedTokens<Id> tokens = number_tokens<Id>(reference, prediction, arena);
+    const NumberedTokens<Id> tokens = number_tokens<Id>(reference, prediction, arena, hash);
     const uint64_t n_r = tokens.reference_count;
     const uint64_t n_p = tokens.prediction_count;
 

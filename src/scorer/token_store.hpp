@@ -21,7 +21,7 @@
 namespace tallygrams::scorer {
 
 inline constexpr size_t kTokenSlack = NormalizedText::kTokenPadding;
-static_assert(kTokenSlack >= 8, "the numbering reads eight bytes at a token's start");
+static_assert(kTokenSlack >= 16, "the numbering reads sixteen bytes at a token's start (short_key)");
 
 class TokenStore {
 public:

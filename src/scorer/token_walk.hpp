@@ -18,6 +18,8 @@
 #endif
 
 #include "common/arithmetic.hpp"
+#include "scorer/cpu_features.hpp"
+#include "scorer/normalize_avx2.hpp"
 #include "scorer/scratch_arena.hpp"
 
 namespace tallygrams::scorer {
@@ -52,7 +54,11 @@ inline char normalize_ascii_byte(unsigned char b) noexcept {
 // the token masks in the same pass: the common case reads the text once. If
 // a byte of 0x80 or above turns up, the output is discarded and the text
 // redone by normalize_unicode. `out` has room for every block in full.
-inline bool normalize_if_ascii(std::string_view text, char* __restrict out, uint64_t* __restrict masks) noexcept {
+// This is the baseline kernel (SSE2, which every x86-64 processor has);
+// normalize_if_ascii picks normalize_if_ascii_avx2 where the processor
+// allows.
+inline bool normalize_if_ascii_baseline(std::string_view text, char* __restrict out,
+                                        uint64_t* __restrict masks) noexcept {
     const auto* in = reinterpret_cast<const unsigned char*>(text.data());
     const size_t n = text.size();
 #if defined(__SSE2__)
@@ -101,6 +107,13 @@ inline bool normalize_if_ascii(std::string_view text, char* __restrict out, uint
     for (size_t block = 0; block < n; block += 64) masks[block / 64] = token_byte_mask(out + block);
     return (seen & 0x80) == 0;
 #endif
+}
+
+inline bool normalize_if_ascii(std::string_view text, char* __restrict out, uint64_t* __restrict masks) noexcept {
+#if defined(TALLYGRAMS_X86_KERNELS)
+    if (cpu_has_avx2()) return normalize_if_ascii_avx2(text, out, masks);
+#endif
+    return normalize_if_ascii_baseline(text, out, masks);
 }
 
 // Text with bytes of 0x80 and above. Lower-casing the whole text with the
@@ -172,8 +185,12 @@ inline NormalizedText normalize(std::string_view text, ScratchArena& arena) {
     return NormalizedText{out, length, padded, masks};
 }
 
-// The number of tokens: one per 0-to-1 step in the token byte mask.
-inline size_t count_tokens(const NormalizedText& text) noexcept {
+namespace detail {
+
+// One per 0-to-1 step in the token byte mask. The baseline has no popcount
+// instruction and calls a library routine per word; the copy below is
+// compiled with the instruction.
+inline size_t count_token_starts_baseline(const NormalizedText& text) noexcept {
     size_t count = 0;
     uint64_t carry = 0;
     for (size_t block = 0; block < text.padded_length; block += NormalizedText::kBlock) {
@@ -184,54 +201,77 @@ inline size_t count_tokens(const NormalizedText& text) noexcept {
     return count;
 }
 
+#if defined(TALLYGRAMS_X86_KERNELS)
+__attribute__((target("popcnt"))) inline size_t count_token_starts_popcnt(const NormalizedText& text) noexcept {
+    size_t count = 0;
+    uint64_t carry = 0;
+    for (size_t block = 0; block < text.padded_length; block += NormalizedText::kBlock) {
+        const uint64_t mask = text.token_masks[block / NormalizedText::kBlock];
+        count += static_cast<size_t>(__builtin_popcountll(mask & ~((mask << 1) | carry)));
+        carry = mask >> 63;
+    }
+    return count;
+}
+#endif
+
+}  // namespace detail
+
+// The number of tokens.
+inline size_t count_tokens(const NormalizedText& text) noexcept {
+#if defined(TALLYGRAMS_X86_KERNELS)
+    if (cpu_has_popcnt()) return detail::count_token_starts_popcnt(text);
+#endif
+    return detail::count_token_starts_baseline(text);
+}
+
 // Walks the tokens of a normalised text, in order. A small value type, so
 // that its state stays in registers in the caller's loop.
+//
+// Within a block, `edges` has a bit where a byte differs in kind from the
+// byte before it: token starts and ends, alternating. A token is its start
+// edge and the next edge after it, found with two bit scans; only a token
+// that runs on past its block's end makes the walk load the next block
+// before the token is complete. The padding after the text guarantees that
+// every token ends within the text's blocks.
 class TokenCursor {
 public:
-    explicit TokenCursor(const NormalizedText& text) noexcept : masks_(text.token_masks), end_(text.padded_length) {
-        load_block();
+    explicit TokenCursor(const NormalizedText& text) noexcept
+        : masks_(text.token_masks), blocks_(text.padded_length / NormalizedText::kBlock) {
+        if (blocks_ > 0) edges_ = edges_of(masks_[0], 0);
     }
 
     // The next token's start offset and length; false after the last one.
     bool next(size_t& start, size_t& length) noexcept {
-        for (;;) {
-            // `edges` has a bit where a byte differs in kind from the byte
-            // before it: the starts and ends of tokens, alternating.
-            while (edges_ != 0) {
-                const size_t position = block_ + static_cast<size_t>(std::countr_zero(edges_));
-                edges_ &= edges_ - 1;
-                if (!in_token_) {
-                    start_ = position;
-                    in_token_ = true;
-                } else {
-                    in_token_ = false;
-                    start = start_;
-                    length = position - start_;
-                    return true;
-                }
-            }
-            block_ += NormalizedText::kBlock;
-            if (block_ >= end_) return false;
-            load_block();
+        // Between tokens: the next edge is a start. No token runs past the
+        // current block's end here, so the next block starts outside one.
+        while (edges_ == 0) {
+            if (++block_ >= blocks_) return false;
+            edges_ = edges_of(masks_[block_], 0);
         }
+        start = block_ * NormalizedText::kBlock + static_cast<size_t>(std::countr_zero(edges_));
+        edges_ &= edges_ - 1;
+        // The token's end: in this block, or in a later one, each of which
+        // starts inside the token.
+        while (edges_ == 0) {
+            if (++block_ >= blocks_) {  // unreachable with intact padding
+                length = blocks_ * NormalizedText::kBlock - start;
+                return true;
+            }
+            edges_ = edges_of(masks_[block_], 1);
+        }
+        length = block_ * NormalizedText::kBlock + static_cast<size_t>(std::countr_zero(edges_)) - start;
+        edges_ &= edges_ - 1;
+        return true;
     }
 
 private:
-    void load_block() noexcept {
-        if (block_ >= end_) {
-            edges_ = 0;
-            return;
-        }
-        const uint64_t mask = masks_[block_ / NormalizedText::kBlock];
-        edges_ = mask ^ ((mask << 1) | (in_token_ ? 1u : 0u));
-    }
+    // `inside`: 1 if the byte before the block belongs to a token.
+    static uint64_t edges_of(uint64_t mask, uint64_t inside) noexcept { return mask ^ ((mask << 1) | inside); }
 
     const uint64_t* masks_;
-    size_t end_;
+    size_t blocks_;
     size_t block_ = 0;
     uint64_t edges_ = 0;
-    size_t start_ = 0;
-    bool in_token_ = false;
 };
 
 // Calls on_token(start, length) for every token of `text`, in order.

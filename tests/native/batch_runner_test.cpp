@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <mutex>
+#include <set>
 #include <cstring>
 #include <random>
 #include <string>
@@ -159,6 +161,60 @@ TEST(BatchRunner, SimultaneousFailuresLeaveThePoolServingConcurrentCallers) {
     }
     for (auto& caller : callers) caller.join();
     EXPECT_EQ(correct.load(), 3);
+}
+
+// Records which threads scored pairs.
+struct RecordingThreads {
+    std::mutex* mutex;
+    std::set<std::thread::id>* threads;
+    scorer::PairScores operator()(std::string_view reference, std::string_view prediction) const {
+        {
+            std::lock_guard<std::mutex> lock(*mutex);
+            threads->insert(std::this_thread::get_id());
+        }
+        return scorer::score_pair(reference, prediction);
+    }
+};
+
+// The same pairs scored as one large batch (on the workers) and as many
+// small ones (on the calling thread), decided by their bytes: bit for bit
+// the same.
+TEST(BatchRunner, SmallBatchesRunOnTheCallingThreadWithTheSameResults) {
+    WorkerPool pool(3);
+    const Batch batch = make_batch(3000, 21);
+    std::mutex mutex;
+
+    std::set<std::thread::id> large_threads;
+    OwnedStrings refs = batch.copy(batch.references), preds = batch.copy(batch.predictions);
+    ASSERT_GE(refs.total_bytes() + preds.total_bytes(), engine::kInlineBatchBytes);
+    RecordOutput whole(3000);
+    engine::run_batch(pool, refs, preds, whole, RecordingThreads{&mutex, &large_threads});
+    EXPECT_EQ(large_threads.count(std::this_thread::get_id()), 0u) << "a large batch runs on the workers";
+
+    std::set<std::thread::id> small_threads;
+    constexpr size_t kPiece = 10;
+    for (size_t first = 0; first < 3000; first += kPiece) {
+        const Batch piece{{batch.references.begin() + first, batch.references.begin() + first + kPiece},
+                          {batch.predictions.begin() + first, batch.predictions.begin() + first + kPiece}};
+        OwnedStrings piece_refs = piece.copy(piece.references), piece_preds = piece.copy(piece.predictions);
+        ASSERT_LT(piece_refs.total_bytes() + piece_preds.total_bytes(), engine::kInlineBatchBytes);
+        RecordOutput records(kPiece);
+        engine::run_batch(pool, piece_refs, piece_preds, records, RecordingThreads{&mutex, &small_threads});
+        ASSERT_EQ(records.length(), kPiece);
+        for (size_t i = 0; i < kPiece; ++i) ASSERT_TRUE(same_bits(records[i], whole[first + i])) << first + i;
+    }
+    EXPECT_EQ(small_threads, std::set<std::thread::id>{std::this_thread::get_id()});
+
+    // Many pairs but few bytes: still the calling thread.
+    std::set<std::thread::id> few_bytes_threads;
+    OwnedStrings tiny_refs, tiny_preds;
+    for (int i = 0; i < 2000; ++i) {
+        tiny_refs.append(i % 2 ? "a b" : "b");
+        tiny_preds.append("a");
+    }
+    ColumnOutput columns(2000);
+    engine::run_batch(pool, tiny_refs, tiny_preds, columns, RecordingThreads{&mutex, &few_bytes_threads});
+    EXPECT_EQ(few_bytes_threads, std::set<std::thread::id>{std::this_thread::get_id()});
 }
 
 TEST(BatchRunner, MismatchedLengthsAreAnInternalFailure) {

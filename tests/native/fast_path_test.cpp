@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "scorer/pair_scorer.hpp"
+#include "reference/adversarial_tokens.hpp"
 #include "reference/straightforward_scorer.hpp"
 
 namespace {
@@ -100,6 +101,28 @@ TEST(FastPath, AdversarialShapes) {
     for (const auto& [ref, pred] : pairs) {
         expect_identical(ref, pred);
         expect_identical(pred, ref);
+    }
+}
+
+// Token sets that share long prefixes or differ in a single byte, as whole
+// texts against predictions mixing members and near misses, both ways
+// round. The oracle's dynamic programme bounds the sizes used here.
+TEST(FastPath, AdversarialTokenSets) {
+    std::mt19937_64 rng(11);
+    for (const auto& set : reference::adversarial_token_sets(20000)) {
+        for (const auto& tokens : {set, reference::ordinary_like(set, 3)}) {
+            const std::string whole = reference::join_tokens(tokens.tokens, 0, tokens.tokens.size());
+            std::vector<std::string> mixed;
+            for (size_t i = 0; i < 150; ++i) {
+                mixed.push_back(i % 3 == 2 ? tokens.near_misses[rng() % tokens.near_misses.size()]
+                                           : tokens.tokens[rng() % tokens.tokens.size()]);
+            }
+            const std::string prediction = reference::join_tokens(mixed, 0, mixed.size());
+            SCOPED_TRACE(tokens.name);
+            expect_identical(whole, prediction);
+            expect_identical(prediction, whole);
+            expect_identical(whole, "x");
+        }
     }
 }
 

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <random>
+#include <string>
+
 #include "scorer/lcs.hpp"
 #include "reference/straightforward_scorer.hpp"
 
@@ -50,6 +53,36 @@ TEST(Lcs, MultiWordStripsCarryCorrectly) {
         EXPECT_EQ(lcs_length(number_tokens<uint32_t>(forward, backward, arena), arena), 1u);
         const std::string twice = forward + forward;
         EXPECT_EQ(lcs_length(number_tokens<uint32_t>(twice, forward, arena), arena), n);
+    }
+}
+
+// Long texts that share a varying part of their vocabulary, so that groups
+// are passed over densely, sparsely, or both in turn, with carries crossing
+// from one kind of pass into the other: the same lengths as the full
+// dynamic programme, both ways round.
+TEST(Lcs, SkippingRowsWithoutMatchesKeepsTheLength) {
+    std::mt19937_64 rng(31);
+    auto text = [&](size_t n, size_t vocabulary, const std::string& prefix) {
+        std::string out;
+        for (size_t i = 0; i < n; ++i) out += prefix + std::to_string(rng() % vocabulary) + " ";
+        return out;
+    };
+    for (const size_t rows : {511u, 512u, 2000u}) {
+        for (const size_t columns : {40u, 256u, 257u, 700u}) {
+            for (const int shared_percent : {0, 5, 30, 70, 100}) {
+                std::string longer = text(rows, 60, "w");
+                std::string shorter;
+                for (size_t j = 0; j < columns; ++j) {
+                    shorter += static_cast<int>(rng() % 100) < shared_percent ? "w" + std::to_string(rng() % 60) + " "
+                                                                              : "v" + std::to_string(rng() % 60) + " ";
+                }
+                const uint64_t expected = plain::lcs_length(plain::tokenize(longer), plain::tokenize(shorter));
+                ScratchArena arena;
+                EXPECT_EQ(lcs_length(number_tokens<uint32_t>(longer, shorter, arena), arena), expected)
+                    << rows << " x " << columns << ", " << shared_percent << "% shared";
+                EXPECT_EQ(lcs_length(number_tokens<uint32_t>(shorter, longer, arena), arena), expected);
+            }
+        }
     }
 }
 

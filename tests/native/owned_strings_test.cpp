@@ -68,4 +68,23 @@ TEST(OwnedStrings, BlocksWarmedByAPoolKeepTheirContents) {
     EXPECT_EQ(ran, 1);
 }
 
+// Spare blocks are bounded by a constant, not by the number of workers that
+// could warm them: the same accounting with 2, 64 and 256 workers.
+TEST(OwnedStrings, SpareBlocksAreBoundedWhateverTheWorkerCount) {
+    constexpr size_t kBlock = OwnedStrings::kLargestBlockBytes;
+    for (size_t workers : {2u, 64u, 256u}) {
+        tallygrams::engine::WorkerPool pool(workers);
+        OwnedStrings strings;
+        strings.warm_pages_with(&pool);
+        const std::string text(700, 'w');
+        for (int i = 0; i < 30000; ++i) strings.append(text);  // 21 MB: ten full-size blocks
+        EXPECT_LE(strings.peak_spare_bytes(), OwnedStrings::kMaxSpareBlocks * kBlock) << workers << " workers";
+        EXPECT_GE(strings.peak_spare_bytes(), kBlock) << "blocks are warmed ahead at all";
+        EXPECT_LE(strings.allocated_bytes(), strings.total_bytes() + kBlock) << "only the last block has room";
+        strings.warm_pages_with(nullptr);  // gives back the spares
+        for (size_t i = 0; i < strings.size(); ++i) ASSERT_EQ(strings.view(i), text);
+        EXPECT_EQ(strings.total_bytes(), 30000u * 700u);
+    }
+}
+
 }  // namespace

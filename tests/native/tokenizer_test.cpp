@@ -116,4 +116,33 @@ TEST(Tokenizer, AgreesWithByteAtATimeTokenizer) {
     }
 }
 
+// The AVX2 normalisation and the popcount count against the baseline
+// kernels, on texts of every length around the 32- and 64-byte steps, with
+// and without bytes of 0x80 and above: the same bytes, masks and verdicts.
+TEST(Tokenizer, WideKernelsAgreeWithTheBaseline) {
+    if (!tallygrams::scorer::cpu_has_avx2()) GTEST_SKIP() << "no AVX2 on this processor";
+    using namespace tallygrams::scorer;
+    std::mt19937_64 rng(17);
+    const std::string alphabet = "abcXYZ09 ,.-_\t\x7f\x01@[`{";
+    for (size_t length = 0; length < 300; ++length) {
+        for (int variant = 0; variant < 4; ++variant) {
+            std::string text;
+            for (size_t i = 0; i < length; ++i) text += alphabet[rng() % alphabet.size()];
+            if (variant == 1 && length > 0) text[rng() % length] = static_cast<char>(0x80 + rng() % 0x80);
+            const size_t blocks = (length + 63) / 64;
+            std::vector<char> wide(64 * blocks + 64, '#'), base(64 * blocks + 64, '#');
+            std::vector<uint64_t> wide_masks(blocks + 1, 7), base_masks(blocks + 1, 7);
+            const bool wide_ascii = detail::normalize_if_ascii_avx2(text, wide.data(), wide_masks.data());
+            const bool base_ascii = detail::normalize_if_ascii_baseline(text, base.data(), base_masks.data());
+            ASSERT_EQ(wide_ascii, base_ascii) << length;
+            ASSERT_EQ(wide_ascii, variant != 1 || length == 0);
+            ASSERT_EQ(wide, base) << length;
+            ASSERT_EQ(wide_masks, base_masks) << length;
+            ScratchArena arena;
+            const NormalizedText normalized = normalize(text, arena);
+            ASSERT_EQ(detail::count_token_starts_popcnt(normalized), detail::count_token_starts_baseline(normalized));
+        }
+    }
+}
+
 }  // namespace

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <random>
 #include <stdexcept>
 #include <thread>
 #include <vector>
@@ -116,6 +117,48 @@ TEST_P(PoolSizes, StolenHalvesKnowTheyMoved) {
     if (GetParam() == 1) {
         EXPECT_EQ(moved, 0);
     }
+}
+
+// Calls spaced so that workers are caught in every state: still running,
+// spinning, going to sleep and asleep. A single lost wake-up leaves a job
+// queued with every worker asleep, and the test then hangs until ctest's
+// timeout fails it.
+TEST_P(PoolSizes, EveryCallIsServedWhateverStateTheWorkersAreIn) {
+    WorkerPool pool(GetParam());
+    std::mt19937_64 rng(GetParam());
+    uint64_t total = 0;
+    for (int call = 0; call < 600; ++call) {
+        uint64_t leaves = 0;
+        pool.run_and_wait([&] { leaves = count_leaves(pool, static_cast<int>(rng() % 4)); });
+        total += leaves;
+        const auto gap = rng() % 4;  // none, a few microseconds, about the spin time, well past it
+        if (gap == 1) std::this_thread::sleep_for(std::chrono::microseconds(rng() % 20));
+        if (gap == 2) std::this_thread::sleep_for(std::chrono::microseconds(50 + rng() % 150));
+        if (gap == 3 && call % 10 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    EXPECT_GT(total, 0u);
+}
+
+// Independent submissions that nobody joins, as the string store's page
+// warming and the batch copy make, each picked up by some worker.
+TEST_P(PoolSizes, SubmittedJobsAllRun) {
+    WorkerPool pool(GetParam());
+    struct Counting final : tallygrams::engine::Job {
+        std::atomic<int>* count;
+        explicit Counting(std::atomic<int>* c) : count(c) {}
+        void run(size_t) noexcept override {
+            count->fetch_add(1);
+            count->notify_all();
+            delete this;
+        }
+    };
+    std::atomic<int> count{0};
+    for (int i = 0; i < 500; ++i) {
+        pool.submit(new Counting(&count));
+        if (i % 50 == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    for (int seen = count.load(); seen < 500; seen = count.load()) count.wait(seen);
+    EXPECT_EQ(count.load(), 500);
 }
 
 INSTANTIATE_TEST_SUITE_P(Workers, PoolSizes, testing::Values(1, 2, 7));

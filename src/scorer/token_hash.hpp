@@ -1,0 +1,170 @@
+// The hash of a token's bytes for the numbering table: it reads every byte,
+// and it is keyed with a secret drawn once per process, so that no input
+// fixed in advance makes tokens collide any more often than chance does.
+//
+// Its building block is the folded multiply: the full 128-bit product of
+// two 64-bit words, its halves combined by xor. Every input bit reaches the
+// middle of the product, and one multiplication mixes two words at once.
+// The construction follows wyhash (Wang Yi, 2019) and foldhash (O. Peters,
+// 2024): each word is xored with a key word before the multiply, so without
+// the keys an input cannot aim at a particular product.
+//
+// Most tokens are at most 16 bytes long; those are hashed with a single
+// multiply of their two zero-padded words. Longer tokens are taken 16 bytes
+// at a time, each step chained through the last, and end with their last
+// 16 bytes, so that every byte counts. Either way a plain multiply by an
+// odd constant finishes the hash: the table takes its slot from the top
+// bits, and for tokens that differ only in a few bytes (counters,
+// timestamps) the high half of the folded product stays nearly constant,
+// leaving the top bits to a single multiplicative hash, whose clustering
+// shows in linear probing as runs several times longer than chance gives.
+//
+// A keyed hash only makes collisions improbable. The table that uses it
+// also bounds its probe runs and falls back to an ordered structure, so
+// even someone who learnt the keys cannot make numbering quadratic.
+#pragma once
+
+#include <bit>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#if defined(__linux__)
+#include <sys/random.h>
+#endif
+#include <unistd.h>
+
+namespace tallygrams::scorer {
+
+// The first 16 bytes of a token as two little-endian words, zero-padded.
+// Tokens never contain a zero byte, so for tokens of up to 16 bytes the two
+// words alone tell them apart; together with the length they settle any
+// token's first 16 bytes.
+struct ShortKey {
+    uint64_t low;
+    uint64_t high;
+    friend bool operator==(const ShortKey&, const ShortKey&) = default;
+};
+
+// The keys of the hash, one set per process.
+struct HashSeed {
+    uint64_t first;
+    uint64_t second;
+    uint64_t third = 0x243F6A8885A308D3ULL;
+};
+
+namespace detail {
+
+inline uint64_t load_little_endian(const char* bytes) noexcept {
+    uint64_t word;
+    std::memcpy(&word, bytes, 8);
+    if constexpr (std::endian::native == std::endian::big) word = __builtin_bswap64(word);
+    return word;
+}
+
+// 16 bytes of ones, then 16 of zeros: the 16 bytes starting at offset
+// 16 - n keep the first n bytes of a 16-byte load and clear the rest, so a
+// short key is masked by two loads rather than by shifts and selects.
+inline constexpr unsigned char kKeepWindow[32] = {
+    0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF,
+};
+
+inline uint64_t folded_multiply(uint64_t x, uint64_t y) noexcept {
+#if defined(__SIZEOF_INT128__)
+    const unsigned __int128 product = static_cast<unsigned __int128>(x) * y;
+    return static_cast<uint64_t>(product) ^ static_cast<uint64_t>(product >> 64);
+#else
+    // The same 128-bit product from four 32-bit partial products.
+    const uint64_t x_low = static_cast<uint32_t>(x), x_high = x >> 32;
+    const uint64_t y_low = static_cast<uint32_t>(y), y_high = y >> 32;
+    const uint64_t low_low = x_low * y_low, low_high = x_low * y_high;
+    const uint64_t high_low = x_high * y_low, high_high = x_high * y_high;
+    const uint64_t middle = (low_low >> 32) + static_cast<uint32_t>(low_high) + static_cast<uint32_t>(high_low);
+    const uint64_t low = (middle << 32) | static_cast<uint32_t>(low_low);
+    const uint64_t high = high_high + (low_high >> 32) + (high_low >> 32) + (middle >> 32);
+    return low ^ high;
+#endif
+}
+
+// SplitMix64's finaliser (G. Steele, D. Lea and C. Flood, "Fast splittable
+// pseudorandom number generators", OOPSLA 2014): spreads whatever entropy
+// the inputs of the seed have over all 64 bits.
+inline uint64_t mix64(uint64_t x) noexcept {
+    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ULL;
+    x = (x ^ (x >> 27)) * 0x94D049BB133111EBULL;
+    return x ^ (x >> 31);
+}
+
+// 128 bits from the kernel's random source; where that is unavailable, a
+// mixture of what differs between processes (the clock, the process id and
+// the address-space layout), which still keeps the keys out of an input's
+// reach.
+inline HashSeed draw_seed() noexcept {
+    uint64_t words[2] = {0, 0};
+    bool drawn = false;
+#if defined(__linux__)
+    drawn = ::getrandom(words, sizeof words, GRND_NONBLOCK) == static_cast<ssize_t>(sizeof words);
+#endif
+    if (!drawn) {
+        const auto ticks = static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+        const int on_stack = 0;
+        words[0] ^= mix64(ticks ^ (static_cast<uint64_t>(::getpid()) << 32));
+        words[1] ^= mix64(reinterpret_cast<uintptr_t>(&on_stack) ^ reinterpret_cast<uintptr_t>(&draw_seed));
+    }
+    return HashSeed{mix64(words[0] ^ 0x243F6A8885A308D3ULL), mix64(words[1] ^ 0x13198A2E03707344ULL),
+                    mix64(words[0] ^ words[1] ^ 0xA4093822299F31D0ULL)};
+}
+
+}  // namespace detail
+
+// Drawn on first use and fixed for the life of the process; read-only from
+// then on. No result depends on it: tables keyed by this hash are only ever
+// probed, never iterated.
+inline HashSeed process_hash_seed() noexcept {
+    static const HashSeed seed = detail::draw_seed();
+    return seed;
+}
+
+// `text` must have at least 16 readable bytes from its start even when the
+// token is shorter (normalised text is padded for this).
+inline ShortKey short_key(const char* text, size_t length) noexcept {
+    const size_t kept = length < 16 ? length : 16;
+    const char* keep = reinterpret_cast<const char*>(detail::kKeepWindow) + (16 - kept);
+    return ShortKey{detail::load_little_endian(text) & detail::load_little_endian(keep),
+                    detail::load_little_endian(text + 8) & detail::load_little_endian(keep + 8)};
+}
+
+class TokenHash {
+public:
+    TokenHash() noexcept : TokenHash(process_hash_seed()) {}
+    explicit TokenHash(HashSeed seed) noexcept : seed_(seed) {}
+
+    // The hash of the token whose first 16 bytes are `key`.
+    uint64_t operator()(const char* text, size_t length, const ShortKey& key) const noexcept {
+        const uint64_t mixed = length <= 16 ? detail::folded_multiply(key.low ^ seed_.first, key.high ^ seed_.second)
+                                            : hash_long(text, length);
+        return (mixed ^ seed_.third) * 0x9E3779B97F4A7C15ULL;  // 2^64 divided by the golden ratio, made odd
+    }
+
+private:
+    uint64_t hash_long(const char* text, size_t length) const noexcept {
+        using detail::folded_multiply;
+        using detail::load_little_endian;
+        // The length enters first, so that tokens that end alike but differ
+        // in length start from different states.
+        uint64_t state = folded_multiply(seed_.first ^ length, seed_.second ^ 0x452821E638D01377ULL);
+        const char* at = text;
+        for (size_t left = length; left > 16; left -= 16, at += 16) {
+            state = folded_multiply(load_little_endian(at) ^ seed_.first, load_little_endian(at + 8) ^ state);
+        }
+        // The last 16 bytes, overlapping the previous step when the length
+        // is not a multiple of 16.
+        const char* tail = text + length - 16;
+        return folded_multiply(load_little_endian(tail) ^ seed_.second, load_little_endian(tail + 8) ^ state);
+    }
+
+    HashSeed seed_;
+};
+
+}  // namespace tallygrams::scorer
