@@ -98,10 +98,9 @@ __attribute__((target("ssse3"))) inline __m128i open_at_end(__m128i input) {
 
 }  // namespace
 
-bool have_block_check() noexcept {
-    static const bool available = __builtin_cpu_supports("ssse3");
-    return available;
-}
+// A read of a word the runtime filled in at start-up: no guarded static,
+// which a fork could catch half-initialised.
+bool have_block_check() noexcept { return __builtin_cpu_supports("ssse3"); }
 
 __attribute__((target("ssse3"))) bool valid_utf8_blocks(const unsigned char* p, size_t size) noexcept {
     __m128i errors = _mm_setzero_si128();

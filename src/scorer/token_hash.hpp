@@ -24,11 +24,13 @@
 // even someone who learnt the keys cannot make numbering quadratic.
 #pragma once
 
+#include <atomic>
 #include <bit>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <new>
 
 #if defined(__linux__)
 #include <sys/random.h>
@@ -121,9 +123,23 @@ inline HashSeed draw_seed() noexcept {
 // Drawn on first use and fixed for the life of the process; read-only from
 // then on. No result depends on it: tables keyed by this hash are only ever
 // probed, never iterated.
+//
+// No lock and no guarded static: a thread that finds no seed draws one and
+// offers it, and the first offer wins. A process forked while another
+// thread was drawing can therefore never wait for that thread, which does
+// not exist in the child. (The losers' draws are dropped; the winner's
+// lives as long as the process.)
 inline HashSeed process_hash_seed() noexcept {
-    static const HashSeed seed = detail::draw_seed();
-    return seed;
+    constinit static std::atomic<const HashSeed*> published{nullptr};
+    if (const HashSeed* seed = published.load(std::memory_order_acquire)) return *seed;
+    auto* drawn = new (std::nothrow) HashSeed(detail::draw_seed());
+    if (drawn == nullptr) return detail::draw_seed();  // this call alone keys with it
+    const HashSeed* expected = nullptr;
+    if (published.compare_exchange_strong(expected, drawn, std::memory_order_acq_rel, std::memory_order_acquire)) {
+        return *drawn;
+    }
+    delete drawn;
+    return *expected;
 }
 
 // `text` must have at least 16 readable bytes from its start even when the
