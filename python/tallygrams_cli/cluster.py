@@ -61,6 +61,10 @@ def connect(address: str) -> Iterator[Any]:
     processes on this machine for `local:N`, started here and closed on the
     way out, whatever the way out is."""
     distributed = _dask()
+    # A Ctrl-C that lands inside one of the client's blocking calls makes
+    # distributed's own clean-up callback fail and log a traceback through
+    # tornado; the tool reports the interruption itself, in one way.
+    logging.getLogger("tornado.application").setLevel(logging.CRITICAL)
     if address.startswith(LOCAL_PREFIX):
         workers = int(address[len(LOCAL_PREFIX):])
         # One task per worker at a time; the native pool of each worker gets
