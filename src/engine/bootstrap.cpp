@@ -32,11 +32,14 @@ constexpr size_t kMaxPairs = ExactSum::kMaxTerms - 1;
 // body(i) for every i in [0, count), spread over the pool in ranges. Each
 // piece here is a millisecond of work or more, so ranges need no tuning.
 template <class Body>
-void for_each_index(WorkerPool& pool, size_t count, const Body& body) {
-    run_ranges(pool, count, [&](size_t start, size_t end) {
-        for (size_t i = start; i < end; ++i) body(i);
-        return end - start;
-    });
+void for_each_index(WorkerPool& pool, size_t count, const Body& body, Interruption* waiter) {
+    run_ranges(
+        pool, count,
+        [&](size_t start, size_t end) {
+            for (size_t i = start; i < end; ++i) body(i);
+            return end - start;
+        },
+        waiter);
 }
 
 void check_arguments(Columns columns, const BootstrapSettings& settings) {
@@ -60,7 +63,7 @@ void check_arguments(Columns columns, const BootstrapSettings& settings) {
 // finite. Columns are summed in pieces on the pool; exact sums add up in
 // any order, so the pieces' order does not matter.
 std::optional<std::vector<double>> checked_means(WorkerPool& pool, Columns columns,
-                                                 const std::atomic<bool>& cancelled) {
+                                                 const std::atomic<bool>& cancelled, Interruption* waiter) {
     const size_t pairs = columns[0].size();
     const size_t pieces_per_column = ceil_div(pairs, kMeanPieceValues);
     struct Piece {
@@ -85,7 +88,7 @@ std::optional<std::vector<double>> checked_means(WorkerPool& pool, Columns colum
             }
         }
         piece.done = true;
-    });
+    }, waiter);
     if (std::any_of(pieces.begin(), pieces.end(), [](const Piece& piece) { return !piece.finite; })) {
         throw std::invalid_argument("bootstrap columns hold a value that is not finite");
     }
@@ -185,7 +188,7 @@ size_t resamples_per_pass(size_t resamples, size_t workers) {
 
 std::optional<std::vector<double>> draw_resample_means(WorkerPool& pool, Columns columns,
                                                        const BootstrapSettings& settings,
-                                                       const std::atomic<bool>& cancelled) {
+                                                       const std::atomic<bool>& cancelled, Interruption* waiter) {
     const size_t resamples = settings.resamples;
     std::vector<double> means(columns.size() * resamples);
     const ResamplePass pass(columns, settings, cancelled, means.data());
@@ -194,7 +197,7 @@ std::optional<std::vector<double>> draw_resample_means(WorkerPool& pool, Columns
     for_each_index(pool, ceil_div(resamples, per_pass), [&](size_t index) {
         const size_t first = index * per_pass;
         if (!pass.run(first, std::min(per_pass, resamples - first))) stopped.store(true, std::memory_order_relaxed);
-    });
+    }, waiter);
     if (stopped.load(std::memory_order_relaxed)) return std::nullopt;
     return means;
 }
@@ -203,21 +206,21 @@ std::optional<std::vector<double>> draw_resample_means(WorkerPool& pool, Columns
 
 std::optional<std::vector<double>> resample_means(WorkerPool& pool, Columns columns,
                                                   const BootstrapSettings& settings,
-                                                  const std::atomic<bool>& cancelled) {
+                                                  const std::atomic<bool>& cancelled, Interruption* waiter) {
     check_arguments(columns, settings);
     if (columns.empty()) return std::vector<double>{};
-    if (!checked_means(pool, columns, cancelled)) return std::nullopt;
-    return draw_resample_means(pool, columns, settings, cancelled);
+    if (!checked_means(pool, columns, cancelled, waiter)) return std::nullopt;
+    return draw_resample_means(pool, columns, settings, cancelled, waiter);
 }
 
 std::optional<std::vector<ColumnSummary>> bootstrap_intervals(WorkerPool& pool, Columns columns,
                                                               const BootstrapSettings& settings,
-                                                              const std::atomic<bool>& cancelled) {
+                                                              const std::atomic<bool>& cancelled, Interruption* waiter) {
     check_arguments(columns, settings);
     if (columns.empty()) return std::vector<ColumnSummary>{};
-    const std::optional<std::vector<double>> means = checked_means(pool, columns, cancelled);
+    const std::optional<std::vector<double>> means = checked_means(pool, columns, cancelled, waiter);
     if (!means) return std::nullopt;
-    std::optional<std::vector<double>> resampled = draw_resample_means(pool, columns, settings, cancelled);
+    std::optional<std::vector<double>> resampled = draw_resample_means(pool, columns, settings, cancelled, waiter);
     if (!resampled) return std::nullopt;
 
     const size_t resamples = settings.resamples;
@@ -235,7 +238,7 @@ std::optional<std::vector<ColumnSummary>> bootstrap_intervals(WorkerPool& pool, 
         summary.low = percentile(column, q.low);
         summary.mid = percentile(column, q.mid);
         summary.high = percentile(column, q.high);
-    });
+    }, waiter);
     return summaries;
 }
 

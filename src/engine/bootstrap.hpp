@@ -15,6 +15,7 @@
 #include <span>
 #include <vector>
 
+#include "engine/interruption.hpp"
 #include "engine/resample_blocks.hpp"
 #include "engine/worker_pool.hpp"
 
@@ -54,15 +55,19 @@ struct ColumnSummary {
 // or more, a value that is not finite, no resamples, a confidence outside
 // [0, 1] or a block shift beyond its maximum. The pool stays usable
 // whatever happens. Must not be called from one of the pool's workers.
+// `waiter`, if given, is polled by the calling thread while it waits for the
+// pool (interruption.hpp); it is how `cancelled` gets set from that thread.
 std::optional<std::vector<ColumnSummary>> bootstrap_intervals(WorkerPool& pool, Columns columns,
                                                               const BootstrapSettings& settings,
-                                                              const std::atomic<bool>& cancelled);
+                                                              const std::atomic<bool>& cancelled,
+                                                              Interruption* waiter = nullptr);
 
 // The R resampled means of every column, column after column: resample r's
 // mean of column c at [c * R + r]. Same arguments and failures as
 // bootstrap_intervals; the confidence is not used.
 std::optional<std::vector<double>> resample_means(WorkerPool& pool, Columns columns,
                                                   const BootstrapSettings& settings,
-                                                  const std::atomic<bool>& cancelled);
+                                                  const std::atomic<bool>& cancelled,
+                                                  Interruption* waiter = nullptr);
 
 }  // namespace tallygrams::engine

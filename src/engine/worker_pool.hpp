@@ -28,6 +28,7 @@
 #include <string>
 #include <utility>
 
+#include "engine/interruption.hpp"
 #include "engine/job_ring.hpp"
 
 namespace tallygrams::engine {
@@ -75,9 +76,11 @@ public:
 
     // For a thread outside the pool: runs `job()` on a worker and blocks until
     // it has finished; its exception, if any, is rethrown here. Called from
-    // one of this pool's own workers, it simply runs the job in place.
+    // one of this pool's own workers, it simply runs the job in place. With
+    // an interruption, the waiting thread polls it while it waits
+    // (interruption.hpp).
     template <class F>
-    void run_and_wait(F&& job);
+    void run_and_wait(F&& job, Interruption* interruption = nullptr);
 
     // Queues `job` for some worker and returns at once; from any thread. The
     // job must stay valid until it has run (typically it deletes itself).
@@ -200,13 +203,20 @@ public:
         finished_cv_.notify_one();
     }
 
-    void wait() {
+    void wait(Interruption* interruption) {
         const auto give_up = std::chrono::steady_clock::now() + kSpinTime;
         while (!finished_.load(std::memory_order_acquire) && std::chrono::steady_clock::now() < give_up) {
             for (int k = 0; k < 32; ++k) pause_briefly();
         }
         std::unique_lock<std::mutex> lock(mutex_);
-        finished_cv_.wait(lock, [this] { return finished_.load(std::memory_order_relaxed); });
+        const auto finished = [this] { return finished_.load(std::memory_order_relaxed); };
+        while (interruption != nullptr && !interruption->stopped()) {
+            if (finished_cv_.wait_for(lock, interruption->interval(), finished)) return;
+            lock.unlock();  // the poll may take a while (and take other locks)
+            interruption->poll();
+            lock.lock();
+        }
+        finished_cv_.wait(lock, finished);
     }
 
     std::exception_ptr error() const noexcept { return error_; }
@@ -222,14 +232,14 @@ private:
 };
 
 template <class F>
-void WorkerPool::run_and_wait(F&& job) {
+void WorkerPool::run_and_wait(F&& job, Interruption* interruption) {
     if (on_worker_thread()) {
         job();
         return;
     }
     InjectedJob<std::remove_reference_t<F>> injected(job);
     inject(&injected);
-    injected.wait();
+    injected.wait(interruption);
     if (injected.error()) std::rethrow_exception(injected.error());
 }
 

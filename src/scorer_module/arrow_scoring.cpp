@@ -13,7 +13,7 @@
 #include "arrow/utf8_validation.hpp"
 #include "boundary/arrow_exchange.hpp"
 #include "boundary/new_object.hpp"
-#include "boundary/run_detached.hpp"
+#include "boundary/run_interruptible.hpp"
 #include "engine/batch_runner.hpp"
 #include "engine/global_pool.hpp"
 #include "engine/range_runner.hpp"
@@ -89,8 +89,8 @@ Result<arrow::Float64Batch> score_in_place(const ScorerOptions& options, const a
     arrow::LowestRow invalid;
     const TextRules rules = options.rules();
     const PreparedStore no_store;
-    boundary::run_detached([&] {
-        engine::run_ranges(engine::global_pool(), n, [&](size_t start, size_t end) {
+    Result<size_t> done = boundary::run_interruptible([&](engine::Interruption& interruption) {
+        return engine::run_ranges(engine::global_pool(), n, [&](size_t start, size_t end) {
             arrow::TextColumn::Cursor ref_rows = references.cursor(start);
             arrow::TextColumn::Cursor pred_rows = predictions.cursor(start);
             scorer::Score scores[scorer::RougeConfig::kMaxTypes];
@@ -98,7 +98,7 @@ Result<arrow::Float64Batch> score_in_place(const ScorerOptions& options, const a
             for (size_t row = start; row < end; ++row) {
                 const std::optional<std::string_view> reference = ref_rows.next();
                 const std::optional<std::string_view> prediction = pred_rows.next();
-                if (invalid.failed_below(row)) break;
+                if (invalid.failed_below(row) || interruption.stopped()) break;
                 if (!reference || !prediction) continue;  // a null pair: null scores
                 if (!arrow::is_valid_utf8(*reference) || !arrow::is_valid_utf8(*prediction)) {
                     invalid.offer(row);
@@ -111,8 +111,9 @@ Result<arrow::Float64Batch> score_in_place(const ScorerOptions& options, const a
                 columns.write(row, scores);
             }
             return end - start;
-        });
+        }, &interruption);
     });
+    if (!done) return std::move(done).take_error();
     if (const std::optional<size_t> row = invalid.lowest()) {
         const bool in_references = references.first_invalid_utf8(*row, *row + 1).has_value();
         const arrow::TextColumn& column = in_references ? references : predictions;
@@ -156,9 +157,11 @@ Result<arrow::Float64Batch> score_through_python(const ScorerOptions& options, c
         }
         pairs.first_reference.push_back(pairs.references.size());
     }
-    PairResults results = score_prepared(options, pairs);
+    Result<PairResults> scored = score_prepared(options, pairs);
+    if (!scored) return std::move(scored).take_error();
+    const PairResults& results = scored.value();
     ResultColumns columns(options, n);
-    for (size_t row = 0; row < n; ++row) columns.write(row, results.scores_of(row));
+    for (size_t row = 0; row < n; ++row) columns.write(row, results.scores.data() + row * results.metrics);
     return columns.into_batch(arrow::pair_validity(references, predictions));
 }
 
@@ -206,7 +209,9 @@ Result<PyRef> score_columns_body(PyObject* self, PyTypeObject* defining_class, c
     if (!options) return std::move(options).take_error();
     Result<PreparedPairs> pairs = prepare_batch(*options.value(), arguments[0], arguments[1]);
     if (!pairs) return std::move(pairs).take_error();
-    const PairResults results = score_prepared(*options.value(), pairs.value());
+    Result<PairResults> scored = score_prepared(*options.value(), pairs.value());
+    if (!scored) return std::move(scored).take_error();
+    const PairResults& results = scored.value();
     const size_t n = pairs.value().predictions.size();
     ResultColumns columns(*options.value(), n);
     for (size_t row = 0; row < n; ++row) columns.write(row, results.scores.data() + row * results.metrics);

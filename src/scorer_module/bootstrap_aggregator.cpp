@@ -12,7 +12,7 @@
 #include "boundary/method_record.hpp"
 #include "boundary/native_object.hpp"
 #include "boundary/new_object.hpp"
-#include "boundary/run_detached.hpp"
+#include "boundary/run_interruptible.hpp"
 #include "engine/global_pool.hpp"
 #include "engine/percentile.hpp"
 #include "engine/range_runner.hpp"
@@ -355,15 +355,17 @@ Result<std::vector<double>> resampled_means(const ScoreColumn& column, size_t sa
         for (size_t k = 0; k < count * n; ++k) {
             ensure(indices.data()[k] >= 0 && static_cast<size_t>(indices.data()[k]) < n, "a drawn index is out of range");
         }
-        boundary::run_detached([&] {
-            engine::run_ranges(engine::global_pool(), count, [&](size_t start, size_t end) {
+        Result<size_t> done = boundary::run_interruptible([&](engine::Interruption& interruption) {
+            return engine::run_ranges(engine::global_pool(), count, [&](size_t start, size_t end) {
                 for (size_t s = start; s < end; ++s) {
+                    if (interruption.stopped()) return s - start;
                     resample_means(column.values, column.width, {indices.data() + s * n, n},
                                    means.data() + (first + s) * column.width);
                 }
                 return end - start;
-            });
+            }, &interruption);
         });
+        if (!done) return std::move(done).take_error();
         if (PyErr_CheckSignals() < 0) return PyErr::fetch();
     }
     return means;

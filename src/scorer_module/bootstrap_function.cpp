@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "boundary/new_object.hpp"
-#include "boundary/run_detached.hpp"
+#include "boundary/run_interruptible.hpp"
 #include "engine/bootstrap.hpp"
 #include "engine/global_pool.hpp"
 #include "scorer_module/score_tuples.hpp"
@@ -176,17 +176,20 @@ Result<PyRef> bootstrap_body(PyObject* module, const BoundArguments& arguments) 
     for (const auto& values : columns.value().values) spans.push_back(values->values());
 
     std::string failure;
-    const std::atomic<bool> cancelled{false};
-    const std::optional<std::vector<engine::ColumnSummary>> summaries = boundary::run_detached([&] {
-        try {
-            return engine::bootstrap_intervals(engine::global_pool(), spans, settings, cancelled);
-        } catch (const std::invalid_argument& error) {
-            failure = error.what();
-            return std::optional<std::vector<engine::ColumnSummary>>();
-        }
-    });
+    Result<std::optional<std::vector<engine::ColumnSummary>>> interval = boundary::run_interruptible(
+        [&](engine::Interruption& interruption) -> std::optional<std::vector<engine::ColumnSummary>> {
+            try {
+                return engine::bootstrap_intervals(engine::global_pool(), spans, settings, interruption.flag(),
+                                                   &interruption);
+            } catch (const std::invalid_argument& error) {
+                failure = error.what();
+                return std::nullopt;
+            }
+        });
+    if (!interval) return std::move(interval).take_error();
     if (!failure.empty()) return PyErr::new_message(PyExc_ValueError, failure);
-    ensure(summaries.has_value(), "an uncancelled bootstrap gave no result");
+    const std::optional<std::vector<engine::ColumnSummary>>& summaries = interval.value();
+    ensure(summaries.has_value(), "an uninterrupted bootstrap gave no result");
     PyRef result = boundary::new_object_or_fail(PyDict_New());
     for (size_t k = 0; k < summaries->size(); ++k) {
         const engine::ColumnSummary& s = (*summaries)[k];

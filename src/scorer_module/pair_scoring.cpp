@@ -1,18 +1,19 @@
 #include "scorer_module/pair_scoring.hpp"
 
-#include "boundary/run_detached.hpp"
+#include "boundary/run_interruptible.hpp"
 #include "engine/global_pool.hpp"
 #include "engine/range_runner.hpp"
 
 namespace tallygrams::scorer_module {
 
-PairResults score_prepared(const ScorerOptions& options, const PreparedPairs& pairs) {
+boundary::Result<PairResults> score_prepared(const ScorerOptions& options, const PreparedPairs& pairs) {
     const size_t n = pairs.predictions.size();
     PairResults results(n, options.config.size());
     const TextRules rules = options.rules();
-    boundary::run_detached([&] {
-        engine::run_ranges(engine::global_pool(), n, [&](size_t start, size_t end) {
+    boundary::Result<size_t> done = boundary::run_interruptible([&](engine::Interruption& interruption) {
+        return engine::run_ranges(engine::global_pool(), n, [&](size_t start, size_t end) {
             for (size_t i = start; i < end; ++i) {
+                if (interruption.stopped()) return i - start;
                 const size_t first = pairs.first_reference[i];
                 const std::span<const PreparedText> references(pairs.references.data() + first,
                                                                pairs.first_reference[i + 1] - first);
@@ -20,8 +21,9 @@ PairResults score_prepared(const ScorerOptions& options, const PreparedPairs& pa
                                     results.scores_of(i), results.zeros_of(i));
             }
             return end - start;
-        });
+        }, &interruption);
     });
+    if (!done) return std::move(done).take_error();
     return results;
 }
 

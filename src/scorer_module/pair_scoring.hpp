@@ -5,6 +5,7 @@
 #include <span>
 #include <vector>
 
+#include "boundary/py_err.hpp"
 #include "scorer/configurable_scorer.hpp"
 #include "scorer/scratch_arena.hpp"
 #include "scorer_module/pair_results.hpp"
@@ -34,7 +35,8 @@ inline void score_prepared_pair(const ScorerOptions& options, const TextRules& r
                             predicted, out, arena, integer_zeros);
 }
 
-// Every pair, with the lock released, on the pool when there are several.
-PairResults score_prepared(const ScorerOptions& options, const PreparedPairs& pairs);
+// Every pair, with the lock released, on the pool when there are several;
+// Ctrl-C stops it, and the error is then KeyboardInterrupt.
+boundary::Result<PairResults> score_prepared(const ScorerOptions& options, const PreparedPairs& pairs);
 
 }  // namespace tallygrams::scorer_module

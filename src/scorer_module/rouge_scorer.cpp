@@ -52,7 +52,9 @@ Result<PyRef> score_one(PyObject* self, PyTypeObject* defining_class, PyObject* 
     if (!text) return std::move(text).take_error();
     pairs.predictions.push_back(text.value());
 
-    PairResults results = score_prepared(*options.value(), pairs);
+    Result<PairResults> scored = score_prepared(*options.value(), pairs);
+    if (!scored) return std::move(scored).take_error();
+    PairResults& results = scored.value();
     return pair_result_dict(state_of_class(defining_class), *options.value(), results, 0);
 }
 
@@ -93,7 +95,9 @@ Result<PyRef> score_batch_body(PyObject* self, PyTypeObject* defining_class, con
     if (!options) return std::move(options).take_error();
     Result<PreparedPairs> pairs = prepare_batch(*options.value(), arguments[0], arguments[1]);
     if (!pairs) return std::move(pairs).take_error();
-    PairResults results = score_prepared(*options.value(), pairs.value());
+    Result<PairResults> scored = score_prepared(*options.value(), pairs.value());
+    if (!scored) return std::move(scored).take_error();
+    PairResults& results = scored.value();
     const ModuleState& state = state_of_class(defining_class);
     const auto n = static_cast<Py_ssize_t>(pairs.value().predictions.size());
     PyRef list = boundary::new_object_or_fail(PyList_New(n));
