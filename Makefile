@@ -58,6 +58,8 @@ python-tests: install-ci
 benchmark: install
 	$(PYTHON) benchmarks/compare.py
 	$(PYTHON) benchmarks/batch_throughput.py
+	$(PYTHON) benchmarks/scorer_compare.py
+	$(PYTHON) benchmarks/arrow_throughput.py
 	$(PYTHON) benchmarks/tool_scale.py
 
 # Cost of each stage of the scoring core over a range of text lengths,
