@@ -1,6 +1,7 @@
 #include "scorer_module/score_tuples.hpp"
 
 #include <array>
+#include <string>
 
 #include "boundary/new_object.hpp"
 
@@ -41,6 +42,14 @@ Result<PyRef> make_named_tuple_class(const char* name, std::initializer_list<con
     if (PyDict_SetItemString(kwargs.get(), "module", module_name.get()) < 0) return PyErr::fetch();
     PyRef cls(PyObject_Call(factory.get(), args.get(), kwargs.get()));
     if (!cls) return PyErr::fetch();
+    // new_named_tuple writes instances as plain tuples; anything else (a
+    // replaced collections.namedtuple, say) is refused here.
+    auto* type = reinterpret_cast<PyTypeObject*>(cls.get());
+    if (!PyType_Check(cls.get()) || !PyType_IsSubtype(type, &PyTuple_Type) ||
+        type->tp_basicsize != PyTuple_Type.tp_basicsize || type->tp_itemsize != PyTuple_Type.tp_itemsize) {
+        return PyErr::new_message(PyExc_TypeError,
+                                  std::string("collections.namedtuple did not make a plain tuple class for ") + name);
+    }
     PyRef doc_text = boundary::new_object_or_fail(PyUnicode_FromString(doc));
     if (PyObject_SetAttrString(cls.get(), "__doc__", doc_text.get()) < 0) return PyErr::fetch();
     return cls;
@@ -57,15 +66,25 @@ boundary::Status create_score_classes(ModuleState& state) {
 }
 
 Result<PyRef> new_named_tuple(PyObject* cls, std::span<PyObject* const> items) {
-    PyRef values = boundary::new_object_or_fail(PyTuple_New(static_cast<Py_ssize_t>(items.size())));
-    for (size_t k = 0; k < items.size(); ++k) {
-        PyTuple_SET_ITEM(values.get(), static_cast<Py_ssize_t>(k), Py_NewRef(items[k]));
+    // What tuple.__new__(cls, items) does, minus the Python frame and the two
+    // temporary tuples: a named-tuple class adds no fields (its __slots__ are
+    // empty), so an instance is laid out exactly as a tuple.
+    auto* type = reinterpret_cast<PyTypeObject*>(cls);
+    const auto count = static_cast<Py_ssize_t>(items.size());
+    PyRef instance = boundary::new_object_or_fail(type->tp_alloc(type, count));
+    auto* tuple = reinterpret_cast<PyTupleObject*>(instance.get());
+    tuple->ob_hash = -1;  // not yet computed
+    bool holds_tracked = false;
+    for (Py_ssize_t k = 0; k < count; ++k) {
+        PyObject* item = items[static_cast<size_t>(k)];
+        holds_tracked |= PyObject_GC_IsTracked(item) != 0;
+        PyTuple_SET_ITEM(instance.get(), k, Py_NewRef(item));
     }
-    // tuple.__new__(cls, values): what the class's own __new__ ends in, minus
-    // the Python frame. It also sets up the tuple's cached hash.
-    PyRef args = boundary::new_object_or_fail(PyTuple_Pack(1, values.get()));
-    PyRef instance(PyTuple_Type.tp_new(reinterpret_cast<PyTypeObject*>(cls), args.get(), nullptr));
-    if (!instance) return PyErr::fetch();
+    // An immutable tuple of numbers can never be part of a cycle. The
+    // collector lets go of such plain tuples by itself but never of a
+    // subclass's, and a batch makes thousands: left tracked, they are
+    // scanned by every collection for as long as the caller keeps them.
+    if (!holds_tracked) PyObject_GC_UnTrack(instance.get());
     return instance;
 }
 

@@ -69,6 +69,35 @@ def test_results_are_named_tuples_equal_to_the_peers():
         assert type(pickle.loads(pickle.dumps(score, protocol))) is Score
 
 
+def test_scores_stay_out_of_the_collector():
+    results = RougeScorer(["rouge1", "rouge2"]).score_batch(["a b c", "x"], ["a b", ""])
+    score = results[0]["rouge1"]
+    # Scores of numbers are built untracked, with the tuple's hash still
+    # computed from its items. The dicts are mutable and stay tracked.
+    assert not gc.is_tracked(score) and gc.is_tracked(results[0])
+    assert hash(score) == hash(tuple(score)) and {score: 1}[tuple(score)] == 1
+    assert results[1]["rouge1"] == (0, 0, 0) and not gc.is_tracked(results[1]["rouge1"])
+    results[0]["self"] = results[0]
+    del results, score
+    assert gc.collect() > 0
+
+
+def test_a_replaced_namedtuple_is_refused_at_import():
+    script = textwrap.dedent("""
+        import collections
+        def fake(name, fields, module=None):
+            return type(name, (list,), {})
+        collections.namedtuple = fake
+        try:
+            import tallygrams_scorer
+        except TypeError as error:
+            print(error)
+    """)
+    run = subprocess.run([sys.executable, "-c", script], capture_output=True, text=True, timeout=60)
+    assert run.returncode == 0, run.stderr
+    assert run.stdout.strip() == "collections.namedtuple did not make a plain tuple class for Score"
+
+
 def test_scorer_pickles_and_reads_back_its_arguments():
     scorer = RougeScorer(["rougeLsum", "rouge2"], use_stemmer=True)
     assert scorer.rouge_types == ["rougeLsum", "rouge2"]
