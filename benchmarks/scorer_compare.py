@@ -69,9 +69,9 @@ def main():
 
     rows = []
     peer_time = best_per_item(lambda: [peer.score(r, p) for r, p in peer_pairs], len(peer_pairs), 2)
-    loop = best_per_item(lambda: [ours.score(r, p) for r, p in pairs], len(pairs), 10)
+    loop = best_per_item(lambda: [ours.score(r, p) for r, p in pairs], len(pairs), 30)
     rows.append(("score in a loop", peer_time, loop, 300))
-    batch = best_per_item(lambda: ours.score_batch(references, predictions), len(pairs), 10)
+    batch = best_per_item(lambda: ours.score_batch(references, predictions), len(pairs), 30)
     rows.append((f"score_batch, {os.process_cpu_count()} cores", peer_time, batch, 600))
     peer_multi = best_per_item(lambda: [peer.score_multi(g, p) for g, (_, p) in zip(groups, peer_pairs)],
                                len(peer_pairs), 2)
