@@ -126,14 +126,16 @@ check_refleaks() {
         -DPython_EXECUTABLE="$(command -v python3.14-dbg)" \
         "-DCMAKE_CXX_FLAGS=-O2 -g -fno-canonical-system-headers" || return 1
     "$cmake" --build "$dir" || return 1
-    local module
-    module=$(ls "$dir"/tallygrams.cpython-314d-*.so) || return 1
-    # grep reads to the end: with -q it could close the pipe early, and
-    # pipefail would report nm's SIGPIPE as a failure.
-    nm -u "$module" | grep _Py_DECREF_DecRefTotal >/dev/null || {
-        echo "refleaks: $module was not compiled with the debug interpreter's headers" >&2
-        return 1
-    }
+    local name module
+    for name in tallygrams tallygrams_scorer; do
+        module=$(ls "$dir"/$name.cpython-314d-*.so) || return 1
+        # grep reads to the end: with -q it could close the pipe early, and
+        # pipefail would report nm's SIGPIPE as a failure.
+        nm -u "$module" | grep _Py_DECREF_DecRefTotal >/dev/null || {
+            echo "refleaks: $module was not compiled with the debug interpreter's headers" >&2
+            return 1
+        }
+    done
     PYTHONPATH=$dir python3.14-dbg tests/hardening/refleaks.py || return 1
     PYTHONPATH=$dir RAYON_NUM_THREADS=4000 python3.14-dbg tests/hardening/refleaks.py --pool-fails
 }

@@ -1,4 +1,4 @@
-"""Every public way into the module, each as a function that takes it once.
+"""Every public way into the modules, each as a function that takes it once.
 
 Each path checks its own outcome (a value, or the exception it must raise),
 so a path that silently stopped failing, or started failing, is noticed by
@@ -285,6 +285,11 @@ PATHS = [
     subinterpreter("isolated"),
     forked_child,
 ]
+
+# The companion module's ways in, without the parts that need NumPy or pyarrow.
+import scorer_paths  # noqa: E402
+
+PATHS += scorer_paths.PATHS
 
 
 # --- with a pool that could not be created -----------------------------------

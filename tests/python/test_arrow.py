@@ -2,7 +2,6 @@
 pyarrow and polars, read in place and scored bit for bit as the Python-list
 path scores the same texts; the result is Arrow again and pickles."""
 
-import ctypes
 import pickle
 import random
 
@@ -12,6 +11,7 @@ import pytest
 import tallygrams
 import tallygrams_scorer
 import textgen
+from arrow_exporter import CountingExporter
 
 COLUMNS = [f"{m}_{s}" for m in ("rouge1", "rouge2", "rougeL") for s in ("precision", "recall", "fmeasure")]
 
@@ -122,59 +122,6 @@ def test_results_pickle_with_their_nulls():
         copy = pickle.loads(pickle.dumps(result, protocol))
         assert bits(copy.to_pydict()) == bits(result.to_pydict())
         assert pa.table(copy).equals(pa.table(result))
-
-
-# A hand-made producer: a one-chunk string array whose release callback
-# counts its calls, handed over in PyCapsules as __arrow_c_array__ does.
-class ArrowSchema(ctypes.Structure):
-    pass
-
-
-class ArrowArray(ctypes.Structure):
-    pass
-
-
-RELEASE_SCHEMA = ctypes.CFUNCTYPE(None, ctypes.POINTER(ArrowSchema))
-RELEASE_ARRAY = ctypes.CFUNCTYPE(None, ctypes.POINTER(ArrowArray))
-ArrowSchema._fields_ = [("format", ctypes.c_char_p), ("name", ctypes.c_char_p), ("metadata", ctypes.c_char_p),
-                        ("flags", ctypes.c_int64), ("n_children", ctypes.c_int64),
-                        ("children", ctypes.c_void_p), ("dictionary", ctypes.c_void_p),
-                        ("release", RELEASE_SCHEMA), ("private_data", ctypes.c_void_p)]
-ArrowArray._fields_ = [("length", ctypes.c_int64), ("null_count", ctypes.c_int64), ("offset", ctypes.c_int64),
-                       ("n_buffers", ctypes.c_int64), ("n_children", ctypes.c_int64),
-                       ("buffers", ctypes.POINTER(ctypes.c_void_p)), ("children", ctypes.c_void_p),
-                       ("dictionary", ctypes.c_void_p), ("release", RELEASE_ARRAY), ("private_data", ctypes.c_void_p)]
-
-capsule_new = ctypes.pythonapi.PyCapsule_New
-capsule_new.restype = ctypes.py_object
-capsule_new.argtypes = [ctypes.c_void_p, ctypes.c_char_p, ctypes.c_void_p]
-
-
-class CountingExporter:
-    def __init__(self, texts):
-        data = b"".join(texts)
-        offsets = [0]
-        for text in texts:
-            offsets.append(offsets[-1] + len(text))
-        self.keep = [ctypes.create_string_buffer(data, len(data) + 1), (ctypes.c_int32 * len(offsets))(*offsets)]
-        self.buffers = (ctypes.c_void_p * 3)(None, ctypes.addressof(self.keep[1]), ctypes.addressof(self.keep[0]))
-        self.released = {"schema": 0, "array": 0}
-
-        def release_schema(schema):
-            self.released["schema"] += 1
-            schema.contents.release = RELEASE_SCHEMA()
-
-        def release_array(array):
-            self.released["array"] += 1
-            array.contents.release = RELEASE_ARRAY()
-
-        self.callbacks = (RELEASE_SCHEMA(release_schema), RELEASE_ARRAY(release_array))
-        self.schema = ArrowSchema(b"u", None, None, 2, 0, None, None, self.callbacks[0], None)
-        self.array = ArrowArray(len(texts), 0, 0, 3, 0, self.buffers, None, None, self.callbacks[1], None)
-
-    def __arrow_c_array__(self, requested_schema=None):
-        return (capsule_new(ctypes.addressof(self.schema), b"arrow_schema", None),
-                capsule_new(ctypes.addressof(self.array), b"arrow_array", None))
 
 
 def test_an_exporters_release_callbacks_run_exactly_once():
