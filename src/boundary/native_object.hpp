@@ -6,6 +6,9 @@
 // cycle.
 #pragma once
 
+#include <algorithm>
+#include <array>
+#include <cstddef>
 #include <memory>
 #include <utility>
 
@@ -62,6 +65,27 @@ void dealloc_native_object(PyObject* self) {
         delete std::exchange(reinterpret_cast<NativeObject<Payload>*>(self)->payload, nullptr);
         free_heap_instance(self);
     });
+}
+
+// The slot table of a garbage-collected native class: the class's own
+// slots, then the three above, then the terminator.
+template <class Payload, size_t N>
+std::array<PyType_Slot, N + 4> native_object_slots(const PyType_Slot (&own)[N]) {
+    std::array<PyType_Slot, N + 4> slots{};
+    std::copy(own, own + N, slots.begin());
+    slots[N] = {Py_tp_traverse, reinterpret_cast<void*>(traverse_native_object<Payload>)};
+    slots[N + 1] = {Py_tp_clear, reinterpret_cast<void*>(clear_native_object<Payload>)};
+    slots[N + 2] = {Py_tp_dealloc, reinterpret_cast<void*>(dealloc_native_object<Payload>)};
+    slots[N + 3] = {0, nullptr};
+    return slots;
+}
+
+// The class `spec` describes, made for `module` (whose state its methods
+// reach through their defining class).
+inline Result<PyRef> new_module_class(PyObject* module, PyType_Spec& spec) {
+    PyRef type(PyType_FromModuleAndSpec(module, &spec, nullptr));
+    if (!type) return PyErr::fetch();
+    return type;
 }
 
 }  // namespace tallygrams::boundary

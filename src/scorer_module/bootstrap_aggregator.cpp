@@ -455,30 +455,23 @@ PyMethodDef aggregator_methods[] = {
     {nullptr, nullptr, 0, nullptr},
 };
 
-PyType_Slot aggregator_slots[] = {
+const PyType_Slot aggregator_own_slots[] = {
     {Py_tp_doc, const_cast<char*>(kClassDoc)},
     {Py_tp_new, reinterpret_cast<void*>(aggregator_new)},
     {Py_tp_methods, aggregator_methods},
-    {Py_tp_traverse, reinterpret_cast<void*>(boundary::traverse_native_object<Aggregator>)},
-    {Py_tp_clear, reinterpret_cast<void*>(boundary::clear_native_object<Aggregator>)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(boundary::dealloc_native_object<Aggregator>)},
-    {0, nullptr},
 };
+const auto aggregator_slots = boundary::native_object_slots<Aggregator>(aggregator_own_slots);
 
 PyType_Spec aggregator_spec = {
     .name = "tallygrams_scorer.BootstrapAggregator",
     .basicsize = static_cast<int>(sizeof(boundary::NativeObject<Aggregator>)),
     .itemsize = 0,
     .flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_IMMUTABLETYPE,
-    .slots = aggregator_slots,
+    .slots = const_cast<PyType_Slot*>(aggregator_slots.data()),
 };
 
 }  // namespace
 
-Result<PyRef> create_aggregator_type(PyObject* module) {
-    PyRef type(PyType_FromModuleAndSpec(module, &aggregator_spec, nullptr));
-    if (!type) return PyErr::fetch();
-    return type;
-}
+Result<PyRef> create_aggregator_type(PyObject* module) { return boundary::new_module_class(module, aggregator_spec); }
 
 }  // namespace tallygrams::scorer_module

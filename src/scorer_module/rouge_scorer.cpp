@@ -238,32 +238,25 @@ PyGetSetDef scorer_getset[] = {
     {.name = nullptr, .get = nullptr, .set = nullptr, .doc = nullptr, .closure = nullptr},
 };
 
-PyType_Slot scorer_slots[] = {
+const PyType_Slot scorer_own_slots[] = {
     {Py_tp_doc, const_cast<char*>(kClassDoc)},
     {Py_tp_new, reinterpret_cast<void*>(scorer_new)},
     {Py_tp_repr, reinterpret_cast<void*>(scorer_repr)},
     {Py_tp_methods, scorer_methods},
     {Py_tp_getset, scorer_getset},
-    {Py_tp_traverse, reinterpret_cast<void*>(boundary::traverse_native_object<Scorer>)},
-    {Py_tp_clear, reinterpret_cast<void*>(boundary::clear_native_object<Scorer>)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(boundary::dealloc_native_object<Scorer>)},
-    {0, nullptr},
 };
+const auto scorer_slots = boundary::native_object_slots<Scorer>(scorer_own_slots);
 
 PyType_Spec scorer_spec = {
     .name = "tallygrams_scorer.RougeScorer",
     .basicsize = static_cast<int>(sizeof(boundary::NativeObject<Scorer>)),
     .itemsize = 0,
     .flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_IMMUTABLETYPE,
-    .slots = scorer_slots,
+    .slots = const_cast<PyType_Slot*>(scorer_slots.data()),
 };
 
 }  // namespace
 
-Result<PyRef> create_rouge_scorer_type(PyObject* module) {
-    PyRef type(PyType_FromModuleAndSpec(module, &scorer_spec, nullptr));
-    if (!type) return PyErr::fetch();
-    return type;
-}
+Result<PyRef> create_rouge_scorer_type(PyObject* module) { return boundary::new_module_class(module, scorer_spec); }
 
 }  // namespace tallygrams::scorer_module

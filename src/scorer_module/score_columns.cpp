@@ -223,25 +223,22 @@ PyGetSetDef table_getset[] = {
     {.name = nullptr, .get = nullptr, .set = nullptr, .doc = nullptr, .closure = nullptr},
 };
 
-PyType_Slot table_slots[] = {
+const PyType_Slot table_own_slots[] = {
     {Py_tp_doc, const_cast<char*>("Scores of many pairs as named float64 columns, one row per pair; an Arrow\n"
                                   "record batch and stream through the PyCapsule interface, and picklable.")},
     {Py_tp_methods, table_methods},
     {Py_tp_getset, table_getset},
     {Py_tp_repr, reinterpret_cast<void*>(table_repr)},
     {Py_sq_length, reinterpret_cast<void*>(table_length)},
-    {Py_tp_traverse, reinterpret_cast<void*>(boundary::traverse_native_object<ScoreTable>)},
-    {Py_tp_clear, reinterpret_cast<void*>(boundary::clear_native_object<ScoreTable>)},
-    {Py_tp_dealloc, reinterpret_cast<void*>(boundary::dealloc_native_object<ScoreTable>)},
-    {0, nullptr},
 };
+const auto table_slots = boundary::native_object_slots<ScoreTable>(table_own_slots);
 
 PyType_Spec table_spec = {
     .name = "tallygrams_scorer.ScoreColumns",
     .basicsize = static_cast<int>(sizeof(boundary::NativeObject<ScoreTable>)),
     .itemsize = 0,
     .flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION,
-    .slots = table_slots,
+    .slots = const_cast<PyType_Slot*>(table_slots.data()),
 };
 
 // --- rebuilding from a pickle -------------------------------------------------------
@@ -293,11 +290,7 @@ constexpr boundary::ModuleFunction kScoreColumnsFromBuffers{
 };
 static_assert(boundary::doc_matches_signature(kScoreColumnsFromBuffers));
 
-Result<PyRef> create_score_columns_type(PyObject* module) {
-    PyRef type(PyType_FromModuleAndSpec(module, &table_spec, nullptr));
-    if (!type) return PyErr::fetch();
-    return type;
-}
+Result<PyRef> create_score_columns_type(PyObject* module) { return boundary::new_module_class(module, table_spec); }
 
 Result<PyRef> new_score_columns(const ModuleState& state, arrow::Float64Batch batch) {
     auto table = std::make_unique<ScoreTable>();
