@@ -693,7 +693,8 @@ def test_a_scheduler_address_gives_the_single_process_result_and_errors(tmp_path
 def test_ctrl_c_stops_a_local_cluster_run_cleanly(tmp_path, delay):
     # Wherever the signal lands (starting the cluster, scoring on it, the
     # interval after the per-pair file is complete), the run ends with 130,
-    # nothing on the terminal and no partial file left behind.
+    # nothing on the terminal and no partial file left behind. On a fast
+    # machine the longest delay can land after the run.
     (tmp_path / "data").mkdir()
     table = pa.table({"ref": ["the cat sat on the mat " * 20] * 50_000, "pred": ["a cat sat there " * 20] * 50_000})
     for part in range(6):
@@ -710,7 +711,14 @@ def test_ctrl_c_stops_a_local_cluster_run_cleanly(tmp_path, delay):
         stdout, stderr = tool.communicate(timeout=120)
     finally:
         tool.kill()
-    assert (tool.returncode, stdout, stderr) == (130, "", "")
+    if stdout:
+        # The run was over before the signal landed, which then met the
+        # interpreter's own exit: the table is whole, and so is the file.
+        assert tool.returncode in (0, 130, -signal.SIGINT) and stderr == "", (tool.returncode, stderr)
+        assert "rouge1" in stdout and "rougeL" in stdout
+        assert (tmp_path / "out.csv").exists()
+    else:
+        assert (tool.returncode, stderr) == (130, "")
     left = sorted(p.name for p in tmp_path.iterdir())
     if "out.csv" in left:
         # Written in full before the signal came: every pair is in it.
