@@ -16,6 +16,7 @@
 #include "engine/global_pool.hpp"
 #include "engine/percentile.hpp"
 #include "engine/range_runner.hpp"
+#include "scorer_module/mapping_items.hpp"
 #include "scorer_module/resample_means.hpp"
 #include "scorer_module/score_tuples.hpp"
 
@@ -212,9 +213,9 @@ Result<PyRef> add_scores_body(PyObject* self, PyTypeObject* /*defining_class*/, 
     Aggregator& aggregator = aggregator_of(self);
     if (!aggregator.positions) return PyErr::new_message(PyExc_RuntimeError, "the aggregator has been cleared");
     PyObject* scores = arguments[0];
-    if (!PyMapping_Check(scores) || PySequence_Check(scores)) {
-        return boundary::annotate_argument_error("scores", boundary::type_mismatch(scores, "Mapping"));
-    }
+    const int mapping = is_mapping(scores);
+    if (mapping < 0) return PyErr::fetch();
+    if (mapping == 0) return boundary::annotate_argument_error("scores", boundary::type_mismatch(scores, "Mapping"));
     PyRef items(PyMapping_Items(scores));
     if (!items) return PyErr::fetch();
 
@@ -421,7 +422,17 @@ Result<PyRef> aggregate_body(PyObject* self, PyTypeObject* defining_class, const
     if (aggregator.columns.empty()) return result;
     Result<PyRef> randint = random_integers(aggregator);
     if (!randint) return std::move(randint).take_error();
-    for (const ScoreColumn& column : aggregator.columns) {
+    // Drawing, building the bounds and filling the dict run the caller's
+    // code (NumPy, the score class, the keys' hashes), which may add scores
+    // to this very aggregator or clear it: each column is copied before any
+    // of it runs, and the columns are those that were there at the start.
+    const size_t count = aggregator.columns.size();
+    for (size_t c = 0; c < count; ++c) {
+        if (c >= aggregator.columns.size()) {
+            return PyErr::new_message(PyExc_RuntimeError, "the aggregator was cleared during aggregate()");
+        }
+        const ScoreColumn& added = aggregator.columns[c];
+        ScoreColumn column{PyRef::borrow(added.key.get()), PyRef::borrow(added.row_class.get()), added.width, added.values};
         Result<std::vector<double>> means = resampled_means(column, aggregator.samples, randint.value().get());
         if (!means) return std::move(means).take_error();
         const auto bounds = interval_values(std::move(means).take_value(), column.width, aggregator.confidence);

@@ -13,6 +13,7 @@
 #include "boundary/run_interruptible.hpp"
 #include "engine/bootstrap.hpp"
 #include "engine/global_pool.hpp"
+#include "scorer_module/mapping_items.hpp"
 #include "scorer_module/score_tuples.hpp"
 
 namespace tallygrams::scorer_module {
@@ -101,10 +102,12 @@ Result<NamedColumns> read_columns(PyObject* given) {
     PyObject* found = nullptr;
     if (PyObject_GetOptionalAttrString(given, "to_pydict", &found) < 0) return PyErr::fetch();
     PyRef to_pydict(found);
+    const int plain_mapping = to_pydict ? 0 : is_mapping(given);
+    if (plain_mapping < 0) return PyErr::fetch();
     if (to_pydict) {
         mapping = PyRef(PyObject_CallNoArgs(to_pydict.get()));
         if (!mapping) return PyErr::fetch();
-    } else if (PyMapping_Check(given) && !PySequence_Check(given)) {
+    } else if (plain_mapping == 1) {
         mapping = PyRef::borrow(given);
     } else {
         return boundary::annotate_argument_error(
@@ -112,8 +115,9 @@ Result<NamedColumns> read_columns(PyObject* given) {
                                                                ": expected ScoreColumns or a mapping from name to "
                                                                "a column of floats"));
     }
-    PyRef items(PyMapping_Items(mapping.get()));
-    if (!items) return PyErr::fetch();
+    Result<PyRef> pairs = mapping_pairs(mapping.get(), to_pydict ? "columns.to_pydict()" : "columns");
+    if (!pairs) return boundary::annotate_argument_error("columns", std::move(pairs).take_error());
+    const PyRef items = std::move(pairs).take_value();
     NamedColumns columns{boundary::new_object_or_fail(PyList_New(0)), {}};
     for (Py_ssize_t k = 0; k < PyList_GET_SIZE(items.get()); ++k) {
         PyObject* pair = PyList_GET_ITEM(items.get(), k);

@@ -2,9 +2,15 @@
 from NumPy's global generator: from the same generator state, the same
 numbers to the last bit."""
 
+import array
 import collections
+import collections.abc
 import pickle
 import random
+import subprocess
+import sys
+import textwrap
+from pathlib import Path
 
 import numpy as np
 import pytest
@@ -108,3 +114,95 @@ def test_refuses_pickling_rather_than_losing_its_scores():
     for protocol in range(pickle.HIGHEST_PROTOCOL + 1):
         with pytest.raises(TypeError, match="cannot pickle"):
             pickle.dumps(aggregator, protocol)
+
+
+def run_isolated(code):
+    """Runs `code` in a fresh interpreter, so that a crash or hang is a failure, not a lost run."""
+    result = subprocess.run([sys.executable, "-c", textwrap.dedent(code)], capture_output=True, text=True, timeout=120)
+    assert result.returncode == 0, result.stderr
+    return result.stdout
+
+
+def test_aggregate_survives_the_score_class_adding_scores_to_it():
+    # The score class is the caller's: building the bounds with it may add
+    # scores, here enough new types to move the aggregator's storage.
+    out = run_isolated("""
+        import tallygrams_scorer
+        aggregator = tallygrams_scorer.BootstrapAggregator(n_samples=5, seed=1)
+        made = [0]
+        class Row(tuple):
+            def __new__(cls, *values):
+                made[0] += 1
+                for k in range(50):
+                    aggregator.add_scores({f"new{made[0]}_{k}": (1.0, 2.0)})
+                return tuple.__new__(cls, values)
+        for i in range(3):
+            aggregator.add_scores({"a": tuple.__new__(Row, (i / 10, 0.2))})
+        first = aggregator.aggregate()
+        print(list(first), type(first["a"].mid).__name__)
+        print(len(aggregator.aggregate()))
+    """)
+    lines = out.splitlines()
+    assert lines[0] == "['a'] Row"
+    assert lines[1] == str(1 + 3 * 50)
+
+
+class ItemsOnly(collections.abc.Mapping):
+    """A mapping of the caller's own, which CPython also reports as a sequence."""
+
+    def __init__(self, pairs):
+        self.pairs = pairs
+
+    def __getitem__(self, key):
+        return dict(self.pairs)[key]
+
+    def __iter__(self):
+        return iter(dict(self.pairs))
+
+    def __len__(self):
+        return len(self.pairs)
+
+    def items(self):
+        return self.pairs
+
+
+def test_mappings_of_the_callers_own_are_read_as_rouge_score_reads_them():
+    aggregator = tallygrams_scorer.BootstrapAggregator(seed=3)
+    peer = scoring.BootstrapAggregator()
+    for x in range(20):
+        sample = {"rouge1": scoring.Score(x / 20, x / 30, x / 40)}
+        aggregator.add_scores(collections.UserDict(sample))
+        peer.add_scores(sample)
+    np.random.seed(3)
+    assert aggregator.aggregate() == peer.aggregate()
+    values = array.array("d", [0.25, 0.5, 1.0])
+    assert tallygrams_scorer.bootstrap(ItemsOnly([("x", values)]), 50) == tallygrams_scorer.bootstrap({"x": values}, 50)
+
+
+@pytest.mark.parametrize("columns, message", [
+    ('ItemsOnly([["x", [1.0, 2.0]]])', "columns.items() must give (key, value) pairs"),
+    ('ItemsOnly([("x",)])', "columns.items() must give (key, value) pairs"),
+    ('Exported(ItemsOnly([5]))', "columns.to_pydict().items() must give (key, value) pairs"),
+    ('[("x", [1.0])]', "'list' object is not an instance of 'Mapping': expected ScoreColumns or a mapping from "
+                          "name to a column of floats"),
+])
+def test_bootstrap_refuses_items_that_are_not_pairs(columns, message):
+    out = run_isolated(f"""
+        import sys
+        sys.path.insert(0, {str(Path(__file__).parent)!r})
+        import tallygrams_scorer
+        from test_aggregator import ItemsOnly
+
+        class Exported:
+            def __init__(self, mapping):
+                self.mapping = mapping
+
+            def to_pydict(self):
+                return self.mapping
+
+        try:
+            tallygrams_scorer.bootstrap({columns}, 10)
+        except TypeError as error:
+            print(str(error).splitlines()[0])
+    """)
+    assert out.strip() == message
