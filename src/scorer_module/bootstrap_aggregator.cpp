@@ -338,6 +338,11 @@ private:
 // The resampled means of one column: `samples` rows of `width` values.
 Result<std::vector<double>> resampled_means(const ScoreColumn& column, size_t samples, PyObject* randint) {
     const size_t n = column.values.size() / column.width;
+    // A product past what an array can hold would wrap to a short one.
+    if (samples > std::vector<double>().max_size() / column.width) {
+        return PyErr::new_message(PyExc_ValueError, "n_samples is too large for scores of " +
+                                                        std::to_string(column.width) + " values");
+    }
     const size_t per_chunk = std::max<size_t>(1, std::min(samples, kIndicesPerChunk / n));
     std::vector<double> means(samples * column.width);
     PyRef low = boundary::new_object_or_fail(PyLong_FromLong(0));

@@ -206,3 +206,23 @@ def test_bootstrap_refuses_items_that_are_not_pairs(columns, message):
             print(str(error).splitlines()[0])
     """)
     assert out.strip() == message
+
+
+def test_resample_counts_whose_means_overflow_an_array_are_refused():
+    # 4 columns x 2**62 resamples, and 2**40 resamples x scores of 2**24
+    # values, both wrap to 0 doubles.
+    out = run_isolated("""
+        import tallygrams_scorer
+        try:
+            tallygrams_scorer.bootstrap({name: [1.0, 2.0] for name in "abcd"}, 2**62)
+        except ValueError as error:
+            print(error)
+        aggregator = tallygrams_scorer.BootstrapAggregator(n_samples=2**40, seed=0)
+        aggregator.add_scores({"wide": (0.0,) * 2**24})
+        try:
+            aggregator.aggregate()
+        except ValueError as error:
+            print(error)
+    """)
+    assert out.splitlines() == ["bootstrap resamples times columns exceed what memory can address",
+                                "n_samples is too large for scores of 16777216 values"]
