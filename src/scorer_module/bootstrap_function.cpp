@@ -40,6 +40,11 @@ public:
         if (PyObject_CheckBuffer(column) && !PyBytes_Check(column) && !PyByteArray_Check(column) &&
             PyObject_GetBuffer(column, &view_, PyBUF_C_CONTIGUOUS | PyBUF_FORMAT) == 0) {
             const std::string_view format = view_.format == nullptr ? "B" : view_.format;
+            if (view_.ndim != 1) {
+                // A column is one value per row, however the values are held.
+                return PyErr::new_message(PyExc_TypeError, "the column " + name + " has " + std::to_string(view_.ndim) +
+                                                               " dimensions; a column has one");
+            }
             if (view_.itemsize == 8 && (format == "d" || format == "<d" || format == "=d" || format == "@d")) {
                 values_ = {static_cast<const double*>(view_.buf), static_cast<size_t>(view_.len) / 8};
                 return boundary::Unit{};

@@ -226,3 +226,12 @@ def test_resample_counts_whose_means_overflow_an_array_are_refused():
     """)
     assert out.splitlines() == ["bootstrap resamples times columns exceed what memory can address",
                                 "n_samples is too large for scores of 16777216 values"]
+
+
+@pytest.mark.parametrize("column, dimensions", [(np.ones((3, 2)), 2), (np.ones((4, 1)), 2), (np.float64(0.5), 0)])
+def test_bootstrap_refuses_a_column_that_is_not_one_dimensional(column, dimensions):
+    # A list of rows is refused item by item; a buffer must not be flattened instead.
+    with pytest.raises(TypeError, match=f"the column x has {dimensions} dimensions; a column has one"):
+        tallygrams_scorer.bootstrap({"x": column}, 10)
+    strided = np.arange(10.0)[::2]
+    assert tallygrams_scorer.bootstrap({"x": strided}, 10) == tallygrams_scorer.bootstrap({"x": list(strided)}, 10)
