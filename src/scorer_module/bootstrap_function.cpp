@@ -155,14 +155,27 @@ Result<NamedColumns> read_columns(PyObject* given) {
 Result<PyRef> bootstrap_body(PyObject* module, const BoundArguments& arguments) {
     const ModuleState& state = state_of_module(module);
     engine::BootstrapSettings settings;
-    if (arguments[1] != nullptr) {
-        const Py_ssize_t samples = PyLong_AsSsize_t(arguments[1]);
+    // Counts and seeds are integers (an int, or anything with __index__,
+    // such as a NumPy integer): a float or a bool is a mistake to report as
+    // one, not a seed out of range or a count of 1.
+    PyRef integers[2];
+    for (size_t k = 0; k < 2; ++k) {
+        PyObject* value = arguments[k + 1];
+        if (value == nullptr) continue;
+        if (PyBool_Check(value) || !PyIndex_Check(value)) {
+            return boundary::annotate_argument_error(k == 0 ? "n_samples" : "seed", boundary::type_mismatch(value, "int"));
+        }
+        integers[k] = PyRef(PyNumber_Index(value));
+        if (!integers[k]) return PyErr::fetch();
+    }
+    if (integers[0]) {
+        const Py_ssize_t samples = PyLong_AsSsize_t(integers[0].get());
         if (samples == -1 && PyErr_Occurred()) return boundary::annotate_argument_error("n_samples", PyErr::fetch());
         if (samples <= 0) return PyErr::new_message(PyExc_ValueError, "n_samples must be positive");
         settings.resamples = static_cast<size_t>(samples);
     }
-    if (arguments[2] != nullptr) {
-        const unsigned long long seed = PyLong_AsUnsignedLongLong(arguments[2]);
+    if (integers[1]) {
+        const unsigned long long seed = PyLong_AsUnsignedLongLong(integers[1].get());
         if (seed == static_cast<unsigned long long>(-1) && PyErr_Occurred()) {
             PyErr_Clear();
             return PyErr::new_message(PyExc_ValueError, "seed must be an int from 0 to 2**64 - 1");

@@ -235,3 +235,15 @@ def test_bootstrap_refuses_a_column_that_is_not_one_dimensional(column, dimensio
         tallygrams_scorer.bootstrap({"x": column}, 10)
     strided = np.arange(10.0)[::2]
     assert tallygrams_scorer.bootstrap({"x": strided}, 10) == tallygrams_scorer.bootstrap({"x": list(strided)}, 10)
+
+
+@pytest.mark.parametrize("arguments", [{"n_samples": 10.0}, {"n_samples": True}, {"seed": 1.5}, {"seed": True}])
+def test_bootstrap_counts_and_seeds_must_be_integers(arguments):
+    # A float seed used to be refused as out of range, and True read as 1.
+    name = next(iter(arguments))
+    with pytest.raises(TypeError, match="object is not an instance of 'int'") as info:
+        tallygrams_scorer.bootstrap({"x": [0.25, 0.5]}, **arguments)
+    assert info.value.__notes__ == [f"while processing '{name}'"]
+    numpy_integers = {"n_samples": np.int64(20), "seed": np.uint64(7)}
+    assert tallygrams_scorer.bootstrap({"x": [0.25, 0.5]}, **numpy_integers) == \
+        tallygrams_scorer.bootstrap({"x": [0.25, 0.5]}, n_samples=20, seed=7)
