@@ -185,14 +185,16 @@ Result<Row> read_row(PyObject* key, PyObject* score) {
     };
     if (PyUnicode_Check(score) || PyBytes_Check(score) || PyByteArray_Check(score)) return not_numbers();
     if (PySequence_Check(score)) {
-        PyRef items(PySequence_Fast(score, "a score must be a sequence of numbers"));
+        // A tuple of the items, not the list itself: an item's __float__ is
+        // the caller's code and may empty the list while it is read.
+        PyRef items(PySequence_Tuple(score));
         if (!items) return PyErr::fetch();
-        const Py_ssize_t count = PySequence_Fast_GET_SIZE(items.get());
+        const Py_ssize_t count = PyTuple_GET_SIZE(items.get());
         if (count == 0) {
             return PyErr::new_message(PyExc_ValueError, "the score for " + key_text(key) + " holds no values");
         }
         for (Py_ssize_t k = 0; k < count; ++k) {
-            PyObject* item = PySequence_Fast_GET_ITEM(items.get(), k);
+            PyObject* item = PyTuple_GET_ITEM(items.get(), k);
             if (PyUnicode_Check(item) || !PyNumber_Check(item)) return not_numbers();
             const double value = PyFloat_AsDouble(item);
             if (value == -1.0 && PyErr_Occurred()) return PyErr::fetch();

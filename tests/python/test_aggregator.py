@@ -247,3 +247,23 @@ def test_bootstrap_counts_and_seeds_must_be_integers(arguments):
     numpy_integers = {"n_samples": np.int64(20), "seed": np.uint64(7)}
     assert tallygrams_scorer.bootstrap({"x": [0.25, 0.5]}, **numpy_integers) == \
         tallygrams_scorer.bootstrap({"x": [0.25, 0.5]}, n_samples=20, seed=7)
+
+
+def test_a_score_list_emptied_while_it_is_read():
+    # The first value's __float__ empties the list that holds the rest.
+    out = run_isolated("""
+        import gc, tallygrams_scorer
+        row = []
+
+        class Emptying:
+            def __float__(self):
+                row.clear()
+                gc.collect()
+                return 0.25
+
+        row.extend([Emptying(), *(float(k) for k in range(5))])
+        aggregator = tallygrams_scorer.BootstrapAggregator(n_samples=10, seed=0)
+        aggregator.add_scores({"a": row})
+        print(aggregator.aggregate()["a"].mid)
+    """)
+    assert out.strip() == "[0.25, 0.0, 1.0, 2.0, 3.0, 4.0]"
