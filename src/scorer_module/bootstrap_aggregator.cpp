@@ -360,8 +360,11 @@ Result<std::vector<double>> resampled_means(const ScoreColumn& column, size_t sa
         if (!drawn) return PyErr::fetch();
         IndexBuffer indices;
         if (boundary::Status s = indices.acquire(drawn.get(), count * n); !s) return std::move(s).take_error();
+        // numpy.random.randint is looked up where the caller can replace it.
         for (size_t k = 0; k < count * n; ++k) {
-            ensure(indices.data()[k] >= 0 && static_cast<size_t>(indices.data()[k]) < n, "a drawn index is out of range");
+            if (indices.data()[k] < 0 || static_cast<size_t>(indices.data()[k]) >= n) {
+                return PyErr::new_message(PyExc_ValueError, "numpy.random.randint returned an index out of range");
+            }
         }
         Result<size_t> done = boundary::run_interruptible([&](engine::Interruption& interruption) {
             return engine::run_ranges(engine::global_pool(), count, [&](size_t start, size_t end) {

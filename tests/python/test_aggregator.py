@@ -267,3 +267,17 @@ def test_a_score_list_emptied_while_it_is_read():
         print(aggregator.aggregate()["a"].mid)
     """)
     assert out.strip() == "[0.25, 0.0, 1.0, 2.0, 3.0, 4.0]"
+
+
+def test_a_replaced_randint_that_draws_out_of_range(monkeypatch):
+    # The global generator's randint is looked up at each aggregate(), where
+    # the caller may have replaced it: a bad draw is its error, not ours.
+    aggregator = tallygrams_scorer.BootstrapAggregator(n_samples=10)
+    aggregator.add_scores({"x": 0.5})
+    aggregator.add_scores({"x": 0.25})
+    randint = np.random.randint
+    monkeypatch.setattr(np.random, "randint", lambda low, high, size: randint(high, high + 1, size=size))
+    with pytest.raises(ValueError, match="numpy.random.randint returned an index out of range"):
+        aggregator.aggregate()
+    monkeypatch.undo()
+    assert set(aggregator.aggregate()) == {"x"}
