@@ -261,25 +261,42 @@ Result<PyRef> add_scores_body(PyObject* self, PyTypeObject* /*defining_class*/, 
                                                             std::to_string(row.values.size()));
         }
     }
+    // The dict lookups hash the caller's keys, which is the caller's code: it
+    // may add scores to this aggregator in between (from this thread or,
+    // as the lock is let go, another). What was checked above is checked
+    // again where it is used, so that no row lands in a column of another
+    // width or under another type's position.
+    const auto changed = [] {
+        return PyErr::new_message(PyExc_RuntimeError, "the aggregator was changed while these scores were added");
+    };
     for (Row& row : rows) {
         PyObject* found = nullptr;
         if (PyDict_GetItemRef(aggregator.positions.get(), row.key, &found) < 0) return PyErr::fetch();
-        size_t position = 0;
         if (found != nullptr) {
             const PyRef index(found);
-            position = PyLong_AsSize_t(index.get());
-        } else {
-            position = aggregator.columns.size();
-            PyRef index = boundary::new_object_or_fail(PyLong_FromSize_t(position));
-            if (PyDict_SetItem(aggregator.positions.get(), row.key, index.get()) < 0) return PyErr::fetch();
-            ScoreColumn column;
-            column.key = PyRef::borrow(row.key);
-            column.row_class = PyRef::borrow(reinterpret_cast<PyObject*>(Py_TYPE(row.score)));
-            column.width = row.values.size();
-            aggregator.columns.push_back(std::move(column));
+            const size_t position = PyLong_AsSize_t(index.get());
+            if (position >= aggregator.columns.size() || aggregator.columns[position].width != row.values.size()) {
+                return changed();
+            }
+            std::vector<double>& values = aggregator.columns[position].values;
+            values.insert(values.end(), row.values.begin(), row.values.end());
+            continue;
         }
-        std::vector<double>& values = aggregator.columns[position].values;
-        values.insert(values.end(), row.values.begin(), row.values.end());
+        // A new type: its column, with this row, is in place before the
+        // dict names its position, so the position is right whatever the
+        // key's hash adds meanwhile, and no column is ever left empty.
+        const size_t position = aggregator.columns.size();
+        ScoreColumn column;
+        column.key = PyRef::borrow(row.key);
+        column.row_class = PyRef::borrow(reinterpret_cast<PyObject*>(Py_TYPE(row.score)));
+        column.width = row.values.size();
+        column.values = std::move(row.values);
+        aggregator.columns.push_back(std::move(column));
+        PyRef index = boundary::new_object_or_fail(PyLong_FromSize_t(position));
+        if (PyDict_SetItem(aggregator.positions.get(), row.key, index.get()) < 0) {
+            if (aggregator.columns.size() == position + 1) aggregator.columns.pop_back();
+            return PyErr::fetch();
+        }
     }
     return PyRef::borrow(Py_None);
 }

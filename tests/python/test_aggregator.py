@@ -281,3 +281,27 @@ def test_a_replaced_randint_that_draws_out_of_range(monkeypatch):
         aggregator.aggregate()
     monkeypatch.undo()
     assert set(aggregator.aggregate()) == {"x"}
+
+
+@pytest.mark.parametrize("hash_call", [3, 4, 5])
+def test_a_key_whose_hash_adds_scores_of_another_width(hash_call):
+    # The key's __hash__ adds three-value scores under the same type while
+    # the outer call adds a one-value score: refused, never mixed into one
+    # column (which misaligned every later row).
+    aggregator = tallygrams_scorer.BootstrapAggregator(n_samples=10, seed=0)
+    calls = [0]
+
+    class Key(str):
+        def __hash__(self):
+            calls[0] += 1
+            if calls[0] == hash_call:
+                aggregator.add_scores({"a": (1.0, 2.0, 3.0)})
+            return str.__hash__(self)
+
+        def __eq__(self, other):
+            return str.__eq__(self, other)
+
+    with pytest.raises(RuntimeError, match="the aggregator was changed while these scores were added"):
+        aggregator.add_scores({Key("a"): (0.5,)})
+    aggregator.add_scores({"a": (1.0, 2.0, 3.0)})
+    assert aggregator.aggregate() == {"a": ((1.0, 2.0, 3.0),) * 3}
