@@ -53,6 +53,11 @@ void check_arguments(Columns columns, const BootstrapSettings& settings) {
         throw std::invalid_argument("bootstrap columns hold more than " + std::to_string(kMaxPairs) + " values");
     }
     if (settings.resamples == 0) throw std::invalid_argument("bootstrap needs at least one resample");
+    // The resampled means are held as one array of columns x resamples; a
+    // product past what an array can hold would wrap to a short one.
+    if (settings.resamples > std::vector<double>().max_size() / columns.size()) {
+        throw std::invalid_argument("bootstrap resamples times columns exceed what memory can address");
+    }
     if (!(settings.confidence >= 0.0 && settings.confidence <= 1.0)) {
         throw std::invalid_argument("bootstrap confidence must lie between 0 and 1");
     }

@@ -16,6 +16,7 @@
 #include "engine/global_pool.hpp"
 #include "engine/percentile.hpp"
 #include "engine/range_runner.hpp"
+#include "scorer_module/mapping_items.hpp"
 #include "scorer_module/resample_means.hpp"
 #include "scorer_module/score_tuples.hpp"
 
@@ -184,14 +185,16 @@ Result<Row> read_row(PyObject* key, PyObject* score) {
     };
     if (PyUnicode_Check(score) || PyBytes_Check(score) || PyByteArray_Check(score)) return not_numbers();
     if (PySequence_Check(score)) {
-        PyRef items(PySequence_Fast(score, "a score must be a sequence of numbers"));
+        // A tuple of the items, not the list itself: an item's __float__ is
+        // the caller's code and may empty the list while it is read.
+        PyRef items(PySequence_Tuple(score));
         if (!items) return PyErr::fetch();
-        const Py_ssize_t count = PySequence_Fast_GET_SIZE(items.get());
+        const Py_ssize_t count = PyTuple_GET_SIZE(items.get());
         if (count == 0) {
             return PyErr::new_message(PyExc_ValueError, "the score for " + key_text(key) + " holds no values");
         }
         for (Py_ssize_t k = 0; k < count; ++k) {
-            PyObject* item = PySequence_Fast_GET_ITEM(items.get(), k);
+            PyObject* item = PyTuple_GET_ITEM(items.get(), k);
             if (PyUnicode_Check(item) || !PyNumber_Check(item)) return not_numbers();
             const double value = PyFloat_AsDouble(item);
             if (value == -1.0 && PyErr_Occurred()) return PyErr::fetch();
@@ -212,9 +215,9 @@ Result<PyRef> add_scores_body(PyObject* self, PyTypeObject* /*defining_class*/, 
     Aggregator& aggregator = aggregator_of(self);
     if (!aggregator.positions) return PyErr::new_message(PyExc_RuntimeError, "the aggregator has been cleared");
     PyObject* scores = arguments[0];
-    if (!PyMapping_Check(scores) || PySequence_Check(scores)) {
-        return boundary::annotate_argument_error("scores", boundary::type_mismatch(scores, "Mapping"));
-    }
+    const int mapping = is_mapping(scores);
+    if (mapping < 0) return PyErr::fetch();
+    if (mapping == 0) return boundary::annotate_argument_error("scores", boundary::type_mismatch(scores, "Mapping"));
     PyRef items(PyMapping_Items(scores));
     if (!items) return PyErr::fetch();
 
@@ -258,25 +261,42 @@ Result<PyRef> add_scores_body(PyObject* self, PyTypeObject* /*defining_class*/, 
                                                             std::to_string(row.values.size()));
         }
     }
+    // The dict lookups hash the caller's keys, which is the caller's code: it
+    // may add scores to this aggregator in between (from this thread or,
+    // as the lock is let go, another). What was checked above is checked
+    // again where it is used, so that no row lands in a column of another
+    // width or under another type's position.
+    const auto changed = [] {
+        return PyErr::new_message(PyExc_RuntimeError, "the aggregator was changed while these scores were added");
+    };
     for (Row& row : rows) {
         PyObject* found = nullptr;
         if (PyDict_GetItemRef(aggregator.positions.get(), row.key, &found) < 0) return PyErr::fetch();
-        size_t position = 0;
         if (found != nullptr) {
             const PyRef index(found);
-            position = PyLong_AsSize_t(index.get());
-        } else {
-            position = aggregator.columns.size();
-            PyRef index = boundary::new_object_or_fail(PyLong_FromSize_t(position));
-            if (PyDict_SetItem(aggregator.positions.get(), row.key, index.get()) < 0) return PyErr::fetch();
-            ScoreColumn column;
-            column.key = PyRef::borrow(row.key);
-            column.row_class = PyRef::borrow(reinterpret_cast<PyObject*>(Py_TYPE(row.score)));
-            column.width = row.values.size();
-            aggregator.columns.push_back(std::move(column));
+            const size_t position = PyLong_AsSize_t(index.get());
+            if (position >= aggregator.columns.size() || aggregator.columns[position].width != row.values.size()) {
+                return changed();
+            }
+            std::vector<double>& values = aggregator.columns[position].values;
+            values.insert(values.end(), row.values.begin(), row.values.end());
+            continue;
         }
-        std::vector<double>& values = aggregator.columns[position].values;
-        values.insert(values.end(), row.values.begin(), row.values.end());
+        // A new type: its column, with this row, is in place before the
+        // dict names its position, so the position is right whatever the
+        // key's hash adds meanwhile, and no column is ever left empty.
+        const size_t position = aggregator.columns.size();
+        ScoreColumn column;
+        column.key = PyRef::borrow(row.key);
+        column.row_class = PyRef::borrow(reinterpret_cast<PyObject*>(Py_TYPE(row.score)));
+        column.width = row.values.size();
+        column.values = std::move(row.values);
+        aggregator.columns.push_back(std::move(column));
+        PyRef index = boundary::new_object_or_fail(PyLong_FromSize_t(position));
+        if (PyDict_SetItem(aggregator.positions.get(), row.key, index.get()) < 0) {
+            if (aggregator.columns.size() == position + 1) aggregator.columns.pop_back();
+            return PyErr::fetch();
+        }
     }
     return PyRef::borrow(Py_None);
 }
@@ -337,6 +357,11 @@ private:
 // The resampled means of one column: `samples` rows of `width` values.
 Result<std::vector<double>> resampled_means(const ScoreColumn& column, size_t samples, PyObject* randint) {
     const size_t n = column.values.size() / column.width;
+    // A product past what an array can hold would wrap to a short one.
+    if (samples > std::vector<double>().max_size() / column.width) {
+        return PyErr::new_message(PyExc_ValueError, "n_samples is too large for scores of " +
+                                                        std::to_string(column.width) + " values");
+    }
     const size_t per_chunk = std::max<size_t>(1, std::min(samples, kIndicesPerChunk / n));
     std::vector<double> means(samples * column.width);
     PyRef low = boundary::new_object_or_fail(PyLong_FromLong(0));
@@ -352,8 +377,11 @@ Result<std::vector<double>> resampled_means(const ScoreColumn& column, size_t sa
         if (!drawn) return PyErr::fetch();
         IndexBuffer indices;
         if (boundary::Status s = indices.acquire(drawn.get(), count * n); !s) return std::move(s).take_error();
+        // numpy.random.randint is looked up where the caller can replace it.
         for (size_t k = 0; k < count * n; ++k) {
-            ensure(indices.data()[k] >= 0 && static_cast<size_t>(indices.data()[k]) < n, "a drawn index is out of range");
+            if (indices.data()[k] < 0 || static_cast<size_t>(indices.data()[k]) >= n) {
+                return PyErr::new_message(PyExc_ValueError, "numpy.random.randint returned an index out of range");
+            }
         }
         Result<size_t> done = boundary::run_interruptible([&](engine::Interruption& interruption) {
             return engine::run_ranges(engine::global_pool(), count, [&](size_t start, size_t end) {
@@ -421,7 +449,17 @@ Result<PyRef> aggregate_body(PyObject* self, PyTypeObject* defining_class, const
     if (aggregator.columns.empty()) return result;
     Result<PyRef> randint = random_integers(aggregator);
     if (!randint) return std::move(randint).take_error();
-    for (const ScoreColumn& column : aggregator.columns) {
+    // Drawing, building the bounds and filling the dict run the caller's
+    // code (NumPy, the score class, the keys' hashes), which may add scores
+    // to this very aggregator or clear it: each column is copied before any
+    // of it runs, and the columns are those that were there at the start.
+    const size_t count = aggregator.columns.size();
+    for (size_t c = 0; c < count; ++c) {
+        if (c >= aggregator.columns.size()) {
+            return PyErr::new_message(PyExc_RuntimeError, "the aggregator was cleared during aggregate()");
+        }
+        const ScoreColumn& added = aggregator.columns[c];
+        ScoreColumn column{PyRef::borrow(added.key.get()), PyRef::borrow(added.row_class.get()), added.width, added.values};
         Result<std::vector<double>> means = resampled_means(column, aggregator.samples, randint.value().get());
         if (!means) return std::move(means).take_error();
         const auto bounds = interval_values(std::move(means).take_value(), column.width, aggregator.confidence);

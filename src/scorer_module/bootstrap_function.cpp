@@ -13,6 +13,7 @@
 #include "boundary/run_interruptible.hpp"
 #include "engine/bootstrap.hpp"
 #include "engine/global_pool.hpp"
+#include "scorer_module/mapping_items.hpp"
 #include "scorer_module/score_tuples.hpp"
 
 namespace tallygrams::scorer_module {
@@ -39,6 +40,11 @@ public:
         if (PyObject_CheckBuffer(column) && !PyBytes_Check(column) && !PyByteArray_Check(column) &&
             PyObject_GetBuffer(column, &view_, PyBUF_C_CONTIGUOUS | PyBUF_FORMAT) == 0) {
             const std::string_view format = view_.format == nullptr ? "B" : view_.format;
+            if (view_.ndim != 1) {
+                // A column is one value per row, however the values are held.
+                return PyErr::new_message(PyExc_TypeError, "the column " + name + " has " + std::to_string(view_.ndim) +
+                                                               " dimensions; a column has one");
+            }
             if (view_.itemsize == 8 && (format == "d" || format == "<d" || format == "=d" || format == "@d")) {
                 values_ = {static_cast<const double*>(view_.buf), static_cast<size_t>(view_.len) / 8};
                 return boundary::Unit{};
@@ -101,10 +107,12 @@ Result<NamedColumns> read_columns(PyObject* given) {
     PyObject* found = nullptr;
     if (PyObject_GetOptionalAttrString(given, "to_pydict", &found) < 0) return PyErr::fetch();
     PyRef to_pydict(found);
+    const int plain_mapping = to_pydict ? 0 : is_mapping(given);
+    if (plain_mapping < 0) return PyErr::fetch();
     if (to_pydict) {
         mapping = PyRef(PyObject_CallNoArgs(to_pydict.get()));
         if (!mapping) return PyErr::fetch();
-    } else if (PyMapping_Check(given) && !PySequence_Check(given)) {
+    } else if (plain_mapping == 1) {
         mapping = PyRef::borrow(given);
     } else {
         return boundary::annotate_argument_error(
@@ -112,8 +120,9 @@ Result<NamedColumns> read_columns(PyObject* given) {
                                                                ": expected ScoreColumns or a mapping from name to "
                                                                "a column of floats"));
     }
-    PyRef items(PyMapping_Items(mapping.get()));
-    if (!items) return PyErr::fetch();
+    Result<PyRef> pairs = mapping_pairs(mapping.get(), to_pydict ? "columns.to_pydict()" : "columns");
+    if (!pairs) return boundary::annotate_argument_error("columns", std::move(pairs).take_error());
+    const PyRef items = std::move(pairs).take_value();
     NamedColumns columns{boundary::new_object_or_fail(PyList_New(0)), {}};
     for (Py_ssize_t k = 0; k < PyList_GET_SIZE(items.get()); ++k) {
         PyObject* pair = PyList_GET_ITEM(items.get(), k);
@@ -146,14 +155,27 @@ Result<NamedColumns> read_columns(PyObject* given) {
 Result<PyRef> bootstrap_body(PyObject* module, const BoundArguments& arguments) {
     const ModuleState& state = state_of_module(module);
     engine::BootstrapSettings settings;
-    if (arguments[1] != nullptr) {
-        const Py_ssize_t samples = PyLong_AsSsize_t(arguments[1]);
+    // Counts and seeds are integers (an int, or anything with __index__,
+    // such as a NumPy integer): a float or a bool is a mistake to report as
+    // one, not a seed out of range or a count of 1.
+    PyRef integers[2];
+    for (size_t k = 0; k < 2; ++k) {
+        PyObject* value = arguments[k + 1];
+        if (value == nullptr) continue;
+        if (PyBool_Check(value) || !PyIndex_Check(value)) {
+            return boundary::annotate_argument_error(k == 0 ? "n_samples" : "seed", boundary::type_mismatch(value, "int"));
+        }
+        integers[k] = PyRef(PyNumber_Index(value));
+        if (!integers[k]) return PyErr::fetch();
+    }
+    if (integers[0]) {
+        const Py_ssize_t samples = PyLong_AsSsize_t(integers[0].get());
         if (samples == -1 && PyErr_Occurred()) return boundary::annotate_argument_error("n_samples", PyErr::fetch());
         if (samples <= 0) return PyErr::new_message(PyExc_ValueError, "n_samples must be positive");
         settings.resamples = static_cast<size_t>(samples);
     }
-    if (arguments[2] != nullptr) {
-        const unsigned long long seed = PyLong_AsUnsignedLongLong(arguments[2]);
+    if (integers[1]) {
+        const unsigned long long seed = PyLong_AsUnsignedLongLong(integers[1].get());
         if (seed == static_cast<unsigned long long>(-1) && PyErr_Occurred()) {
             PyErr_Clear();
             return PyErr::new_message(PyExc_ValueError, "seed must be an int from 0 to 2**64 - 1");

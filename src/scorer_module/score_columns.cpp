@@ -250,7 +250,10 @@ Result<PyRef> from_buffers_body(PyObject* module, const BoundArguments& argument
     const size_t rows = PyLong_AsSize_t(arguments[1]);
     if (rows == static_cast<size_t>(-1) && PyErr_Occurred()) return PyErr::fetch();
     const auto malformed = [] { return PyErr::new_message(PyExc_ValueError, "malformed pickled ScoreColumns"); };
-    if (!PyTuple_Check(names) || !PyTuple_Check(values) || !PyTuple_Check(nulls) ||
+    // A row count whose bytes would overflow could otherwise match a short
+    // buffer; no real batch comes near the limit.
+    constexpr size_t kMostRows = static_cast<size_t>(PY_SSIZE_T_MAX) / sizeof(double);
+    if (rows > kMostRows || !PyTuple_Check(names) || !PyTuple_Check(values) || !PyTuple_Check(nulls) ||
         PyTuple_GET_SIZE(values) != PyTuple_GET_SIZE(names) || PyTuple_GET_SIZE(nulls) != PyTuple_GET_SIZE(names)) {
         return malformed();
     }

@@ -218,6 +218,9 @@ TEST(Bootstrap, RefusesArgumentsItCannotSummarise) {
     refuses(good, settings_for(0, 0));
     for (double confidence : {-0.01, 1.01, std::nan("")}) refuses(good, settings_for(10, 0, confidence));
     refuses(good, settings_for(10, 0, 0.95, kMaxBlockShift + 1));
+    // Columns x resamples past what an array holds (here 2 x 2**63, which
+    // wraps to 0).
+    refuses(good, settings_for(size_t{1} << 63, 0));
     for (double bad : {std::nan(""), double{INFINITY}, -double{INFINITY}}) {
         Table table = score_columns(2, 3000000, 2);
         table[1][2999999] = bad;

@@ -124,6 +124,22 @@ def test_results_pickle_with_their_nulls():
         assert pa.table(copy).equals(pa.table(result))
 
 
+@pytest.mark.parametrize("rows, values", [
+    (2**61, (b"",)),             # 2**61 rows of 8 bytes wrap to 0 bytes
+    (2**61 + 1, (b"\0" * 8,)),  # and to 8
+    (2**63 + 5, ()),             # more rows than len() can report
+    (2, (b"\0" * 8,)),
+    (1, ("not bytes",)),
+])
+def test_a_tampered_pickle_is_refused(rows, values):
+    names = tuple(f"c{k}" for k in range(len(values)))
+    nulls = (None,) * len(values)
+    # What a pickle calls to rebuild, given arguments a payload could hold.
+    rebuild, _ = tallygrams_scorer.score_arrow(pa.array(["a"]), pa.array(["a"])).__reduce__()
+    with pytest.raises(ValueError, match="malformed pickled ScoreColumns"):
+        rebuild(names, rows, values, nulls)
+
+
 def test_an_exporters_release_callbacks_run_exactly_once():
     exporter = CountingExporter([b"the cat sat", b"a b c"])
     result = tallygrams_scorer.score_arrow(exporter, pa.array(["the cat", "a c"]))
