@@ -23,18 +23,22 @@ import sys
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 
-MEASURE = r"""
-import gc, json, sys, time
-sys.path.insert(0, %(here)r)
-import corpus, tallygrams
-
+# Resident sizes of the measuring process, from the kernel's own accounting.
+STATUS = r"""
 def status(field):
     with open("/proc/self/status") as f:
         for line in f:
             if line.startswith(field + ":"):
                 return int(line.split()[1]) * 1024
     raise KeyError(field)
+"""
 
+MEASURE = r"""
+import gc, json, sys, time
+sys.path.insert(0, %(here)r)
+import corpus, tallygrams
+
+%(status)s
 pairs = corpus.summary_pairs(%(pairs)d, seed=5)
 references = [r for r, _ in pairs]
 predictions = [p for _, p in pairs]
@@ -63,13 +67,7 @@ import corpus, tallygrams
 class Texts(list):
     pass
 
-def status(field):
-    with open("/proc/self/status") as f:
-        for line in f:
-            if line.startswith(field + ":"):
-                return int(line.split()[1]) * 1024
-    raise KeyError(field)
-
+%(status)s
 pairs = corpus.summary_pairs(%(pairs)d, seed=5)
 kind = Texts if %(subclass)r else list
 references = kind(r for r, _ in pairs)
@@ -89,14 +87,14 @@ print(json.dumps({"per_side": per_side, "before": before, "extra": peak - before
 
 def by_workers(workers, pairs, subclass):
     env = dict(os.environ, RAYON_NUM_THREADS=str(workers))
-    code = BY_WORKERS % {"here": HERE, "pairs": pairs, "subclass": subclass}
+    code = BY_WORKERS % {"status": STATUS, "here": HERE, "pairs": pairs, "subclass": subclass}
     out = subprocess.run([sys.executable, "-c", code], env=env, capture_output=True, text=True, check=True)
     return json.loads(out.stdout)
 
 
 def run(workers, pairs):
     env = dict(os.environ, RAYON_NUM_THREADS=str(workers))
-    code = MEASURE % {"here": HERE, "pairs": pairs}
+    code = MEASURE % {"status": STATUS, "here": HERE, "pairs": pairs}
     out = subprocess.run([sys.executable, "-c", code], env=env, capture_output=True, text=True, check=True)
     return json.loads(out.stdout)
 

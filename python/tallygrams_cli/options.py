@@ -47,14 +47,19 @@ class _Parser(argparse.ArgumentParser):
         self.exit(2, f"{self.prog}: {message} (see {self.prog} --help)\n")
 
 
-def _non_negative(text: str) -> int:
+def _whole(text: str, invalid: str) -> int:
+    """An int of at least 0; `invalid` begins the message for text that is no int."""
     try:
         value = int(text)
     except ValueError:
-        raise argparse.ArgumentTypeError(f"not a whole number: {text!r}") from None
+        raise argparse.ArgumentTypeError(f"{invalid}: {text!r}") from None
     if value < 0:
         raise argparse.ArgumentTypeError(f"must not be negative: {value}")
     return value
+
+
+def _non_negative(text: str) -> int:
+    return _whole(text, "not a whole number")
 
 
 def _positive(text: str) -> int:
@@ -65,12 +70,7 @@ def _positive(text: str) -> int:
 
 
 def _seed(text: str) -> int:
-    try:
-        value = int(text)
-    except ValueError:
-        raise argparse.ArgumentTypeError(f"invalid int value: {text!r}") from None
-    if value < 0:
-        raise argparse.ArgumentTypeError(f"must not be negative: {value}")
+    value = _whole(text, "invalid int value")
     if value >= _SEED_LIMIT:
         raise argparse.ArgumentTypeError(f"must be below 2**64: {value}")
     return value

@@ -80,10 +80,10 @@ std::array<PyType_Slot, N + 4> native_object_slots(const PyType_Slot (&own)[N]) 
     return slots;
 }
 
-// The class `spec` describes, made for `module` (whose state its methods
-// reach through their defining class).
-inline Result<PyRef> new_module_class(PyObject* module, PyType_Spec& spec) {
-    PyRef type(PyType_FromModuleAndSpec(module, &spec, nullptr));
+// The class `definition` describes, made for `module` (whose state its
+// methods reach through their defining class).
+inline Result<PyRef> new_module_class(PyObject* module, PyType_Spec& definition) {
+    PyRef type(PyType_FromModuleAndSpec(module, &definition, nullptr));
     if (!type) return PyErr::fetch();
     return type;
 }

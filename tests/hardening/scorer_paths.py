@@ -13,6 +13,8 @@ from tallygrams_scorer import RougeScorer
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "python"))
 from arrow_exporter import CountingExporter  # noqa: E402
+# Imported by public_paths once these two are defined there.
+from public_paths import costly, expect  # noqa: E402
 
 TYPES = ["rouge1", "rouge3", "rougeL", "rougeLsum"]
 STEMMING = RougeScorer(TYPES, use_stemmer=True)
@@ -22,16 +24,6 @@ PREDICTIONS = ["the cat runs\nit stopped", "the cat runs", "anything", "grösse 
 FIRST = STEMMING.score(TARGETS[0], PREDICTIONS[0])
 BATCH = STEMMING.score_batch(TARGETS, PREDICTIONS)
 RECALLS = [d["rouge1"].recall for d in BATCH]
-
-
-def expect(kind, function, *args, **kwargs):
-    try:
-        function(*args, **kwargs)
-    except kind as error:
-        if type(error) is not kind:
-            raise AssertionError(f"{function.__name__}: expected {kind.__name__}, got {type(error).__name__}")
-        return error
-    raise AssertionError(f"{function.__name__}{args!r}: no {kind.__name__} raised")
 
 
 def scorer_score_values():
@@ -123,23 +115,16 @@ def reimport_scorer():
     gc.collect()
 
 
-def costly(path, calls, every):
-    """The leak hunt calls `path` only `calls` times a round, and the soak
-    takes it only every `every` rounds (as public_paths.costly)."""
-    path.calls, path.every = calls, every
-    return path
-
-
 PATHS = [
     scorer_score_values,
     scorer_batch_values(0),
     scorer_batch_values(1),
-    costly(scorer_batch_values(32), calls=50, every=10),
+    costly(calls=50, every=10)(scorer_batch_values(32)),
     own_tokenizers,
     scorer_bad_inputs,
     scorer_pickling,
     columns_exported,
-    costly(arrow_in_place, calls=50, every=10),
-    costly(native_bootstrap, calls=50, every=20),
-    costly(reimport_scorer, calls=4, every=250),
+    costly(calls=50, every=10)(arrow_in_place),
+    costly(calls=50, every=20)(native_bootstrap),
+    costly(calls=4, every=250)(reimport_scorer),
 ]

@@ -3,6 +3,7 @@ subinterpreters, interpreters with a GIL of their own, and a second copy of
 the shared object in one interpreter. Each case runs in a fresh process with
 a timeout."""
 
+import os
 import shutil
 import textwrap
 
@@ -178,16 +179,21 @@ def test_a_panic_is_one_class_for_every_shared_object_of_an_interpreter(tmp_path
     # A second copy of the shared object stands in for any other module that
     # links the same native glue: it has its own code, its own classes and
     # its own table of objects, but must agree on PanicException.
-    copy = tmp_path / "second_copy.so"
+    (tmp_path / "second").mkdir()
+    copy = tmp_path / "second" / os.path.basename(tallygrams.__file__)
     shutil.copyfile(tallygrams.__file__, copy)
     code = f"""
-        import importlib.machinery, importlib.util, sys, tallygrams
+        import importlib, sys, tallygrams
         from misbehaving import Raising
 
-        loader = importlib.machinery.ExtensionFileLoader("tallygrams", {str(copy)!r})
-        spec = importlib.util.spec_from_loader("tallygrams", loader)
-        second = importlib.util.module_from_spec(spec)
-        loader.exec_module(second)
+        # The copy is imported under the same name from its own folder, then
+        # the first module goes back in its place.
+        first = sys.modules.pop("tallygrams")
+        sys.path.insert(0, {str(copy.parent)!r})
+        second = importlib.import_module("tallygrams")
+        sys.path.pop(0)
+        sys.modules["tallygrams"] = first
+        assert second.__file__ == {str(copy)!r}
         assert second.Score is not tallygrams.Score
         assert second.score("a b", "a")["rouge1"].precision == 1.0
 
