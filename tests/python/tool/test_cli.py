@@ -26,7 +26,7 @@ from tallygrams_cli.cli import LONG_INPUT
 from tallygrams_cli.stats import percentile
 
 TOOL = Path(sys.executable).with_name("tallygrams")
-EXAMPLES = Path(__file__).resolve().parents[2] / "examples"
+EXAMPLES = Path(__file__).resolve().parents[3] / "examples"
 METRICS = ("rouge1", "rouge2", "rougeL")
 MEASURES = ("precision", "recall", "fmeasure")
 COLUMNS = [f"{m}_{s}" for m in METRICS for s in MEASURES]
@@ -734,7 +734,7 @@ def test_the_readme_dask_example_gives_the_tools_interval(tmp_path):
     # local cluster, equals the tool's own run with the same options.
     from dask.distributed import LocalCluster
 
-    readme = (Path(__file__).resolve().parents[2] / "README.md").read_text(encoding="utf-8")
+    readme = (Path(__file__).resolve().parents[3] / "README.md").read_text(encoding="utf-8")
     section = readme[readme.index("## Beyond one machine"):]
     code = section[section.index("```python\n") + len("```python\n"):]
     code = code[:code.index("```")]

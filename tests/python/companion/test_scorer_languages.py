@@ -15,7 +15,7 @@ from rouge_score import rouge_scorer
 import scorer_texts
 import tallygrams_scorer
 
-sys.path.insert(0, str(Path(__file__).resolve().parents[1] / "reference"))
+sys.path.insert(0, str(Path(__file__).resolve().parents[2] / "oracles"))
 import unicode_oracle  # noqa: E402
 
 SENTENCES = [

@@ -189,7 +189,7 @@ def test_mappings_of_the_callers_own_are_read_as_rouge_score_reads_them():
 def test_bootstrap_refuses_items_that_are_not_pairs(columns, message):
     out = run_isolated(f"""
         import sys
-        sys.path.insert(0, {str(Path(__file__).parent)!r})
+        sys.path[:0] = [{str(Path(__file__).parent)!r}, {str(Path(__file__).parents[1])!r}]
         import tallygrams_scorer
         from test_aggregator import ItemsOnly
 

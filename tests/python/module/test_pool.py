@@ -9,7 +9,8 @@ import pytest
 
 import tallygrams
 
-HERE = os.path.dirname(os.path.abspath(__file__))
+# The shared test helpers (misbehaving.py) sit one folder up.
+HELPERS = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 
 
 def address_sanitizer_loaded():
@@ -21,7 +22,7 @@ def address_sanitizer_loaded():
 def run_python(code, env_overrides=None, check=True):
     env = {k: v for k, v in os.environ.items() if k not in ("RAYON_NUM_THREADS", "RAYON_RS_NUM_CPUS")}
     env.update(env_overrides or {})
-    env["PYTHONPATH"] = HERE + os.pathsep + env.get("PYTHONPATH", "")
+    env["PYTHONPATH"] = HELPERS + os.pathsep + env.get("PYTHONPATH", "")
     return subprocess.run(
         [sys.executable, "-c", textwrap.dedent(code)], env=env, capture_output=True, text=True, check=check, timeout=120
     )
