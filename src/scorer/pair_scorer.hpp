@@ -17,14 +17,11 @@ namespace tallygrams::scorer {
 
 namespace detail {
 
-// `hash` is for tests, which show that no score depends on it.
-template <class Id, class Hash = TokenHash>
-PairScores score_numbered(std::string_view reference, std::string_view prediction, const Hash& hash = Hash()) {
-    ScratchArena arena;
-    const NumberedTokens<Id> tokens = number_tokens<Id>(reference, prediction, arena, hash);
+// The three scores of numbered tokens.
+template <class Id>
+PairScores score_numbered_tokens(const NumberedTokens<Id>& tokens, ScratchArena& arena) {
     const uint64_t n_r = tokens.reference_count;
     const uint64_t n_p = tokens.prediction_count;
-
     // Each metric gives its working memory back before the next starts.
     PairScores scores;
     if (n_r >= 1 && n_p >= 1) {
@@ -37,6 +34,13 @@ PairScores score_numbered(std::string_view reference, std::string_view predictio
         scores.rougeL = score_from_counts(lcs_length(tokens, arena), n_p, n_r);
     }
     return scores;
+}
+
+// `hash` is for tests, which show that no score depends on it.
+template <class Id, class Hash = TokenHash>
+PairScores score_numbered(std::string_view reference, std::string_view prediction, const Hash& hash = Hash()) {
+    ScratchArena arena;
+    return score_numbered_tokens(number_tokens<Id>(reference, prediction, arena, hash), arena);
 }
 
 }  // namespace detail

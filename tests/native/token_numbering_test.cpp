@@ -117,13 +117,13 @@ TEST(TokenNumbering, ProbeRunsStayBoundedOnLongClusters) {
     EXPECT_TRUE(ordered);
 }
 
-// Token "t<i>" on home slot i of a 256-slot table, every other token on
-// slot 0: numbering the "t" tokens never probes twice, yet together they
-// make one long cluster.
+// Token "t<i>" on home slot i of a 1024-slot table (a summary-sized one),
+// every other token on slot 0: numbering the "t" tokens never probes twice,
+// yet together they make one long cluster.
 struct ConsecutiveHomesHash {
     uint64_t operator()(const char* text, size_t length, const ShortKey&) const noexcept {
         if (text[0] != 't') return 0;
-        return std::stoull(std::string(text + 1, length - 1)) << 56;
+        return std::stoull(std::string(text + 1, length - 1)) << 54;
     }
 };
 

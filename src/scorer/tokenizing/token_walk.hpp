@@ -3,8 +3,8 @@
 //
 // A text is first normalised into a buffer in which every byte is 'a'-'z',
 // '0'-'9' or a space; tokens are then found 64 bytes at a time from a bit
-// mask of the non-space bytes, so the walk costs a few instructions per
-// token instead of a branch per byte.
+// mask of the non-space bytes (token_edges.hpp), so the walk costs a few
+// instructions per token instead of a branch per byte.
 #pragma once
 
 #include <bit>
@@ -21,6 +21,7 @@
 #include "scorer/details/cpu_features.hpp"
 #include "scorer/details/scratch_arena.hpp"
 #include "scorer/tokenizing/normalize_avx2.hpp"
+#include "scorer/tokenizing/token_edges.hpp"
 
 namespace tallygrams::scorer {
 
@@ -224,63 +225,57 @@ inline size_t count_tokens(const NormalizedText& text) noexcept {
     return detail::count_token_starts_baseline(text);
 }
 
-// Walks the tokens of a normalised text, in order. A small value type, so
-// that its state stays in registers in the caller's loop.
-//
-// Within a block, `edges` has a bit where a byte differs in kind from the
-// byte before it: token starts and ends, alternating. A token is its start
-// edge and the next edge after it, found with two bit scans; only a token
-// that runs on past its block's end makes the walk load the next block
-// before the token is complete. The padding after the text guarantees that
-// every token ends within the text's blocks.
-class TokenCursor {
-public:
-    explicit TokenCursor(const NormalizedText& text) noexcept
-        : masks_(text.token_masks), blocks_(text.padded_length / NormalizedText::kBlock) {
-        if (blocks_ > 0) edges_ = edges_of(masks_[0], 0);
-    }
+// Calls on_token(token, length) for every token of `text`, in order, with
+// `token` pointing into text.bytes, taking the edges of kWalkChunkBlocks
+// blocks at a time from `Edges` (token_edges.hpp). `between_chunks()` runs
+// after every chunk but the last: a place for a long text's caller to look
+// for interruption at a cost of one call per kilobyte. The padding after
+// the text guarantees that the last token ends within the text's blocks.
+inline constexpr size_t kWalkChunkBlocks = 16;
 
-    // The next token's start offset and length; false after the last one.
-    bool next(size_t& start, size_t& length) noexcept {
-        // Between tokens: the next edge is a start. No token runs past the
-        // current block's end here, so the next block starts outside one.
-        while (edges_ == 0) {
-            if (++block_ >= blocks_) return false;
-            edges_ = edges_of(masks_[block_], 0);
-        }
-        start = block_ * NormalizedText::kBlock + static_cast<size_t>(std::countr_zero(edges_));
-        edges_ &= edges_ - 1;
-        // The token's end: in this block, or in a later one, each of which
-        // starts inside the token.
-        while (edges_ == 0) {
-            if (++block_ >= blocks_) {  // unreachable with intact padding
-                length = blocks_ * NormalizedText::kBlock - start;
-                return true;
-            }
-            edges_ = edges_of(masks_[block_], 1);
-        }
-        length = block_ * NormalizedText::kBlock + static_cast<size_t>(std::countr_zero(edges_)) - start;
-        edges_ &= edges_ - 1;
-        return true;
-    }
-
-private:
-    // `inside`: 1 if the byte before the block belongs to a token.
-    static uint64_t edges_of(uint64_t mask, uint64_t inside) noexcept { return mask ^ ((mask << 1) | inside); }
-
-    const uint64_t* masks_;
-    size_t blocks_;
-    size_t block_ = 0;
-    uint64_t edges_ = 0;
+struct NoPoll {
+    void operator()() const noexcept {}
 };
 
-// Calls on_token(start, length) for every token of `text`, in order.
+template <class Edges, class OnToken, class BetweenChunks = NoPoll>
+[[gnu::always_inline]] inline void walk_tokens(const NormalizedText& text, OnToken&& on_token,
+                                               BetweenChunks&& between_chunks = {}) {
+    uint32_t edges[kWalkChunkBlocks * NormalizedText::kBlock + detail::kEdgeSlack];
+    const size_t blocks = text.padded_length / NormalizedText::kBlock;
+    uint64_t inside = 0;
+    const char* pending = nullptr;  // the start of a token running on from an earlier chunk
+    for (size_t first = 0; first < blocks; first += kWalkChunkBlocks) {
+        if (first > 0) between_chunks();
+        const size_t chunk_blocks = blocks - first < kWalkChunkBlocks ? blocks - first : kWalkChunkBlocks;
+        const size_t count = Edges::offsets(text.token_masks + first, chunk_blocks, inside, edges);
+        const char* const chunk = text.bytes + first * NormalizedText::kBlock;
+        const uint32_t* edge = edges;
+        const uint32_t* const end = edges + count;
+        if (pending != nullptr && count > 0) {
+            on_token(pending, static_cast<size_t>(chunk + *edge - pending));
+            pending = nullptr;
+            ++edge;
+        }
+        for (; end - edge >= 2; edge += 2) on_token(chunk + edge[0], size_t{edge[1] - edge[0]});
+        if (edge != end) pending = chunk + *edge;
+    }
+    if (pending != nullptr) {  // unreachable with intact padding
+        on_token(pending, static_cast<size_t>(text.bytes + blocks * NormalizedText::kBlock - pending));
+    }
+}
+
+// walk_tokens with the edge kernel this processor runs best.
+// Calls on_token(start, length) for every token, `start` its offset in
+// text.bytes.
 template <class OnToken>
 void for_each_token(const NormalizedText& text, OnToken&& on_token) {
-    TokenCursor cursor(text);
-    size_t start = 0;
-    size_t length = 0;
-    while (cursor.next(start, length)) on_token(start, length);
+    const auto at_offset = [&](const char* token, size_t length) {
+        on_token(static_cast<size_t>(token - text.bytes), length);
+    };
+#if defined(TALLYGRAMS_X86_KERNELS)
+    if (cpu_has_avx2()) return walk_tokens<detail::Avx2Edges>(text, at_offset);
+#endif
+    walk_tokens<detail::BaselineEdges>(text, at_offset);
 }
 
 }  // namespace tallygrams::scorer

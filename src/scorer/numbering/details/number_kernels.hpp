@@ -1,0 +1,92 @@
+// The per-token steps of the numbering table's fast path, once per
+// instruction set: finding token edges, taking a token's first 16 bytes,
+// hashing them, and comparing them with a slot. TokenNumbering's loops are
+// written once against these and compiled twice: with the baseline kernel
+// for any processor and any hash, and with the AES kernel, inside functions
+// compiled for AVX2 and AES, when the hash is the AES form (token_hash.hpp).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "scorer/details/cpu_features.hpp"
+#include "scorer/numbering/details/number_slot.hpp"
+#include "scorer/numbering/token_hash.hpp"
+#include "scorer/tokenizing/token_edges.hpp"
+
+#if defined(TALLYGRAMS_X86_KERNELS)
+#include <immintrin.h>
+#endif
+
+namespace tallygrams::scorer::detail {
+
+// A slot compared with a token of at most 16 bytes gives four bits: the
+// first and second words of the key equal, the length equal, the slot
+// empty (its id word 0, which the compare sees as the fourth word of the
+// expected value). The token is in the slot when the first three are set,
+// and the home slot settles the token when it holds it or is empty; both
+// are read off a 16-bit constant indexed by the four bits, so no compiler
+// can turn them back into two branches.
+inline constexpr unsigned kSlotHolds = 0x0080;    // bit 7
+inline constexpr unsigned kSlotSettles = 0xFF80;  // bit 7 and bits 8-15
+inline bool slot_holds(unsigned bits) noexcept { return (kSlotHolds >> bits) & 1; }
+inline bool slot_settles(unsigned bits) noexcept { return (kSlotSettles >> bits) & 1; }
+inline bool slot_empty(unsigned bits) noexcept { return bits >> 3; }
+
+struct BaselineNumberKernel {
+    using Edges = BaselineEdges;
+    using Key = ShortKey;
+
+    static Key key_of(const char* text, size_t length) noexcept { return short_key(text, length); }
+
+    template <class Hash>
+    static uint64_t hash(const Hash& hash, const Key& key, const char* text, size_t length) noexcept {
+        return hash(text, length, key);
+    }
+
+    // The slot against a token of at most 16 bytes, as the four bits above.
+    static unsigned compare(const NumberSlot& slot, const Key& key, size_t length) noexcept {
+        return static_cast<unsigned>(slot.low == key.low) | static_cast<unsigned>(slot.high == key.high) << 1 |
+               static_cast<unsigned>(slot.length == length) << 2 | static_cast<unsigned>(slot.id_plus_one == 0) << 3;
+    }
+
+    static void fill(NumberSlot& slot, const Key& key, size_t length, uint64_t id_plus_one) noexcept {
+        slot = NumberSlot{key.low, key.high, length, id_plus_one};
+    }
+};
+
+#if defined(TALLYGRAMS_X86_KERNELS)
+// Only for a TokenHash whose uses_aes() holds, which implies AVX2 and AES.
+struct AesNumberKernel {
+    using Edges = Avx2Edges;
+    using Key = __m128i;
+
+    __attribute__((target("avx2"))) static Key key_of(const char* text, size_t length) noexcept {
+        const size_t kept = length < 16 ? length : 16;
+        const auto* keep = reinterpret_cast<const __m128i*>(kKeepWindow + (16 - kept));
+        return _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(text)), _mm_loadu_si128(keep));
+    }
+
+    __attribute__((target("aes"))) static uint64_t hash(const TokenHash& hash, Key key, const char*,
+                                                        size_t length) noexcept {
+        return hash.short_aes(key, length);
+    }
+
+    // All four words of the slot in one compare.
+    __attribute__((target("avx2"))) static unsigned compare(const NumberSlot& slot, Key key, size_t length) noexcept {
+        const __m256i expected =
+            _mm256_inserti128_si256(_mm256_castsi128_si256(key), _mm_cvtsi64_si128(static_cast<long long>(length)), 1);
+        const __m256i equal = _mm256_cmpeq_epi64(_mm256_load_si256(reinterpret_cast<const __m256i*>(&slot)), expected);
+        return static_cast<unsigned>(_mm256_movemask_pd(_mm256_castsi256_pd(equal)));
+    }
+
+    __attribute__((target("avx2"))) static void fill(NumberSlot& slot, Key key, size_t length,
+                                                     uint64_t id_plus_one) noexcept {
+        _mm_store_si128(reinterpret_cast<__m128i*>(&slot), key);
+        slot.length = length;
+        slot.id_plus_one = id_plus_one;
+    }
+};
+#endif
+
+}  // namespace tallygrams::scorer::detail
