@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <type_traits>
@@ -47,7 +48,9 @@ public:
     template <class T>
     T* allocate_zeroed(size_t count) {
         T* memory = allocate<T>(count);
-        std::fill_n(reinterpret_cast<std::byte*>(memory), count * sizeof(T), std::byte{0});
+        // memset rather than a fill of std::byte, which compilers leave a
+        // loop of byte stores.
+        std::memset(static_cast<void*>(memory), 0, count * sizeof(T));
         return memory;
     }
 
