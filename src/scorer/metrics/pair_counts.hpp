@@ -24,8 +24,10 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "scorer/details/cpu_features.hpp"
 #include "scorer/details/scratch_arena.hpp"
 #include "scorer/metrics/bit_count.hpp"
+#include "scorer/metrics/details/column_bits.hpp"
 #include "scorer/metrics/lcs.hpp"
 #include "scorer/metrics/ngram_overlap.hpp"
 #include "scorer/numbering/token_numbering.hpp"
@@ -42,69 +44,57 @@ namespace detail {
 
 inline constexpr size_t kFusedColumns = 64 * kGroupWords;
 
-// The lowest set bit of a W-word bit set (0 if none), W words at a time.
-template <size_t W>
-inline void lowest_bit(const uint64_t (&bits)[W], uint64_t (&lowest)[W]) noexcept {
-    uint64_t none_below = ~uint64_t{0};  // all ones while no lower word had a bit
-    for (size_t k = 0; k < W; ++k) {
-        lowest[k] = (bits[k] & (uint64_t{0} - bits[k])) & none_below;
-        none_below &= uint64_t{0} - static_cast<uint64_t>(bits[k] == 0);
-    }
-}
-
 // W words of match bits per id; `columns` is the shorter text.
 template <class Id, size_t W>
-TALLYGRAMS_SCALAR_WORDS PairCounts fused_counts(const Id* columns, size_t column_count, const Id* rows,
-                                                size_t row_count, size_t ids, Id absent, ScratchArena& arena) {
+[[gnu::always_inline]] inline PairCounts fused_counts(const Id* columns, size_t column_count, const Id* rows,
+                                                      size_t row_count, size_t ids, Id absent, ScratchArena& arena) {
+    using Bits = ColumnBits<W>;
     const ArenaScope scope(arena);
     uint64_t* const matches = arena.allocate_zeroed<uint64_t>(ids * W);
     for (size_t j = 0; j < column_count; ++j) matches[size_t{columns[j]} * W + j / 64] |= uint64_t{1} << (j % 64);
     for (size_t k = 0; k < W; ++k) matches[size_t{absent} * W + k] = 0;  // matches nothing, whichever text holds it
 
-    uint64_t v[W], unigrams[W], bigrams[W], previous[W];
-    for (size_t k = 0; k < W; ++k) {
-        v[k] = ~uint64_t{0};
-        unigrams[k] = 0;
-        bigrams[k] = 0;
-        previous[k] = 0;
-    }
+    Bits v = all_bits<Bits>();
+    Bits unigrams{}, bigrams{}, previous{};
     for (size_t i = 0; i < row_count; ++i) {
-        uint64_t match[W];
-        for (size_t k = 0; k < W; ++k) match[k] = matches[size_t{rows[i]} * W + k];
-
-        // The LCS row; the additions in one unbroken carry chain.
-        uint64_t masked[W], sum[W];
-        for (size_t k = 0; k < W; ++k) masked[k] = v[k] & match[k];
-        uint8_t carry = 0;
-        for (size_t k = 0; k < W; ++k) carry = add_with_carry(carry, v[k], masked[k], sum[k]);
-        for (size_t k = 0; k < W; ++k) v[k] = sum[k] | (v[k] ^ masked[k]);
-
-        uint64_t free_columns[W], taken[W];
-        for (size_t k = 0; k < W; ++k) free_columns[k] = match[k] & ~unigrams[k];
-        lowest_bit(free_columns, taken);
-        for (size_t k = 0; k < W; ++k) unigrams[k] |= taken[k];
-
-        // Columns j whose bigram (j-1, j) is this row's: the previous row's
-        // columns moved up by one, within and across words.
-        for (size_t k = 0; k < W; ++k) {
-            const uint64_t moved = (previous[k] << 1) | (k > 0 ? previous[k - 1] >> 63 : 0);
-            free_columns[k] = moved & match[k] & ~bigrams[k];
-        }
-        lowest_bit(free_columns, taken);
-        for (size_t k = 0; k < W; ++k) {
-            bigrams[k] |= taken[k];
-            previous[k] = match[k];
-        }
+        const Bits match = load_bits<Bits>(matches + size_t{rows[i]} * W);
+        const Bits masked = v & match;
+        v = (v + masked) | (v ^ masked);  // the LCS row
+        unigrams = unigrams | lowest_bit(match & ~unigrams);
+        // Columns j whose bigram (j-1, j) is this row's.
+        bigrams = bigrams | lowest_bit(shifted_up(previous) & match & ~bigrams);
+        previous = match;
     }
-    PairCounts counts;
-    for (size_t k = 0; k < W; ++k) {
-        const size_t bits = column_count > 64 * k ? column_count - 64 * k : 0;
-        const uint64_t valid = bits >= 64 ? ~uint64_t{0} : (uint64_t{1} << bits) - 1;
-        counts.lcs += static_cast<uint64_t>(bit_count(~v[k] & valid));
-        counts.unigrams += static_cast<uint64_t>(bit_count(unigrams[k]));
-        counts.bigrams += static_cast<uint64_t>(bit_count(bigrams[k]));
+    return PairCounts{count_bits(unigrams, column_count), count_bits(bigrams, column_count),
+                      count_bits(~v, column_count)};
+}
+
+template <class Id, size_t W>
+TALLYGRAMS_SCALAR_WORDS PairCounts fused_counts_baseline(const Id* columns, size_t column_count, const Id* rows,
+                                                         size_t row_count, size_t ids, Id absent, ScratchArena& arena) {
+    return fused_counts<Id, W>(columns, column_count, rows, row_count, ids, absent, arena);
+}
+
+// With BMI's and-not and lowest-bit instructions and a popcount, the row
+// takes about a third fewer instructions.
+#if defined(TALLYGRAMS_X86_KERNELS)
+template <class Id, size_t W>
+__attribute__((target("bmi,bmi2,popcnt"))) TALLYGRAMS_SCALAR_WORDS PairCounts
+fused_counts_bmi(const Id* columns, size_t column_count, const Id* rows, size_t row_count, size_t ids, Id absent,
+                 ScratchArena& arena) {
+    return fused_counts<Id, W>(columns, column_count, rows, row_count, ids, absent, arena);
+}
+#endif
+
+template <class Id, size_t W>
+PairCounts fused_counts_here(const Id* columns, size_t column_count, const Id* rows, size_t row_count, size_t ids,
+                             Id absent, ScratchArena& arena) {
+#if defined(TALLYGRAMS_X86_KERNELS)
+    if (cpu_has_bmi2() && cpu_has_popcnt()) {
+        return fused_counts_bmi<Id, W>(columns, column_count, rows, row_count, ids, absent, arena);
     }
-    return counts;
+#endif
+    return fused_counts_baseline<Id, W>(columns, column_count, rows, row_count, ids, absent, arena);
 }
 
 }  // namespace detail
@@ -135,13 +125,13 @@ PairCounts pair_counts(const NumberedTokens<Id>& tokens, ScratchArena& arena, Co
         const size_t ids = size_t{tokens.distinct} + 1;
         switch (ceil_div(column_count, 64)) {
             case 1:
-                return detail::fused_counts<Id, 1>(columns, column_count, rows, row_count, ids, tokens.absent(), arena);
+                return detail::fused_counts_here<Id, 1>(columns, column_count, rows, row_count, ids, tokens.absent(), arena);
             case 2:
-                return detail::fused_counts<Id, 2>(columns, column_count, rows, row_count, ids, tokens.absent(), arena);
+                return detail::fused_counts_here<Id, 2>(columns, column_count, rows, row_count, ids, tokens.absent(), arena);
             case 3:
-                return detail::fused_counts<Id, 3>(columns, column_count, rows, row_count, ids, tokens.absent(), arena);
+                return detail::fused_counts_here<Id, 3>(columns, column_count, rows, row_count, ids, tokens.absent(), arena);
             default:
-                return detail::fused_counts<Id, 4>(columns, column_count, rows, row_count, ids, tokens.absent(), arena);
+                return detail::fused_counts_here<Id, 4>(columns, column_count, rows, row_count, ids, tokens.absent(), arena);
         }
     }
     if (wanted.unigrams) counts.unigrams = unigram_overlap(tokens, arena);

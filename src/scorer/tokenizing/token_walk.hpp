@@ -264,18 +264,24 @@ template <class Edges, class OnToken, class BetweenChunks = NoPoll>
     }
 }
 
-// walk_tokens with the edge kernel this processor runs best.
+// Calls on_token(token, length) for every token, `token` pointing into
+// text.bytes: walk_tokens with the edge kernel this processor runs best.
+// Inlined, so that the caller's loop state stays in registers.
+template <class OnToken>
+[[gnu::always_inline]] inline void for_each_token_text(const NormalizedText& text, OnToken&& on_token) {
+#if defined(TALLYGRAMS_X86_KERNELS)
+    if (cpu_has_avx2()) return walk_tokens<detail::Avx2Edges>(text, on_token);
+#endif
+    walk_tokens<detail::BaselineEdges>(text, on_token);
+}
+
 // Calls on_token(start, length) for every token, `start` its offset in
 // text.bytes.
 template <class OnToken>
 void for_each_token(const NormalizedText& text, OnToken&& on_token) {
-    const auto at_offset = [&](const char* token, size_t length) {
+    for_each_token_text(text, [&](const char* token, size_t length) {
         on_token(static_cast<size_t>(token - text.bytes), length);
-    };
-#if defined(TALLYGRAMS_X86_KERNELS)
-    if (cpu_has_avx2()) return walk_tokens<detail::Avx2Edges>(text, at_offset);
-#endif
-    walk_tokens<detail::BaselineEdges>(text, at_offset);
+    });
 }
 
 }  // namespace tallygrams::scorer
