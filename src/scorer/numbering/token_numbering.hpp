@@ -216,32 +216,41 @@ private:
         Slot* slots;
         Seen* seen;
         int shift;
-        size_t limit;  // the fast path numbers no more distinct tokens than this
+        size_t limit;    // the fast path numbers no more distinct tokens than this
+        size_t blocked;  // 0, or past every token length once the ordered tree has taken over
         Id distinct;
     };
-    Hot hot() const noexcept { return Hot{slots_, seen_, shift_, fast_limit(), distinct_}; }
+    Hot hot() const noexcept {
+        return Hot{slots_, seen_, shift_, fast_limit(), ordered_ ? ~size_t{0} >> 1 : 0, distinct_};
+    }
 
     // Below this many distinct tokens, the next one fits without growing the
     // table and within the records; 0 once the ordered tree has taken over.
     size_t fast_limit() const noexcept { return ordered_ ? 0 : std::min(capacity_ / 4, max_distinct_); }
 
     // The id of a token, numbering it if it is new: the fast path when its
-    // home slot settles it, else `number`.
-    template <class Kernel>
+    // home slot settles it, else `number`. Unless kLimited, the caller knows
+    // that the table has room for every token it passes to be new.
+    template <class Kernel, bool kLimited>
     [[gnu::always_inline]] Id number_one(Hot& hot, const Hash& hash, Slot& scratch, const char* token, size_t length) {
-        if ((length - 1 < 16) & (size_t{hot.distinct} < hot.limit)) [[likely]] {
+        const bool fast = kLimited ? (length - 1 < 16) & (size_t{hot.distinct} < hot.limit)
+                                   : ((length - 1) | hot.blocked) < 16;
+        if (fast) [[likely]] {
             const typename Kernel::Key key = Kernel::key_of(token, length);
             const size_t index = static_cast<size_t>(Kernel::hash(hash, key, token, length) >> hot.shift);
             Slot& home = hot.slots[index];
             const unsigned bits = Kernel::compare(home, key, length);
             if (slot_settles(bits)) [[likely]] {
-                const bool fresh = slot_empty(bits);
+                const unsigned fresh = slot_empty(bits);
                 const uint64_t next = uint64_t{hot.distinct} + 1;
-                const uint64_t id_plus_one = select_without_branch(fresh, next, home.id_plus_one);
-                // Written only if the token is new; the scratch slot takes
-                // the write otherwise, so that a later load of the home
-                // slot never waits on a store that changed nothing.
-                Kernel::fill(*select_without_branch(fresh, &home, &scratch), key, length, next);
+                // The id, and where the slot is written: the next id and the
+                // home slot if the token is new; else the id held and the
+                // scratch slot, so that a later load of the home slot never
+                // waits on a store that changed nothing.
+                uint64_t id_plus_one = home.id_plus_one;
+                Slot* target = &scratch;
+                select_pair_without_branch(fresh, next, id_plus_one, &home, target);
+                Kernel::fill(*target, key, length, next);
                 // Written whether or not the token is new: harmless when it
                 // is not, since the count of distinct tokens then stays.
                 hot.seen[next].slot = index;
@@ -275,14 +284,17 @@ private:
 
     // The loops over a text's tokens and over token views, per kernel. The
     // text's token count (a popcount per block) says in advance whether
-    // `out` has room for every id; if so, the loop does not check per token.
+    // `out` has room for every id, and whether the table has room for every
+    // token to be new; where it does, the loop does not check per token.
     template <class Kernel>
     [[gnu::always_inline]] inline size_t number_text(const NormalizedText& text, Id* __restrict out, size_t room) {
-        if (count_tokens(text) <= room) return number_text_checked<Kernel, false>(text, out, room);
-        return number_text_checked<Kernel, true>(text, out, room);
+        const size_t tokens = count_tokens(text);
+        if (tokens > room) return number_text_checked<Kernel, true, true>(text, out, room);
+        if (size_t{distinct_} + tokens > fast_limit()) return number_text_checked<Kernel, false, true>(text, out, room);
+        return number_text_checked<Kernel, false, false>(text, out, room);
     }
 
-    template <class Kernel, bool kChecked>
+    template <class Kernel, bool kChecked, bool kLimited>
     [[gnu::always_inline]] inline size_t number_text_checked(const NormalizedText& text, Id* __restrict out,
                                                              size_t room) {
         const Hash hash = hash_;
@@ -295,7 +307,7 @@ private:
                 distinct_ = table.distinct;
                 fail_on_room();
             }
-            *next++ = number_one<Kernel>(table, hash, scratch, token, length);
+            *next++ = number_one<Kernel, kLimited>(table, hash, scratch, token, length);
         });
         distinct_ = table.distinct;
         return static_cast<size_t>(next - out);
@@ -336,7 +348,7 @@ private:
                 saw_empty = true;
                 out[i] = empty;
             } else {
-                out[i] = number_one<Kernel>(table, hash, scratch, token.data(), token.size());
+                out[i] = number_one<Kernel, true>(table, hash, scratch, token.data(), token.size());
             }
         }
         distinct_ = table.distinct;

@@ -256,8 +256,12 @@ template <class Edges, class OnToken, class BetweenChunks = NoPoll>
             pending = nullptr;
             ++edge;
         }
-        for (; end - edge >= 2; edge += 2) on_token(chunk + edge[0], size_t{edge[1] - edge[0]});
-        if (edge != end) pending = chunk + *edge;
+        if (edge != end) {
+            for (const uint32_t* const last = end - 1; edge < last; edge += 2) {
+                on_token(chunk + edge[0], size_t{edge[1] - edge[0]});
+            }
+            if (edge != end) pending = chunk + *edge;
+        }
     }
     if (pending != nullptr) {  // unreachable with intact padding
         on_token(pending, static_cast<size_t>(text.bytes + blocks * NormalizedText::kBlock - pending));

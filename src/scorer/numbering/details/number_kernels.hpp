@@ -31,7 +31,7 @@ inline constexpr unsigned kSlotHolds = 0x0080;    // bit 7
 inline constexpr unsigned kSlotSettles = 0xFF80;  // bit 7 and bits 8-15
 inline bool slot_holds(unsigned bits) noexcept { return (kSlotHolds >> bits) & 1; }
 inline bool slot_settles(unsigned bits) noexcept { return (kSlotSettles >> bits) & 1; }
-inline bool slot_empty(unsigned bits) noexcept { return bits >> 3; }
+inline unsigned slot_empty(unsigned bits) noexcept { return bits >> 3; }
 
 struct BaselineNumberKernel {
     using Edges = BaselineEdges;
@@ -61,9 +61,9 @@ struct AesNumberKernel {
     using Edges = Avx2Edges;
     using Key = __m128i;
 
+    // Only for tokens of at most 16 bytes, which is all the fast path takes.
     __attribute__((target("avx2"))) static Key key_of(const char* text, size_t length) noexcept {
-        const size_t kept = length < 16 ? length : 16;
-        const auto* keep = reinterpret_cast<const __m128i*>(kKeepWindow + (16 - kept));
+        const auto* keep = reinterpret_cast<const __m128i*>(kKeepWindow + (16 - length));
         return _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(text)), _mm_loadu_si128(keep));
     }
 
