@@ -27,7 +27,7 @@
 #include "scorer/details/cpu_features.hpp"
 #include "scorer/details/scratch_arena.hpp"
 #include "scorer/metrics/bit_count.hpp"
-#include "scorer/metrics/details/column_bits.hpp"
+#include "scorer/metrics/details/word_array.hpp"
 #include "scorer/metrics/lcs.hpp"
 #include "scorer/metrics/ngram_overlap.hpp"
 #include "scorer/numbering/token_numbering.hpp"
@@ -48,7 +48,7 @@ inline constexpr size_t kFusedColumns = 64 * kGroupWords;
 template <class Id, size_t W>
 [[gnu::always_inline]] inline PairCounts fused_counts(const Id* columns, size_t column_count, const Id* rows,
                                                       size_t row_count, size_t ids, Id absent, ScratchArena& arena) {
-    using Bits = ColumnBits<W>;
+    using Bits = Words<W>;
     const ArenaScope scope(arena);
     uint64_t* const matches = arena.allocate_zeroed<uint64_t>(ids * W);
     for (size_t j = 0; j < column_count; ++j) matches[size_t{columns[j]} * W + j / 64] |= uint64_t{1} << (j % 64);

@@ -19,6 +19,7 @@
 
 #include "common/arithmetic.hpp"
 #include "scorer/details/cpu_features.hpp"
+#include "scorer/details/poll.hpp"
 #include "scorer/details/scratch_arena.hpp"
 #include "scorer/tokenizing/normalize_avx2.hpp"
 #include "scorer/tokenizing/token_edges.hpp"
@@ -232,10 +233,6 @@ inline size_t count_tokens(const NormalizedText& text) noexcept {
 // for interruption at a cost of one call per kilobyte. The padding after
 // the text guarantees that the last token ends within the text's blocks.
 inline constexpr size_t kWalkChunkBlocks = 16;
-
-struct NoPoll {
-    void operator()() const noexcept {}
-};
 
 template <class Edges, class OnToken, class BetweenChunks = NoPoll>
 [[gnu::always_inline]] inline void walk_tokens(const NormalizedText& text, OnToken&& on_token,
