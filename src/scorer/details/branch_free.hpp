@@ -29,6 +29,19 @@ T* select_without_branch(bool condition, T* if_true, T* if_false) noexcept {
                                                       reinterpret_cast<uintptr_t>(if_false)));
 }
 
+// `x == y ? if_equal : otherwise`.
+inline uint64_t select_if_equal(uint64_t x, uint64_t y, uint64_t if_equal, uint64_t otherwise) noexcept {
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+    asm("cmp %[y], %[x]\n\tcmove %[if_equal], %[result]"
+        : [result] "+r"(otherwise)
+        : [x] "r"(x), [y] "re"(y), [if_equal] "rm"(if_equal)
+        : "cc");
+    return otherwise;
+#else
+    return select_without_branch(x == y, if_equal, otherwise);
+#endif
+}
+
 // Two selects on one condition (nonzero: true): `a = condition ? a_if_true
 // : a`, and the same for `b`.
 template <class T>

@@ -70,20 +70,15 @@ public:
         : arena_(&arena), hash_(hash), max_distinct_(max_distinct) {
         // The records first: should the arena fail, the thread's table is
         // not yet taken.
-        NumberSlot* lent = nullptr;
-        size_t capacity = initial_capacity(max_distinct);
-        if (capacity <= ThreadSlots::kCount) {
-            capacity = ThreadSlots::kCount;
-            seen_room_ = records_for(capacity, max_distinct);
-            seen_ = arena.allocate<Seen>(seen_room_);
-            lent = ThreadSlots::lend();
-        } else {
-            seen_room_ = records_for(capacity, max_distinct);
-            seen_ = arena.allocate<Seen>(seen_room_);
-        }
-        slots_ = lent != nullptr ? lent : arena.allocate_zeroed<NumberSlot>(capacity);
+        const size_t capacity = initial_capacity(max_distinct);
+        seen_room_ = records_for(std::max(capacity, kSmallestThreadCapacity), max_distinct);
+        seen_ = arena.allocate<Seen>(seen_room_);
+        NumberSlot* const lent = ThreadSlots::lend();
         lent_ = lent != nullptr;
-        capacity_ = capacity;
+        // The thread's table, of which a summary pair uses the first 1024
+        // slots; or one of the arena's, sized to the text.
+        capacity_ = lent_ ? std::max(capacity, kSmallestThreadCapacity) : capacity;
+        slots_ = lent_ ? lent : arena.allocate_zeroed<NumberSlot>(capacity_);
         shift_ = 64 - std::countr_zero(capacity_);
     }
 
@@ -226,7 +221,18 @@ private:
 
     // Below this many distinct tokens, the next one fits without growing the
     // table and within the records; 0 once the ordered tree has taken over.
-    size_t fast_limit() const noexcept { return ordered_ ? 0 : std::min(capacity_ / 4, max_distinct_); }
+    size_t fast_limit() const noexcept { return ordered_ ? 0 : std::min(load_limit(capacity_), max_distinct_); }
+
+    // Tables up to the thread's size fill to a quarter, so that nearly every
+    // token is settled by its home slot; larger ones, for large vocabularies,
+    // to a half, as their memory (and the system's cost of handing out fresh
+    // pages for it) then weighs more than the odd probe.
+    static size_t load_limit(size_t capacity) noexcept {
+        return capacity <= ThreadSlots::kCount ? capacity / 4 : capacity / 2;
+    }
+    // A summary pair: 1024 slots keep nearly every token in its home slot;
+    // 512 were about a tenth slower.
+    static constexpr size_t kSmallestThreadCapacity = 1024;
 
     // The id of a token, numbering it if it is new: the fast path when its
     // home slot settles it, else `number`. Unless kLimited, the caller knows
@@ -274,7 +280,7 @@ private:
             // held - 1 or absent: a select, as whether a prediction token
             // occurs in the reference is as unpredictable as the text.
             if (slot_settles(bits)) [[likely]] {
-                return static_cast<Id>(select_without_branch(slot_holds(bits), home.id_plus_one - 1, absent));
+                return static_cast<Id>(select_if_equal(bits, kSlotHolds, home.id_plus_one - 1, absent));
             }
         }
         const Id id = find(token, length, absent);
@@ -420,9 +426,9 @@ private:
         if (probes > longest_probe_) longest_probe_ = probes;
     }
 
+    // At most the thread's table: a larger vocabulary grows from there.
     static size_t initial_capacity(size_t max_distinct) noexcept {
-        constexpr size_t kLargestInitialDistinct = 256;
-        return std::bit_ceil(4 * std::min(max_distinct, kLargestInitialDistinct) + 4);
+        return std::min(std::bit_ceil(4 * std::min(max_distinct, ThreadSlots::kCount) + 4), ThreadSlots::kCount);
     }
 
     // Records room for every distinct token the table can take before it
@@ -430,7 +436,7 @@ private:
     // (a record per token of a long text would also come from the system
     // anew on every call, past the allocator's mapping threshold).
     static size_t records_for(size_t capacity, size_t max_distinct) noexcept {
-        return std::min(capacity / 4, max_distinct) + 2;
+        return std::min(load_limit(capacity), max_distinct) + 2;
     }
 
     // Moves the records to room for `room` of them; the tree, if any, is
@@ -452,13 +458,19 @@ private:
         lent_ = false;
     }
 
-    // Doubles the table and places every numbered token again.
+    // Doubles the table and places every numbered token again: within the
+    // thread's table while it is large enough, else in one from the arena.
     [[gnu::noinline]] void grow() {
         const size_t capacity = capacity_ * 2;
-        Slot* const slots = arena_->allocate_zeroed<Slot>(capacity);
+        const bool stay = lent_ && capacity <= ThreadSlots::kCount;
+        Slot* const slots = stay ? slots_ : arena_->allocate_zeroed<Slot>(capacity);
         if (const size_t room = records_for(capacity, max_distinct_); room > seen_room_) move_records(room);
         make_records_whole();
-        give_back_thread_slots();
+        if (stay) {
+            for (Id id_plus_one = 1; id_plus_one <= distinct_; ++id_plus_one) slots_[seen_[id_plus_one].slot] = Slot{};
+        } else {
+            give_back_thread_slots();
+        }
         capacity_ = capacity;
         shift_ -= 1;
         slots_ = slots;

@@ -23,14 +23,13 @@ namespace tallygrams::scorer::detail {
 // A slot compared with a token of at most 16 bytes gives four bits: the
 // first and second words of the key equal, the length equal, the slot
 // empty (its id word 0, which the compare sees as the fourth word of the
-// expected value). The token is in the slot when the first three are set,
-// and the home slot settles the token when it holds it or is empty; both
-// are read off a 16-bit constant indexed by the four bits, so no compiler
-// can turn them back into two branches.
-inline constexpr unsigned kSlotHolds = 0x0080;    // bit 7
-inline constexpr unsigned kSlotSettles = 0xFF80;  // bit 7 and bits 8-15
-inline bool slot_holds(unsigned bits) noexcept { return (kSlotHolds >> bits) & 1; }
-inline bool slot_settles(unsigned bits) noexcept { return (kSlotSettles >> bits) & 1; }
+// expected value). The token is in the slot when exactly the first three
+// are set (7: an empty slot never has the length of a token), and the
+// slot is empty when the fourth is (8 and above), so the home slot settles
+// the token when the bits are 7 or more: one compare, which no compiler
+// can turn back into two branches.
+inline constexpr unsigned kSlotHolds = 7;
+inline bool slot_settles(unsigned bits) noexcept { return bits >= kSlotHolds; }
 inline unsigned slot_empty(unsigned bits) noexcept { return bits >> 3; }
 
 struct BaselineNumberKernel {

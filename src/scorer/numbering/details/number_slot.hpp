@@ -10,10 +10,12 @@
 // slots keeps nearly every one of them in its home slot, so that almost no
 // token leaves the branch-free path; zeroing 32 KiB for every pair would
 // cost more than numbering it, though. So each thread keeps one zeroed
-// table, and a numbering that borrows it zeroes again, on its way out, only
-// the slots it filled (TokenNumbering's records say which). A numbering
-// that finds the table already lent out (two at once on one thread) takes
-// its own from the arena instead.
+// table of 4096 slots (128 KiB), of which a summary pair uses the first
+// 1024 and a text of a thousand distinct tokens all, and a numbering that
+// borrows it zeroes again, on its way out, only the slots it filled
+// (TokenNumbering's records say which). A numbering that finds the table
+// already lent out (two at once on one thread) takes its own from the
+// arena instead.
 #pragma once
 
 #include <cstddef>
@@ -31,7 +33,7 @@ struct alignas(32) NumberSlot {
 
 class ThreadSlots {
 public:
-    static constexpr size_t kCount = 1024;
+    static constexpr size_t kCount = 4096;
 
     // The thread's zeroed table of kCount slots, or null if it is lent out
     // already or cannot be allocated. Whoever gets it must give it back
