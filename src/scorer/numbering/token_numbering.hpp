@@ -51,7 +51,7 @@ namespace detail {
 // The table starts as the thread's zeroed summary-sized one, or one sized
 // to the text, and doubles with the number of distinct tokens, so its
 // memory follows the vocabulary rather than the text. `Hash` is keyed per
-// process (TokenHash); should a probe run still exceed kProbeLimit slots,
+// process (TokenHash); should a probe run still exceed its limit,
 // the table gives way for good to an ordered tree (TokenTree), which bounds
 // every later operation by O(log n) comparisons. Ids are handed out in
 // order of first occurrence either way, so they never depend on the hash or
@@ -62,9 +62,11 @@ namespace detail {
 template <class Id, class Hash = TokenHash>
 class TokenNumbering {
 public:
-    // Linear probing at this load almost never examines more than a dozen
-    // slots; a run this long means the hash is being defeated.
+    // Linear probing at a quarter full almost never examines more than a
+    // dozen slots, and at half full a few dozen; a run this long means the
+    // hash is being defeated.
     static constexpr size_t kProbeLimit = 48;
+    static constexpr size_t kHalfFullProbeLimit = 96;
 
     TokenNumbering(size_t max_distinct, ScratchArena& arena, const Hash& hash = Hash())
         : arena_(&arena), hash_(hash), max_distinct_(max_distinct) {
@@ -73,6 +75,7 @@ public:
         const size_t capacity = initial_capacity(max_distinct);
         seen_room_ = records_for(std::max(capacity, kSmallestThreadCapacity), max_distinct);
         seen_ = arena.allocate<Seen>(seen_room_);
+        slot_of_ = arena.allocate<size_t>(seen_room_);
         NumberSlot* const lent = ThreadSlots::lend();
         lent_ = lent != nullptr;
         // The thread's table, of which a summary pair uses the first 1024
@@ -111,7 +114,8 @@ public:
         if (slot->id_plus_one != 0) return static_cast<Id>(slot->id_plus_one - 1);
         const Id id_plus_one = distinct_ + 1;
         *slot = NumberSlot{key.low, key.high, length, id_plus_one};
-        seen_[id_plus_one] = Seen{text, length, static_cast<size_t>(slot - slots_)};
+        seen_[id_plus_one] = Seen{text, length};
+        slot_of_[id_plus_one] = static_cast<size_t>(slot - slots_);
         distinct_ = id_plus_one;
         return id_plus_one - 1;
     }
@@ -186,16 +190,17 @@ private:
     using Slot = NumberSlot;
     static constexpr bool kMayUseAes = std::is_same_v<Hash, TokenHash>;
 
-    // What the table keeps of each numbered token beside its slot. The
-    // fast path writes only `slot`: a token it numbers is at most 16 bytes
-    // long, and its slot holds its bytes and its length. The general path
-    // writes all three, and only it numbers longer tokens, whose remaining
-    // bytes are compared through `text`. Before the tree takes over, every
-    // record is made whole (make_records_whole).
+    // What the table keeps of each numbered token beside its slot: its
+    // text and length, and (in slot_of_) where its slot is while it has one.
+    // The fast path writes only the slot's place: a token it numbers is at
+    // most 16 bytes long, and its slot holds its bytes and its length. The
+    // general path writes both, and only it numbers longer tokens, whose
+    // remaining bytes are compared through `text`. Before the table grows
+    // or the tree takes over, every record is made whole
+    // (make_records_whole).
     struct Seen {
         const char* text;
         size_t length;
-        size_t slot;  // where the token sits in the table, while it does
     };
     struct SeenTokens {
         const Seen* seen;
@@ -209,14 +214,14 @@ private:
     // reload per token. Meaningless once the ordered tree has taken over.
     struct Hot {
         Slot* slots;
-        Seen* seen;
+        size_t* slot_of;
         int shift;
         size_t limit;    // the fast path numbers no more distinct tokens than this
         size_t blocked;  // 0, or past every token length once the ordered tree has taken over
         Id distinct;
     };
     Hot hot() const noexcept {
-        return Hot{slots_, seen_, shift_, fast_limit(), ordered_ ? ~size_t{0} >> 1 : 0, distinct_};
+        return Hot{slots_, slot_of_, shift_, fast_limit(), ordered_ ? ~size_t{0} >> 1 : 0, distinct_};
     }
 
     // Below this many distinct tokens, the next one fits without growing the
@@ -230,6 +235,10 @@ private:
     static size_t load_limit(size_t capacity) noexcept {
         return capacity <= ThreadSlots::kCount ? capacity / 4 : capacity / 2;
     }
+    size_t probe_limit() const noexcept {
+        return capacity_ <= ThreadSlots::kCount ? kProbeLimit : kHalfFullProbeLimit;
+    }
+
     // A summary pair: 1024 slots keep nearly every token in its home slot;
     // 512 were about a tenth slower.
     static constexpr size_t kSmallestThreadCapacity = 1024;
@@ -259,7 +268,7 @@ private:
                 Kernel::fill(*target, key, length, next);
                 // Written whether or not the token is new: harmless when it
                 // is not, since the count of distinct tokens then stays.
-                hot.seen[next].slot = index;
+                hot.slot_of[next] = index;
                 hot.distinct += static_cast<Id>(fresh);
                 return static_cast<Id>(id_plus_one - 1);
             }
@@ -414,7 +423,7 @@ private:
                 note_probe(probes);
                 return slot;
             }
-            if (probes == kProbeLimit) {
+            if (probes == probe_limit()) {
                 note_probe(probes);
                 return nullptr;
             }
@@ -443,8 +452,11 @@ private:
     // built afterwards from the new place.
     void move_records(size_t room) const {
         Seen* seen = arena_->allocate<Seen>(room);
+        size_t* slot_of = arena_->allocate<size_t>(room);
         std::memcpy(static_cast<void*>(seen), seen_, (size_t{distinct_} + 1) * sizeof(Seen));
+        std::memcpy(slot_of, slot_of_, (size_t{distinct_} + 1) * sizeof(size_t));
         seen_ = seen;
+        slot_of_ = slot_of;
         seen_room_ = room;
     }
 
@@ -453,7 +465,7 @@ private:
     void give_back_thread_slots() const noexcept {
         if (!lent_) return;
         const size_t placed = ordered_ ? placed_ : size_t{distinct_};
-        for (size_t id_plus_one = 1; id_plus_one <= placed; ++id_plus_one) slots_[seen_[id_plus_one].slot] = Slot{};
+        for (size_t id_plus_one = 1; id_plus_one <= placed; ++id_plus_one) slots_[slot_of_[id_plus_one]] = Slot{};
         ThreadSlots::give_back();
         lent_ = false;
     }
@@ -467,7 +479,7 @@ private:
         if (const size_t room = records_for(capacity, max_distinct_); room > seen_room_) move_records(room);
         make_records_whole();
         if (stay) {
-            for (Id id_plus_one = 1; id_plus_one <= distinct_; ++id_plus_one) slots_[seen_[id_plus_one].slot] = Slot{};
+            for (Id id_plus_one = 1; id_plus_one <= distinct_; ++id_plus_one) slots_[slot_of_[id_plus_one]] = Slot{};
         } else {
             give_back_thread_slots();
         }
@@ -480,7 +492,7 @@ private:
             size_t index = static_cast<size_t>(hash_(seen.text, seen.length, key) >> shift_);
             size_t probes = 1;
             for (; slots_[index].id_plus_one != 0; ++probes) {
-                if (probes == kProbeLimit) {
+                if (probes == probe_limit()) {
                     note_probe(probes);
                     switch_to_ordered();
                     return;
@@ -489,7 +501,7 @@ private:
             }
             note_probe(probes);
             slots_[index] = Slot{key.low, key.high, seen.length, id_plus_one};
-            seen.slot = index;
+            slot_of_[id_plus_one] = index;
         }
     }
 
@@ -512,7 +524,7 @@ private:
         char* bytes = arena_->allocate<char>(16 * (size_t{distinct_} - whole_));
         for (size_t id_plus_one = whole_ + 1; id_plus_one <= size_t{distinct_}; ++id_plus_one, bytes += 16) {
             Seen& seen = seen_[id_plus_one];
-            const Slot& slot = slots_[seen.slot];
+            const Slot& slot = slots_[slot_of_[id_plus_one]];
             seen.length = slot.length;
             if (slot.length > 16) continue;
             std::memcpy(bytes, &slot.low, 8);
@@ -525,7 +537,7 @@ private:
     Id number_ordered(const char* text, size_t length) {
         if (const Id found = tree_.find(text, length); found != 0) return found - 1;
         const Id id_plus_one = distinct_ + 1;
-        seen_[id_plus_one] = Seen{text, length, 0};
+        seen_[id_plus_one] = Seen{text, length};
         tree_.insert(id_plus_one);
         distinct_ = id_plus_one;
         return id_plus_one - 1;
@@ -545,6 +557,7 @@ private:
     mutable bool lent_ = false;  // slots_ is the thread's table
     mutable size_t seen_room_ = 0;
     mutable Seen* seen_ = nullptr;  // seen_[id + 1]: the first occurrence of token `id`
+    mutable size_t* slot_of_ = nullptr;  // slot_of_[id + 1]: where token `id` sits in the table
     Id distinct_ = 0;
     mutable size_t placed_ = 0;  // tokens in the table when the ordered tree took over
     mutable size_t whole_ = 0;   // records 1 .. whole_ are whole (make_records_whole)

@@ -6,6 +6,7 @@
 // compiled for AVX2 and AES, when the hash is the AES form (token_hash.hpp).
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 
@@ -55,14 +56,23 @@ struct BaselineNumberKernel {
 };
 
 #if defined(TALLYGRAMS_X86_KERNELS)
+// kKeepFirst[n] keeps the first n bytes of 16: one aligned load by length.
+alignas(16) inline constexpr auto kKeepFirst = [] {
+    std::array<std::array<unsigned char, 16>, 17> masks{};
+    for (size_t n = 0; n <= 16; ++n) {
+        for (size_t i = 0; i < n; ++i) masks[n][i] = 0xFF;
+    }
+    return masks;
+}();
+
 // Only for a TokenHash whose uses_aes() holds, which implies AVX2 and AES.
 struct AesNumberKernel {
     using Edges = Avx2Edges;
     using Key = __m128i;
 
-    // Only for tokens of at most 16 bytes, which is all the fast path takes.
+    // Only for tokens of 1 to 16 bytes, which is all the fast path takes.
     __attribute__((target("avx2"))) static Key key_of(const char* text, size_t length) noexcept {
-        const auto* keep = reinterpret_cast<const __m128i*>(kKeepWindow + (16 - length));
+        const auto* keep = reinterpret_cast<const __m128i*>(kKeepFirst[length].data());
         return _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(text)), _mm_loadu_si128(keep));
     }
 
