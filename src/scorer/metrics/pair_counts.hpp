@@ -1,6 +1,6 @@
 // The three counts of a pair, unigram overlap, bigram overlap and LCS
-// length, in one pass over each text when the shorter text has at most 256
-// tokens (four words of bits).
+// length, in one pass over each text when the shorter text has at most 128
+// tokens (two words of bits), or 256 against a longer text of at most 2048.
 //
 // The shorter text lies along the bits of W words, as in the bit-parallel
 // LCS (lcs.hpp): match[id] has bit j set where column j holds token `id`.
@@ -43,6 +43,14 @@ struct PairCounts {
 namespace detail {
 
 inline constexpr size_t kFusedColumns = 64 * kGroupWords;
+
+// Whether the one pass pays: always for up to two words of columns; for
+// three or four only while the rows are few, since a row costs about
+// twenty instructions per word, while the metrics one at a time cost little
+// per row beyond the LCS, which skips the rows that match nothing.
+inline bool takes_one_pass(size_t columns, size_t rows) noexcept {
+    return columns <= 128 || (columns <= kFusedColumns && rows <= 2048);
+}
 
 // W words of match bits per id; `columns` is the shorter text.
 template <class Id, size_t W>
@@ -108,15 +116,15 @@ struct CountsWanted {
 };
 
 // The counts of numbered tokens; each is 0 when either text is too short
-// for it (no tokens; for bigrams, fewer than two). Pairs whose shorter text
-// has more than 256 tokens take the metrics one at a time.
+// for it (no tokens; for bigrams, fewer than two). Pairs too large for the
+// one pass (takes_one_pass) take the metrics one at a time.
 template <class Id>
 PairCounts pair_counts(const NumberedTokens<Id>& tokens, ScratchArena& arena, CountsWanted wanted = {}) {
     const size_t n_r = tokens.reference_count;
     const size_t n_p = tokens.prediction_count;
     if (n_r == 0 || n_p == 0) return PairCounts{};
     PairCounts counts;
-    if (std::min(n_r, n_p) <= detail::kFusedColumns) {
+    if (detail::takes_one_pass(std::min(n_r, n_p), std::max(n_r, n_p))) {
         const bool prediction_is_rows = n_r < n_p;
         const Id* rows = prediction_is_rows ? tokens.prediction : tokens.reference;
         const Id* columns = prediction_is_rows ? tokens.reference : tokens.prediction;

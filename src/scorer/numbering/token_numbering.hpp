@@ -106,7 +106,8 @@ public:
             if (ordered_) return number_ordered(text, length);
         }
         const ShortKey key = short_key(text, length);
-        NumberSlot* slot = locate(text, length, key, hash_(text, length, key));
+        const uint64_t hash = hash_(text, length, key);
+        NumberSlot* slot = locate(text, length, key, hash);
         if (slot == nullptr) [[unlikely]] {
             switch_to_ordered();
             return number_ordered(text, length);
@@ -114,7 +115,7 @@ public:
         if (slot->id_plus_one != 0) return static_cast<Id>(slot->id_plus_one - 1);
         const Id id_plus_one = distinct_ + 1;
         *slot = NumberSlot{key.low, key.high, length, id_plus_one};
-        seen_[id_plus_one] = Seen{text, length};
+        seen_[id_plus_one] = Seen{text, length, hash};
         slot_of_[id_plus_one] = static_cast<size_t>(slot - slots_);
         distinct_ = id_plus_one;
         return id_plus_one - 1;
@@ -201,6 +202,7 @@ private:
     struct Seen {
         const char* text;
         size_t length;
+        uint64_t hash;  // of a token longer than 16 bytes, so that growing need not hash it again
     };
     struct SeenTokens {
         const Seen* seen;
@@ -489,7 +491,8 @@ private:
         for (Id id_plus_one = 1; id_plus_one <= distinct_; ++id_plus_one) {
             Seen& seen = seen_[id_plus_one];
             const ShortKey key = short_key(seen.text, seen.length);
-            size_t index = static_cast<size_t>(hash_(seen.text, seen.length, key) >> shift_);
+            const uint64_t hash = seen.length > 16 ? seen.hash : hash_(seen.text, seen.length, key);
+            size_t index = static_cast<size_t>(hash >> shift_);
             size_t probes = 1;
             for (; slots_[index].id_plus_one != 0; ++probes) {
                 if (probes == probe_limit()) {
@@ -537,7 +540,7 @@ private:
     Id number_ordered(const char* text, size_t length) {
         if (const Id found = tree_.find(text, length); found != 0) return found - 1;
         const Id id_plus_one = distinct_ + 1;
-        seen_[id_plus_one] = Seen{text, length};
+        seen_[id_plus_one] = Seen{text, length, 0};
         tree_.insert(id_plus_one);
         distinct_ = id_plus_one;
         return id_plus_one - 1;
