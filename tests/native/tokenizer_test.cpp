@@ -196,8 +196,9 @@ TEST(TokenEdges, KernelsListEveryEdgeInOrder) {
     }
 }
 
-// Whole texts through the chunked walk, with both kernels: tokens across
-// the 1 KiB chunk boundaries, and tokens longer than a chunk.
+// Whole texts through the chunked walk, with both kernels, and through the
+// token-at-a-time cursor: tokens across the 1 KiB chunk boundaries, and
+// tokens longer than a chunk.
 TEST(TokenEdges, WalkAcrossChunksFindsEveryToken) {
     std::mt19937_64 rng(29);
     for (size_t round = 0; round < 200; ++round) {
@@ -218,6 +219,10 @@ TEST(TokenEdges, WalkAcrossChunksFindsEveryToken) {
             return tokens;
         };
         std::vector<std::vector<std::string>> results = {walked(detail::BaselineEdges{})};
+        std::vector<std::string> by_cursor;  // the token-at-a-time walk
+        TokenCursor cursor(normalized);
+        for (size_t start = 0, length = 0; cursor.next(start, length);) by_cursor.emplace_back(normalized.bytes + start, length);
+        results.push_back(by_cursor);
 #if defined(TALLYGRAMS_X86_KERNELS)
         if (cpu_has_avx2()) results.push_back(walked(detail::Avx2Edges{}));
 #endif

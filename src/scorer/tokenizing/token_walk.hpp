@@ -265,6 +265,58 @@ template <class Edges, class OnToken, class BetweenChunks = NoPoll>
     }
 }
 
+// Walks the tokens of a normalised text one at a time, in order, for a
+// caller that interleaves its own state with the walk (walk_tokens, above,
+// is the faster way through a whole text). A small value type, so that its
+// state stays in registers in the caller's loop.
+//
+// Within a block, `edges` has a bit where a byte differs in kind from the
+// byte before it: token starts and ends, alternating. A token is its start
+// edge and the next edge after it, found with two bit scans; only a token
+// that runs on past its block's end makes the walk load the next block
+// before the token is complete. The padding after the text guarantees that
+// every token ends within the text's blocks.
+class TokenCursor {
+public:
+    explicit TokenCursor(const NormalizedText& text) noexcept
+        : masks_(text.token_masks), blocks_(text.padded_length / NormalizedText::kBlock) {
+        if (blocks_ > 0) edges_ = edges_of(masks_[0], 0);
+    }
+
+    // The next token's start offset and length; false after the last one.
+    bool next(size_t& start, size_t& length) noexcept {
+        // Between tokens: the next edge is a start. No token runs past the
+        // current block's end here, so the next block starts outside one.
+        while (edges_ == 0) {
+            if (++block_ >= blocks_) return false;
+            edges_ = edges_of(masks_[block_], 0);
+        }
+        start = block_ * NormalizedText::kBlock + static_cast<size_t>(std::countr_zero(edges_));
+        edges_ &= edges_ - 1;
+        // The token's end: in this block, or in a later one, each of which
+        // starts inside the token.
+        while (edges_ == 0) {
+            if (++block_ >= blocks_) {  // unreachable with intact padding
+                length = blocks_ * NormalizedText::kBlock - start;
+                return true;
+            }
+            edges_ = edges_of(masks_[block_], 1);
+        }
+        length = block_ * NormalizedText::kBlock + static_cast<size_t>(std::countr_zero(edges_)) - start;
+        edges_ &= edges_ - 1;
+        return true;
+    }
+
+private:
+    // `inside`: 1 if the byte before the block belongs to a token.
+    static uint64_t edges_of(uint64_t mask, uint64_t inside) noexcept { return detail::edges_of(mask, inside); }
+
+    const uint64_t* masks_;
+    size_t blocks_;
+    size_t block_ = 0;
+    uint64_t edges_ = 0;
+};
+
 // Calls on_token(token, length) for every token, `token` pointing into
 // text.bytes: walk_tokens with the edge kernel this processor runs best.
 // Inlined, so that the caller's loop state stays in registers.
