@@ -1,6 +1,7 @@
 #include "engine/rouge155/evaluation.hpp"
 
 #include <algorithm>
+#include <memory>
 
 #include "common/internal_failure.hpp"
 #include "engine/range_runner.hpp"
@@ -19,6 +20,15 @@ namespace {
 // Pairs share a vocabulary in runs of this many text bytes at most, which
 // bounds the memory of its table's fallback.
 constexpr size_t kRunBytes = size_t{1} << 20;
+
+// One stem cache per thread, kept for the thread's life: an evaluation stems
+// the same few thousand words over and over, and the runs of pairs that
+// share a vocabulary are short.
+rouge155::ScriptStemCache& thread_stem_cache() {
+    thread_local std::unique_ptr<rouge155::ScriptStemCache> cache;
+    if (!cache) cache = std::make_unique<rouge155::ScriptStemCache>();
+    return *cache;
+}
 
 size_t pair_bytes(const Rouge155Pairs& pairs, size_t i) {
     size_t bytes = pairs.predictions[i].size();
@@ -47,7 +57,8 @@ size_t score_range(const rouge155::Options& options, std::span<const rouge155::M
         scorer::ScratchArena run_arena;
         // Every token is followed by a separator or ends its text, and a cut
         // adds at most one per reading of a text.
-        rouge155::Vocabulary vocabulary(options, bytes / 2 + 2 * texts + 1, run_arena);
+        rouge155::Vocabulary vocabulary(options, bytes / 2 + 2 * texts + 1, run_arena,
+                                        options.stem ? &thread_stem_cache() : nullptr);
         for (; i < run_end; ++i) {
             if (interruption != nullptr && interruption->stopped()) return i - start;
             const size_t first = pairs.first_reference[i];

@@ -81,8 +81,21 @@ inline size_t perl_words_prefix(std::string_view line, size_t words) noexcept {
 
 }  // namespace details
 
+// The number of non-empty lines of `text`.
+inline size_t count_lines(std::string_view text) noexcept {
+    size_t count = 0;
+    size_t start = 0;
+    while (start < text.size()) {
+        const void* found = std::memchr(text.data() + start, '\n', text.size() - start);
+        const size_t end = found ? static_cast<size_t>(static_cast<const char*>(found) - text.data()) : text.size();
+        count += static_cast<size_t>(end > start);
+        start = end + 1;
+    }
+    return count;
+}
+
 // The non-empty lines of `text`, each kept whole, into `out` (room for
-// text.size() / 2 + 1 lines); returns how many.
+// count_lines(text) lines); returns how many.
 inline size_t split_lines(std::string_view text, KeptLine* out) noexcept {
     size_t count = 0;
     size_t start = 0;

@@ -145,15 +145,19 @@ private:
 
         uint64_t* marks = arena.allocate_zeroed<uint64_t>(ceil_div(r.count, 64) + 1);
         double base = 0;
-        for (size_t s = 0; s < r.sentence_count; ++s) {
-            const size_t start = r.sentence_start(s);
-            const size_t m = r.sentence_ends[s] - start;
-            base += power[m];
-            for (size_t t = 0; t < c.sentence_count; ++t) {
-                const size_t c_start = c.sentence_start(t);
-                mark_weighted_lcs(r.ids + start, m, c.ids + c_start, c.sentence_ends[t] - c_start, power, marks, start,
-                                  arena);
+        for (size_t s = 0; s < r.sentence_count; ++s) base += power[r.sentence_ends[s] - r.sentence_start(s)];
+        // The union of marks does not depend on the order of sentence pairs.
+        uint8_t* in_prediction = arena.allocate_zeroed<uint8_t>(size_t{distinct} + 1);
+        for (size_t t = 0; t < c.sentence_count; ++t) {
+            const WordId* sentence = c.ids + c.sentence_start(t);
+            const size_t n = c.sentence_ends[t] - c.sentence_start(t);
+            for (size_t j = 0; j < n; ++j) in_prediction[sentence[j]] = 1;
+            for (size_t s = 0; s < r.sentence_count; ++s) {
+                const size_t start = r.sentence_start(s);
+                mark_weighted_lcs(r.ids + start, r.sentence_ends[s] - start, sentence, n, power, in_prediction, marks,
+                                  start, arena);
             }
+            for (size_t j = 0; j < n; ++j) in_prediction[sentence[j]] = 0;
         }
         uint32_t* reference_left = word_counts(reference.tokens, distinct, arena);
         uint32_t* prediction_left = word_counts(predicted.tokens, distinct, arena);

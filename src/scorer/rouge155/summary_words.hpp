@@ -29,7 +29,7 @@ namespace details {
 inline IdSequence<WordId> words_of_lines(const NormalizedText& text, const KeptLine* lines, size_t line_count,
                                          Vocabulary& vocabulary, ScratchArena& arena) {
     IdSequence<WordId> out;
-    WordId* words = arena.allocate<WordId>(text.length / 2 + 1);
+    WordId* words = arena.allocate<WordId>(count_tokens(text) + 1);
     size_t* ends = arena.allocate<size_t>(line_count + 1);
     size_t count = 0;
     size_t sentences = 0;
@@ -67,7 +67,7 @@ inline IdSequence<WordId> words_of_lines(const NormalizedText& text, const KeptL
 inline SummaryWords read_summary(std::string_view text, const Options& options, Vocabulary& vocabulary,
                                  ScratchArena& arena) {
     const NormalizedText normalized = normalize_bytes(text, arena);
-    KeptLine* lines = arena.allocate<KeptLine>(text.size() / 2 + 1);
+    KeptLine* lines = arena.allocate<KeptLine>(count_lines(text) + 1);
     const size_t line_count = split_lines(text, lines);
     SummaryWords words;
     if (options.byte_limit == 0) {

@@ -36,9 +36,11 @@ inline constexpr WordId kStopped = ~WordId{0};
 class Vocabulary {
 public:
     // `arena` must outlive the vocabulary and be used for nothing that is
-    // rewound meanwhile.
-    Vocabulary(const Options& options, size_t max_texts, ScratchArena& arena)
+    // rewound meanwhile. `stems`, if given, remembers stems across
+    // vocabularies (one cache per thread).
+    Vocabulary(const Options& options, size_t max_texts, ScratchArena& arena, ScriptStemCache* stems = nullptr)
         : arena_(arena),
+          stems_(stems),
           transform_(options.stem || options.remove_stop_words),
           stem_(options.stem),
           remove_stop_words_(options.remove_stop_words),
@@ -63,26 +65,51 @@ public:
 private:
     // A copy of the text in the vocabulary's memory, padded for short_key.
     const char* keep(const char* text, size_t length) {
-        char* copy = arena_.allocate<char>(length + 16);
+        char* copy = room_for(length + 16);
         std::memcpy(copy, text, length);
         std::memset(copy + length, ' ', 16);
         return copy;
     }
 
+    // Bytes for texts and stems, cut from blocks of the arena: one
+    // allocation per block rather than per text.
+    char* room_for(size_t bytes) {
+        constexpr size_t kBlock = 64 * 1024;
+        if (bytes > block_left_) {
+            const size_t size = bytes > kBlock / 4 ? bytes : kBlock;
+            if (size != bytes) {
+                block_ = arena_.allocate<char>(size);
+                block_left_ = size;
+            } else {
+                return arena_.allocate<char>(bytes);  // a long text: a block of its own
+            }
+        }
+        char* out = block_;
+        block_ += bytes;
+        block_left_ -= bytes;
+        return out;
+    }
+
     WordId transform(std::string_view token) {
         if (remove_stop_words_ && is_stop_word(token)) return kStopped;
         if (!stem_) return words_.number(keep(token.data(), token.size()), token.size());
-        const std::string stem = stem_token(token);
-        return words_.number(keep(stem.data(), stem.size()), stem.size());
+        // Written straight into the vocabulary's memory, padded for short_key.
+        char* stem = room_for(ScriptStemmer::room(token.size()) + 16);
+        const size_t size = stems_ != nullptr ? stems_->stem(token, stem) : ScriptStemmer::stem(token, stem);
+        std::memset(stem + size, ' ', 16);
+        return words_.number(stem, size);
     }
 
     ScratchArena& arena_;
+    ScriptStemCache* stems_;
     bool transform_;
     bool stem_;
     bool remove_stop_words_;
     detail::TokenNumbering<uint32_t> texts_;
     detail::TokenNumbering<uint32_t> words_;
     std::vector<WordId> word_of_text_;
+    char* block_ = nullptr;
+    size_t block_left_ = 0;
 };
 
 // Words renumbered from 0 for one pair: the prediction's words first, in
