@@ -9,7 +9,7 @@
 
 namespace tallygrams::boundary {
 
-inline constexpr size_t kMaxParameters = 8;
+inline constexpr size_t kMaxParameters = 20;
 
 // The parameters of a function or method, in the manner of a Python `def`:
 // the first `required` have no default; those from `keyword_only_from` on
