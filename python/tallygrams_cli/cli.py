@@ -157,6 +157,11 @@ def run(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int:
 
 
 def main(argv: Sequence[str] | None = None) -> int:
+    words = sys.argv[1:] if argv is None else list(argv)
+    if words[:1] == ["rouge155"]:
+        from . import rouge155
+
+        return rouge155.main(words[1:])
     parser = build_parser(BATCH_PAIRS)
     args = parser.parse_args(argv)
     # Signal handlers belong to the main thread; elsewhere SIGTERM keeps
