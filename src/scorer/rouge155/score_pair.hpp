@@ -59,6 +59,8 @@ public:
                              static_cast<int>(ngram_levels), ngram_hits, arena);
         }
 
+        uint64_t* skip_hits = arena.allocate<uint64_t>(refs);
+        bool skip_hits_ready = false;
         for (size_t k = 0; k < measures_.size(); ++k) {
             const Measure& measure = measures_[k];
             double root = 0;
@@ -75,15 +77,23 @@ public:
                 case MeasureKind::skip_bigram:
                     for (size_t r = 0; r < refs; ++r) {
                         const int64_t gap = *options_.skip_distance;
+                        // ROUGE-S and ROUGE-SU share the pairs' hits; SU adds the unigrams'.
+                        if (!skip_hits_ready) {
+                            skip_hits[r] = skip_bigram_hits(predicted.tokens, referenced[r].tokens, distinct, gap,
+                                                            false, arena);
+                        }
+                        uint64_t hits = skip_hits[r];
+                        if (measure.with_unigrams) {
+                            hits += skip_unigram_hits(predicted.tokens, referenced[r].tokens, distinct, arena);
+                        }
                         const auto model = static_cast<double>(
                             skip_bigram_count(referenced[r].tokens.count, gap, measure.with_unigrams));
-                        const auto hits = static_cast<double>(skip_bigram_hits(
-                            predicted.tokens, referenced[r].tokens, distinct, gap, measure.with_unigrams, arena));
                         counts[r] = {model,
                                      static_cast<double>(
                                          skip_bigram_count(predicted.tokens.count, gap, measure.with_unigrams)),
-                                     hits, model != 0 ? fixed5(hits / model) : 0};
+                                     static_cast<double>(hits), model != 0 ? fixed5(static_cast<double>(hits) / model) : 0};
                     }
+                    skip_hits_ready = true;
                     break;
                 case MeasureKind::lcs:
                     for (size_t r = 0; r < refs; ++r) counts[r] = lcs_counts(predicted, referenced[r], distinct, arena);

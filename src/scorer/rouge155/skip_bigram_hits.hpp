@@ -47,6 +47,17 @@ inline size_t pair_reach(size_t n, size_t i, int64_t gap) noexcept {
 
 }  // namespace details
 
+// The clipped unigram hits ROUGE-SU adds: every token but each text's last.
+// Prediction words are below `distinct`; the reference's other words are
+// `distinct`.
+inline uint64_t skip_unigram_hits(const IdSequence<WordId>& prediction, const IdSequence<WordId>& reference,
+                                  WordId distinct, ScratchArena& arena) {
+    if (prediction.count < 2 || reference.count < 2) return 0;
+    const ArenaScope scope(arena);
+    uint32_t* counts = arena.allocate_zeroed<uint32_t>(size_t{distinct} + 1);
+    return details::clipped_overlap(prediction.ids, prediction.count - 1, reference.ids, reference.count - 1, counts);
+}
+
 // The clipped skip-bigram hits (and unigram hits, if asked) of the
 // prediction with one reference. Prediction words are below `distinct`; the
 // reference's other words are `distinct`.
@@ -59,11 +70,7 @@ inline uint64_t skip_bigram_hits(const IdSequence<WordId>& prediction, const IdS
     const size_t np = prediction.count;
     const size_t nr = reference.count;
 
-    uint64_t hits = 0;
-    if (with_unigrams && np >= 2 && nr >= 2) {
-        uint32_t* counts = arena.allocate_zeroed<uint32_t>(ids);
-        hits += details::clipped_overlap(p, np - 1, r, nr - 1, counts);
-    }
+    uint64_t hits = with_unigrams ? skip_unigram_hits(prediction, reference, distinct, arena) : 0;
     if (np < 2 || nr < 2) return hits;
 
     // Group sizes: the reference's pairs whose words both occur in the
