@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <memory>
 
+#include "common/arithmetic.hpp"
 #include "common/internal_failure.hpp"
 #include "engine/range_runner.hpp"
 #include "engine/statistics/script_resampling.hpp"
@@ -80,10 +81,19 @@ std::optional<Rouge155Evaluation> evaluate_rouge155(WorkerPool& pool, const roug
     evaluation.measures = rouge155::measures_of(options);
     const size_t m = evaluation.measures.size();
     evaluation.figures.resize(n * m);
-    const size_t scored = run_ranges(pool, n, [&](size_t start, size_t end) {
-        return score_range(options, evaluation.measures, pairs, start, end, evaluation.figures.data(), interruption);
+    // The pool splits work into many small pieces; pairs go in chunks of at
+    // least kChunkPairs, so that a vocabulary serves many pairs.
+    constexpr size_t kChunkPairs = 128;
+    const size_t chunks = std::max<size_t>(1, std::min(ceil_div(n, kChunkPairs), 8 * pool.worker_count()));
+    const size_t chunk_pairs = ceil_div(n, chunks);
+    const size_t scored = run_ranges(pool, chunks, [&](size_t first_chunk, size_t end_chunk) {
+        const size_t start = std::min(n, first_chunk * chunk_pairs);
+        const size_t end = std::min(n, end_chunk * chunk_pairs);
+        const size_t done = score_range(options, evaluation.measures, pairs, start, end, evaluation.figures.data(),
+                                        interruption);
+        return done == end - start ? end_chunk - first_chunk : 0;
     }, interruption);
-    if (scored != n) return std::nullopt;
+    if (scored != chunks) return std::nullopt;
 
     const std::vector<size_t> order = rouge155::script_order(n);
     evaluation.summaries.resize(m);
