@@ -102,15 +102,19 @@ def native_bootstrap():
 
 
 def reimport_scorer():
-    # A second module object with classes of its own; the first goes back
-    # into sys.modules, so that the other paths' objects still pickle.
-    first = sys.modules.pop("tallygrams_scorer")
+    # A second module object with classes of its own (the package and its
+    # compiled part imported afresh); the first goes back into sys.modules,
+    # so that the other paths' objects still pickle.
+    names = [name for name in sys.modules if name == "tallygrams_scorer" or name.startswith("tallygrams_scorer.")]
+    first = {name: sys.modules.pop(name) for name in names}
     try:
         fresh = importlib.import_module("tallygrams_scorer")
         assert fresh.RougeScorer(["rouge1"]).score("a", "a")["rouge1"].recall == 1.0
-        assert fresh.RougeScorer is not first.RougeScorer
+        assert fresh.RougeScorer is not first["tallygrams_scorer"].RougeScorer
     finally:
-        sys.modules["tallygrams_scorer"] = first
+        for name in [name for name in sys.modules if name.startswith("tallygrams_scorer")]:
+            del sys.modules[name]
+        sys.modules.update(first)
     del fresh
     gc.collect()
 
