@@ -3,6 +3,7 @@ rouge-score runs unchanged, with the same output to the byte."""
 
 import json
 import pickle
+import shutil
 import random
 import subprocess
 import sys
@@ -144,3 +145,12 @@ def test_pickles_of_release_0_1_12_load():
     assert intervals["rouge1_recall"] == tallygrams_scorer.Interval(0.75, 0.5, 0.75, 1.0)
     for loaded in (scorer, aggregate["rouge1"], columns, intervals["rouge1_recall"]):
         assert type(loaded).__module__ == "tallygrams_scorer"
+
+
+def test_compiled_part_exports_only_its_init_function():
+    nm = shutil.which("nm")
+    if nm is None:
+        pytest.skip("nm is not installed")
+    out = subprocess.run([nm, "-D", "--defined-only", tallygrams_scorer._native.__file__], capture_output=True,
+                         text=True, check=True).stdout
+    assert [line.split()[-1] for line in out.splitlines()] == ["PyInit__native"]
