@@ -145,7 +145,10 @@ Result<PyRef> tokenize_body(PyObject* self, PyTypeObject* /*defining_class*/, co
     });
     PyRef list = boundary::new_object_or_fail(PyList_New(static_cast<Py_ssize_t>(tokens.size())));
     for (size_t i = 0; i < tokens.size(); ++i) {
-        PyRef token(PyUnicode_DecodeUTF8(tokens[i].data(), static_cast<Py_ssize_t>(tokens[i].size()), "strict"));
+        // A caller's tokenizer may give tokens with lone surrogates (see
+        // TextPreparer::utf8_of).
+        PyRef token(
+            PyUnicode_DecodeUTF8(tokens[i].data(), static_cast<Py_ssize_t>(tokens[i].size()), "surrogatepass"));
         if (!token) return PyErr::fetch();
         PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), token.release());
     }

@@ -23,6 +23,11 @@ class FalsyTokenizer:
         return ["never", "used"]
 
 
+class SurrogateTokenizer:
+    def tokenize(self, text):
+        return text.split()
+
+
 def aggregator_with_scores(rouge_scorer, scoring, **options):
     scorer = rouge_scorer.RougeScorer(["rouge1", "rougeLsum"], use_stemmer=True)
     aggregator = scoring.BootstrapAggregator(**options)
@@ -56,6 +61,8 @@ CASES = {
         ["rouge2"], tokenizer="").score("a b c", "a b"),
     "lone surrogates": lambda rouge_scorer, scoring: rouge_scorer.RougeScorer(
         ["rouge1", "rougeLsum"], use_stemmer=True).score("the \ud800cats\nsat\udfff down", "the cat\udc80 sat"),
+    "a tokenizer's tokens with lone surrogates": lambda rouge_scorer, scoring: rouge_scorer.RougeScorer(
+        ["rouge1", "rougeLsum"], tokenizer=SurrogateTokenizer()).score("a \ud800 b\nc", "a \udc80 \ud800 c"),
     "score_multi over a generator": lambda rouge_scorer, scoring: rouge_scorer.RougeScorer(
         ["rouge1", "rougeL"]).score_multi((text for text in ["a b", "the cat", "cat the"]), "the cat"),
     "aggregate: numpy.float64 bounds": lambda rouge_scorer, scoring: seeded_aggregate(
