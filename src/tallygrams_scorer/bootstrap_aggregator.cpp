@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -39,13 +40,12 @@ struct ScoreColumn {
 struct Aggregator {
     double confidence = 0.95;
     size_t samples = 1000;
-    PyRef seed;          // None, or the seed of a generator of its own
+    std::optional<uint64_t> seed;  // none, or the seed of a generator of its own
     PyRef numpy_random;  // the numpy.random module
     PyRef positions;     // dict: score type -> position in `columns`
     std::vector<ScoreColumn> columns;
 
     int visit(visitproc visit, void* arg) {
-        Py_VISIT(seed.get());
         Py_VISIT(numpy_random.get());
         Py_VISIT(positions.get());
         for (const ScoreColumn& column : columns) {
@@ -57,7 +57,6 @@ struct Aggregator {
     void clear() {
         // Everything that can take part in a cycle; the object is unusable
         // afterwards, which only a collector about to free it ever sees.
-        seed = PyRef();
         numpy_random = PyRef();
         positions = PyRef();
         columns.clear();
@@ -70,7 +69,9 @@ Aggregator& aggregator_of(PyObject* self) { return boundary::payload_of<Aggregat
 
 constexpr boundary::Signature kConstructorSignature{
     .function_name = "BootstrapAggregator",
-    .names = {"confidence_interval", "n_samples", "seed"},
+    .parameters = {{"confidence_interval", &boundary::kUnitInterval},
+                   {"n_samples", &boundary::kCount},
+                   {"seed", &boundary::kSeedOrNone}},
     .required = 0,
     .keyword_only_from = 2,
 };
@@ -87,44 +88,6 @@ constexpr const char* kClassDoc =
     "aggregate() call, so results repeat and the global generator is left alone.";
 static_assert(boundary::doc_matches_signature("BootstrapAggregator", kConstructorSignature, kClassDoc));
 
-Result<double> confidence_argument(PyObject* value) {
-    if (value == nullptr) return 0.95;
-    const double confidence = PyFloat_AsDouble(value);
-    if (confidence == -1.0 && PyErr_Occurred()) {
-        return boundary::annotate_argument_error("confidence_interval", PyErr::fetch());
-    }
-    // NaN is out of range too.
-    if (!(confidence >= 0.0 && confidence <= 1.0)) {
-        return PyErr::new_message(PyExc_ValueError, "confidence_interval must be in range [0, 1]");
-    }
-    return confidence;
-}
-
-Result<size_t> samples_argument(PyObject* value) {
-    if (value == nullptr) return size_t{1000};
-    if (!PyLong_Check(value) || PyBool_Check(value)) {
-        return boundary::annotate_argument_error("n_samples", boundary::type_mismatch(value, "int"));
-    }
-    int overflow = 0;
-    const long long samples = PyLong_AsLongLongAndOverflow(value, &overflow);
-    if (samples == -1 && PyErr_Occurred()) return PyErr::fetch();
-    if (overflow < 0 || (overflow == 0 && samples <= 0)) {
-        return PyErr::new_message(PyExc_ValueError, "n_samples must be positive");
-    }
-    if (overflow > 0 || samples > (1LL << 40)) {
-        return PyErr::new_message(PyExc_ValueError, "n_samples is too large");
-    }
-    return static_cast<size_t>(samples);
-}
-
-Result<PyRef> seed_argument(PyObject* value) {
-    if (value == nullptr || value == Py_None) return PyRef::borrow(Py_None);
-    if (!PyLong_Check(value) || PyBool_Check(value)) {
-        return boundary::annotate_argument_error("seed", boundary::type_mismatch(value, "int"));
-    }
-    return PyRef::borrow(value);
-}
-
 Result<PyRef> import_numpy_random() {
     PyRef module(PyImport_ImportModule("numpy.random"));
     if (module) return module;
@@ -139,11 +102,16 @@ PyObject* aggregator_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return boundary::boundary_object([&]() -> Result<PyRef> {
         Result<BoundArguments> bound = boundary::bind_arguments(kConstructorSignature, args, kwargs);
         if (!bound) return std::move(bound).take_error();
-        Result<double> confidence = confidence_argument(bound.value()[0]);
+        const BoundArguments& arguments = bound.value();
+        Result<double> confidence = arguments.get<boundary::UnitInterval>(0, 0.95);
         if (!confidence) return std::move(confidence).take_error();
-        Result<size_t> samples = samples_argument(bound.value()[1]);
+        // The cost of many resamples is judged where they are drawn, against
+        // the width of the scores.
+        Result<size_t> samples = arguments.get<boundary::Count>(1, 1000);
         if (!samples) return std::move(samples).take_error();
-        Result<PyRef> seed = seed_argument(bound.value()[2]);
+        // NumPy's RandomState takes seeds below 2**32 and refuses the others
+        // itself, at aggregate().
+        Result<std::optional<uint64_t>> seed = arguments.get<boundary::SeedOrNone>(2, std::nullopt);
         if (!seed) return std::move(seed).take_error();
         Result<PyRef> numpy_random = import_numpy_random();
         if (!numpy_random) return std::move(numpy_random).take_error();
@@ -151,7 +119,7 @@ PyObject* aggregator_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
         auto aggregator = std::make_unique<Aggregator>();
         aggregator->confidence = confidence.value();
         aggregator->samples = samples.value();
-        aggregator->seed = std::move(seed).take_value();
+        aggregator->seed = seed.value();
         aggregator->numpy_random = std::move(numpy_random).take_value();
         aggregator->positions = boundary::new_object_or_fail(PyDict_New());
         return boundary::new_native_object(type, std::move(aggregator));
@@ -303,7 +271,7 @@ Result<PyRef> add_scores_body(PyObject* self, PyTypeObject* /*defining_class*/, 
 
 constexpr boundary::Method kAddScores{
     .name = "add_scores",
-    .signature = {.function_name = "BootstrapAggregator.add_scores", .names = {"scores"}, .required = 1,
+    .signature = {.function_name = "BootstrapAggregator.add_scores", .parameters = {{"scores"}}, .required = 1,
                   .method = true},
     .doc = "add_scores($self, scores)\n--\n\n"
            "Add one sample: a dict from score type to score (a Score, any sequence of\n"
@@ -321,12 +289,13 @@ constexpr size_t kIndicesPerChunk = size_t{1} << 22;
 // size=n) reaches it: one call of size (k, n) draws exactly what k such
 // calls draw, in the same order.
 Result<PyRef> random_integers(const Aggregator& aggregator) {
-    if (aggregator.seed.get() == Py_None) {
+    if (!aggregator.seed) {
         PyRef randint(PyObject_GetAttrString(aggregator.numpy_random.get(), "randint"));
         if (!randint) return PyErr::fetch();
         return randint;
     }
-    PyRef state(PyObject_CallMethod(aggregator.numpy_random.get(), "RandomState", "O", aggregator.seed.get()));
+    PyRef state(PyObject_CallMethod(aggregator.numpy_random.get(), "RandomState", "K",
+                                    static_cast<unsigned long long>(*aggregator.seed)));
     if (!state) return PyErr::fetch();
     PyRef randint(PyObject_GetAttrString(state.get(), "randint"));
     if (!randint) return PyErr::fetch();
