@@ -242,7 +242,7 @@ Result<PyRef> setstate_body(PyObject* self, PyTypeObject* /*defining_class*/, co
 
 constexpr boundary::Method kSetState{
     .name = "__setstate__",
-    .signature = {.function_name = "RougeScorer.__setstate__", .names = {"state"}, .required = 1, .method = true},
+    .signature = {.function_name = "RougeScorer.__setstate__", .parameters = {{"state"}}, .required = 1, .method = true},
     .doc = "__setstate__($self, state)\n--\n\n"
            "Configures an unpickled subclass instance: (arguments, attributes).",
     .body = setstate_body,
