@@ -76,6 +76,16 @@ def scorer_pickling():
     columns = STEMMING.score_columns(TARGETS[:4], PREDICTIONS[:4])
     assert pickle.loads(pickle.dumps(columns)).to_pydict() == columns.to_pydict()
     assert pickle.loads(pickle.dumps(FIRST)) == FIRST
+    # A subclass's instance: through copyreg and __setstate__, with its attributes.
+    derived = pickle.loads(pickle.dumps(DerivedScorer(["rouge1", "rougeLsum"], "x")))
+    assert (derived.label, derived.score(TARGETS[0], PREDICTIONS[0])["rouge1"]) == ("x", FIRST["rouge1"])
+    expect(RuntimeError, DerivedScorer.__new__(DerivedScorer).score, "a", "b")
+
+
+class DerivedScorer(RougeScorer):
+    def __init__(self, rouge_types, label):
+        super().__init__(rouge_types, use_stemmer=True)
+        self.label = label
 
 
 def columns_exported():
