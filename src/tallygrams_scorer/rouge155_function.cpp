@@ -5,6 +5,7 @@
 #include <string>
 
 #include "boundary/new_object.hpp"
+#include "boundary/parameter_types.hpp"
 #include "boundary/run_interruptible.hpp"
 #include "engine/pool/global_pool.hpp"
 #include "engine/rouge155/evaluation.hpp"
@@ -41,10 +42,7 @@ PyErr bad_keyword(const BoundArguments& arguments, size_t k, const std::string& 
                                                     (text != nullptr ? text : Py_TYPE(value)->tp_name));
 }
 
-Result<bool> flag_of(const BoundArguments& arguments, size_t k) {
-    if (!PyBool_Check(arguments[k])) return bad_keyword(arguments, k, "True or False");
-    return arguments[k] == Py_True;
-}
+Result<bool> flag_of(const BoundArguments& arguments, size_t k) { return arguments.get<boundary::Truth>(k); }
 
 // A whole number within [low, high] (not a bool).
 Result<long long> whole_of(const BoundArguments& arguments, size_t k, long long low, long long high,
@@ -148,8 +146,8 @@ Status apply_keywords(const BoundArguments& arguments, rouge155::Options& option
         }
     }
     if (arguments[kAlpha] != nullptr) {
-        TG_TAKE(a, number_of(arguments, kAlpha, 0, 1, false, "a number from 0 to 1"));
-        options.alpha = a.value().first;
+        TG_TAKE(a, arguments.get<boundary::UnitInterval>(kAlpha));
+        options.alpha = a.value();
     }
     if (PyObject* units = arguments[kUnits]; units != nullptr) {
         if (text_is(units, "pairs")) {
@@ -168,9 +166,9 @@ Status apply_keywords(const BoundArguments& arguments, rouge155::Options& option
         options.confidence_text = c.value().second;
     }
     if (arguments[kResamples] != nullptr) {
-        TG_TAKE(r, whole_of(arguments, kResamples, 1, static_cast<long long>(rouge155::kMaxResamples),
-                            "a number of resamples from 1 to 1000000"));
-        options.resamples = static_cast<size_t>(r.value());
+        TG_TAKE(r, arguments.get<boundary::Count>(kResamples));
+        if (r.value() > rouge155::kMaxResamples) return bad_keyword(arguments, kResamples, "at most 1000000 resamples");
+        options.resamples = r.value();
     }
     if (arguments[kPerPair] != nullptr) {
         TG_TAKE(on, flag_of(arguments, kPerPair));
@@ -183,7 +181,7 @@ Status apply_keywords(const BoundArguments& arguments, rouge155::Options& option
 Result<PyRef> rouge155_body(PyObject* module, const BoundArguments& arguments) {
     std::string_view text = kDefaultOptions;
     if (PyObject* given = arguments[2]; given != nullptr && given != Py_None) {
-        Result<std::string_view> read = boundary::extract_text_argument(given, "options");
+        Result<std::string_view> read = boundary::Text::convert(given, "options");
         if (!read) return std::move(read).take_error();
         text = read.value();
     }
@@ -217,9 +215,24 @@ Result<PyRef> rouge155_body(PyObject* module, const BoundArguments& arguments) {
 
 constexpr boundary::ModuleFunction kRouge155Function{
     .signature = {.function_name = "rouge155",
-                  .names = {"predictions", "references", "options", "ngrams", "lcs", "weight", "skip_gap",
-                            "skip_unigrams", "stemming", "remove_stopwords", "word_limit", "byte_limit",
-                            "multi_reference", "alpha", "units", "confidence", "resamples", "per_pair"},
+                  .parameters = {{"predictions"},
+                                 {"references"},
+                                 {"options"},
+                                 {"ngrams"},
+                                 {"lcs", &boundary::kTruth},
+                                 {"weight"},
+                                 {"skip_gap"},
+                                 {"skip_unigrams"},
+                                 {"stemming", &boundary::kTruth},
+                                 {"remove_stopwords", &boundary::kTruth},
+                                 {"word_limit"},
+                                 {"byte_limit"},
+                                 {"multi_reference"},
+                                 {"alpha", &boundary::kUnitInterval},
+                                 {"units"},
+                                 {"confidence"},
+                                 {"resamples", &boundary::kCount},
+                                 {"per_pair", &boundary::kTruth}},
                   .required = 2,
                   .keyword_only_from = 3},
     .doc = "rouge155(predictions, references, options='-c 95 -2 4 -U -r 1000 -n 4 -w 1.2 -a', *, ngrams=None, "
