@@ -50,13 +50,20 @@ size_t Rouge155Texts::add_text(std::string_view text) {
     return offset;
 }
 
-Status Rouge155Texts::add_summary(PyObject* summary, const std::string& where) {
+std::string Rouge155Texts::Place::name() const {
+    std::string out = std::string(list) + "[" + std::to_string(item) + "]";
+    if (reference >= 0) out += "[" + std::to_string(reference) + "]";
+    return out;
+}
+
+Status Rouge155Texts::add_summary(PyObject* summary, const Place& place) {
     if (is_single_text(summary)) {
         boundary::Result<std::string_view> text = text_bytes(summary);
-        if (!text) return boundary::add_note("while reading " + where, std::move(text).take_error());
+        if (!text) return boundary::add_note("while reading " + place.name(), std::move(text).take_error());
         add_text(text.value());
         return boundary::Unit{};
     }
+    const std::string where = place.name();
     boundary::Result<PyRef> sentences = items_of(summary, where, "a str, bytes or a sequence of sentences");
     if (!sentences) return std::move(sentences).take_error();
     PyObject** items = PySequence_Fast_ITEMS(sentences.value().get());
@@ -88,14 +95,15 @@ Status Rouge155Texts::read(PyObject* predictions, PyObject* references) {
     }
     for (Py_ssize_t i = 0; i < n; ++i) {
         const size_t start = bytes_.size();
-        const std::string where = "predictions[" + std::to_string(i) + "]";
-        if (Status s = add_summary(PySequence_Fast_GET_ITEM(predicted.value().get(), i), where); !s) return s;
+        if (Status s = add_summary(PySequence_Fast_GET_ITEM(predicted.value().get(), i), Place{"predictions", i}); !s) {
+            return s;
+        }
         predictions_.emplace_back(start, bytes_.size() - start);
 
         PyObject* item = PySequence_Fast_GET_ITEM(referenced.value().get(), i);
-        const std::string item_place = "references[" + std::to_string(i) + "]";
         PyRef several;
         if (!is_single_text(item)) {
+            const std::string item_place = Place{"references", i}.name();
             boundary::Result<PyRef> list = items_of(item, item_place, "a reference or a sequence of references");
             if (!list) return std::move(list).take_error();
             several = std::move(list).take_value();
@@ -107,8 +115,7 @@ Status Rouge155Texts::read(PyObject* predictions, PyObject* references) {
         for (Py_ssize_t r = 0; r < count; ++r) {
             const size_t reference_start = bytes_.size();
             PyObject* reference = several ? PySequence_Fast_GET_ITEM(several.get(), r) : item;
-            const std::string place = several ? item_place + "[" + std::to_string(r) + "]" : item_place;
-            if (Status s = add_summary(reference, place); !s) return s;
+            if (Status s = add_summary(reference, Place{"references", i, several ? r : -1}); !s) return s;
             references_.emplace_back(reference_start, bytes_.size() - reference_start);
         }
         first_reference_.push_back(references_.size());

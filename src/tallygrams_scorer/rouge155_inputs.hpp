@@ -25,8 +25,17 @@ public:
     // Views of the texts read; valid while this object lives unchanged.
     engine::Rouge155Pairs pairs();
 
+    // Where a summary came from, named only when an error needs it:
+    // "predictions[i]", "references[i]" or "references[i][r]".
+    struct Place {
+        const char* list;
+        Py_ssize_t item;
+        Py_ssize_t reference = -1;
+        std::string name() const;
+    };
+
 private:
-    boundary::Status add_summary(PyObject* summary, const std::string& where);
+    boundary::Status add_summary(PyObject* summary, const Place& place);
     size_t add_text(std::string_view text);
 
     std::string bytes_;

@@ -175,7 +175,12 @@ std::optional<std::vector<ScriptInterval>> resample_like_the_script(WorkerPool& 
     for (size_t c = 0; c < columns; ++c) {
         double* sorted = values.data() + c * resamples;
         // Not-a-number (an overflowing ROUGE-W weight) sorts last.
-        std::sort(sorted, sorted + resamples, [](double a, double b) { return a < b || (!std::isnan(a) && std::isnan(b)); });
+        if (std::any_of(sorted, sorted + resamples, [](double v) { return std::isnan(v); })) {
+            std::sort(sorted, sorted + resamples,
+                      [](double a, double b) { return a < b || (!std::isnan(a) && std::isnan(b)); });
+        } else {
+            std::sort(sorted, sorted + resamples);
+        }
         double sum = 0;
         for (size_t i = 0; i < resamples; ++i) sum += sorted[i];
         const auto at = [&](int64_t index) { return perl_element(sorted, resamples, index); };
