@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
+#include <random>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -173,6 +175,37 @@ TEST(Rouge155Counts, SkipBigramCountsMatchTheScriptsLoops) {
                 EXPECT_EQ(skip_bigram_count(n, gap, unigrams), expected) << n << " " << gap;
             }
         }
+    }
+}
+
+// The clipped skip-bigram hits, with and without a gap limit, against the
+// multisets of pairs counted one by one.
+TEST(Rouge155Counts, SkipBigramHitsMatchCountingEveryPair) {
+    std::mt19937_64 rng(11);
+    tallygrams::scorer::ScratchArena arena;
+    for (int round = 0; round < 400; ++round) {
+        const WordId distinct = 1 + static_cast<WordId>(rng() % 6);
+        std::vector<WordId> p(rng() % 30), r(rng() % 30);
+        for (WordId& w : p) w = static_cast<WordId>(rng() % distinct);
+        for (WordId& w : r) w = static_cast<WordId>(rng() % (distinct + 1));  // `distinct`: absent
+        const int64_t gap = static_cast<int64_t>(rng() % 6) - 1;
+        const auto pairs = [&](const std::vector<WordId>& t) {
+            std::map<std::pair<WordId, WordId>, uint64_t> out;
+            for (size_t i = 0; i < t.size(); ++i) {
+                for (size_t j = i + 1; j < t.size() && (gap < 0 || j - i <= static_cast<size_t>(gap) + 1); ++j) {
+                    ++out[{t[i], t[j]}];
+                }
+            }
+            return out;
+        };
+        uint64_t expected = 0;
+        const auto in_r = pairs(r);
+        for (const auto& [pair, count] : pairs(p)) {
+            if (const auto found = in_r.find(pair); found != in_r.end()) expected += std::min(count, found->second);
+        }
+        const tallygrams::scorer::IdSequence<WordId> ps{p.data(), p.size(), nullptr, 0};
+        const tallygrams::scorer::IdSequence<WordId> rs{r.data(), r.size(), nullptr, 0};
+        ASSERT_EQ(skip_bigram_hits(ps, rs, distinct, gap, false, arena), expected) << round;
     }
 }
 

@@ -14,6 +14,7 @@
 // of the bigram buckets in metrics/ngram_overlap.hpp).
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 
@@ -58,6 +59,49 @@ inline uint64_t skip_unigram_hits(const IdSequence<WordId>& prediction, const Id
     return details::clipped_overlap(prediction.ids, prediction.count - 1, reference.ids, reference.count - 1, counts);
 }
 
+namespace details {
+
+// The pairs' hits without a gap limit, in memory linear in the vocabulary
+// rather than quadratic in the length: for each first word a that both
+// texts hold, a text's count of the pair (a, b) is the sum, over the
+// positions holding b, of the a's before them, which one pass gathers for
+// every b at once.
+inline uint64_t unlimited_pair_hits(const WordId* p, size_t np, const WordId* r, size_t nr, WordId distinct,
+                                    ScratchArena& arena) {
+    const ArenaScope scope(arena);
+    const size_t ids = size_t{distinct} + 1;
+    uint64_t* in_prediction = arena.allocate_zeroed<uint64_t>(ids);
+    uint64_t* in_reference = arena.allocate_zeroed<uint64_t>(ids);
+    uint8_t* first_in_reference = arena.allocate_zeroed<uint8_t>(ids);
+    for (size_t i = 0; i + 1 < nr; ++i) first_in_reference[r[i]] = 1;
+    uint8_t* done = arena.allocate_zeroed<uint8_t>(ids);
+    uint64_t hits = 0;
+    for (size_t k = 0; k + 1 < np; ++k) {
+        const WordId a = p[k];
+        if (done[a] || !first_in_reference[a]) continue;
+        done[a] = 1;
+        uint64_t before = 0;
+        for (size_t j = 0; j < np; ++j) {
+            in_prediction[p[j]] += before;
+            before += p[j] == a;
+        }
+        before = 0;
+        for (size_t j = 0; j < nr; ++j) {
+            in_reference[r[j]] += before;
+            before += r[j] == a;
+        }
+        for (size_t b = 0; b < distinct; ++b) {
+            hits += in_prediction[b] < in_reference[b] ? in_prediction[b] : in_reference[b];
+            in_prediction[b] = 0;
+            in_reference[b] = 0;
+        }
+        in_reference[distinct] = 0;
+    }
+    return hits;
+}
+
+}  // namespace details
+
 // The clipped skip-bigram hits (and unigram hits, if asked) of the
 // prediction with one reference. Prediction words are below `distinct`; the
 // reference's other words are `distinct`.
@@ -72,6 +116,10 @@ inline uint64_t skip_bigram_hits(const IdSequence<WordId>& prediction, const IdS
 
     uint64_t hits = with_unigrams ? skip_unigram_hits(prediction, reference, distinct, arena) : 0;
     if (np < 2 || nr < 2) return hits;
+    // No gap limit (or one no text reaches): pairs are not listed at all.
+    if (gap < 0 || static_cast<uint64_t>(gap) + 2 >= std::max(np, nr)) {
+        return hits + details::unlimited_pair_hits(p, np, r, nr, distinct, arena);
+    }
 
     // Group sizes: the reference's pairs whose words both occur in the
     // prediction, then all of the prediction's.
