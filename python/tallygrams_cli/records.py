@@ -109,6 +109,16 @@ class RecordColumn:
             texts = [text.replace(self._separator, "\n") for text in texts]
         return first, texts, read
 
+    def check_text(self, first: int, read: Any) -> None:
+        """Raise the message for the first text of `read` (numbered from
+        `first`) that is not UTF-8, if any: for batches not scored."""
+        if self._pa is None:
+            return  # decoded when read
+        for row, record in enumerate(read.to_pylist()):
+            failure = decoding_error(self.reader.name, self.reader.what, first + row, record, self.reader.delimiter)
+            if failure is not None:
+                raise failure
+
     def invalid_text(self, first: int, read: Any, error: ValueError) -> InputError:
         """The message for the invalid UTF-8 the scorer found among the
         texts `read` (numbered from `first`), naming the record and the byte

@@ -95,6 +95,10 @@ class TextFiles:
                 taken = [column.take(reading.batch_pairs) for column in columns]
                 lengths = {len(texts) for _, texts, _ in taken}
                 if len(lengths) > 1:
+                    # Text that is not UTF-8 is reported first, as a batch
+                    # of the same length would have it.
+                    for column, (number, _, read) in zip(columns, taken):
+                        column.check_text(number, read)
                     self._unequal_lengths(readers)
                 if lengths == {0}:
                     return
