@@ -13,6 +13,7 @@ is refused with the number of the record, instead of growing without bound.
 
 from __future__ import annotations
 
+import functools
 import os
 import sys
 from typing import BinaryIO, NamedTuple
@@ -26,11 +27,16 @@ STDIN = "-"
 
 
 class Block(NamedTuple):
-    # Whole records, each followed by the delimiter.
-    data: bytes
+    # Whole records, each followed by the delimiter (bytes' methods).
+    data: bytearray
     # The number of the first record, from 1.
     first: int
     count: int
+
+
+@functools.cache
+def _zeros(size: int) -> bytes:
+    return bytes(size)
 
 
 def shown_name(path: str) -> str:
@@ -74,63 +80,67 @@ class BlockReader:
             return None
         return stat.st_size if stat.st_size > 0 and os.path.isfile(self.path) else None
 
-    def _read(self) -> bytes:
-        try:
-            data = self._handle.read(self._block_bytes)
-        except OSError as error:
-            raise InputError(f"cannot read {self.name}: {error.strerror or error}") from None
-        except MemoryError:
-            raise InputError(f"cannot read {self.name}: out of memory") from None
-        self.bytes_read += len(data)
-        if self._at_start and data:
-            if len(data) < len(_BOM) and _BOM.startswith(data):
-                more = self._read_more(data)
-                data = more
-            if data.startswith(_BOM):
-                data = data[len(_BOM):]
-            self._at_start = False
-        return data
-
-    def _read_more(self, data: bytes) -> bytes:
-        # A start shorter than the byte-order mark, from a pipe: read on
-        # until it is known whether the mark is there.
-        while len(data) < len(_BOM):
-            try:
-                more = self._handle.read(len(_BOM) - len(data))
-            except OSError as error:
-                raise InputError(f"cannot read {self.name}: {error.strerror or error}") from None
-            if not more:
-                break
-            self.bytes_read += len(more)
-            data += more
-        return data
-
     def next_block(self) -> Block | None:
         """The next run of whole records; None at the end of the input."""
         delimiter = self.delimiter
         while not self._ended:
-            data = self._read()
-            if not data:
+            # The records end in a buffer that starts with the unfinished
+            # record, so that the block is that buffer cut short, not a copy.
+            kept = len(self._partial)
+            buffer = self._partial
+            buffer += _zeros(self._block_bytes)
+            got = self._read_into(memoryview(buffer)[kept:])
+            del buffer[kept + got:]
+            if got == 0:
                 self._ended = True
-                if not self._partial:
+                self._partial = bytearray()
+                if not buffer:
                     return None
                 # The last record, without its delimiter.
-                last = bytes(self._partial) + delimiter
-                self._partial = bytearray()
-                return self._block(last)
+                buffer += delimiter
+                return self._block(buffer)
             # A delimiter may straddle the previous read and this one.
-            overlap = min(len(delimiter) - 1, len(self._partial))
-            searched = bytes(self._partial[len(self._partial) - overlap:]) + data if overlap else data
-            cut = searched.rfind(delimiter)
+            cut = buffer.rfind(delimiter, max(kept - len(delimiter) + 1, 0))
             if cut < 0:
-                self._keep(data)
+                self._partial = buffer
+                self._check_partial()
                 continue
-            cut += len(delimiter) - overlap
-            head = bytes(self._partial) + data[:cut] if self._partial else data[:cut]
-            self._partial = bytearray(data[cut:])
+            cut += len(delimiter)
+            self._partial = buffer[cut:]
+            del buffer[cut:]
             self._check_partial()
-            return self._block(head)
+            return self._block(buffer)
         return None
+
+    def _read_into(self, target: memoryview) -> int:
+        try:
+            got = self._handle.readinto(target)
+        except OSError as error:
+            raise InputError(f"cannot read {self.name}: {error.strerror or error}") from None
+        got = got or 0
+        self.bytes_read += got
+        if self._at_start and got:
+            self._at_start = False
+            while got < len(_BOM) and _BOM.startswith(bytes(target[:got])):
+                # A start shorter than the mark, from a pipe: read on until
+                # it is known whether the mark is there.
+                more = self._read_into_more(target[got:])
+                if more == 0:
+                    break
+                got += more
+            if bytes(target[:len(_BOM)]) == _BOM and got >= len(_BOM):
+                # The mark is an encoding artefact, not part of the first text.
+                target[:got - len(_BOM)] = target[len(_BOM):got]
+                got -= len(_BOM)
+        return got
+
+    def _read_into_more(self, target: memoryview) -> int:
+        try:
+            more = self._handle.readinto(target) or 0
+        except OSError as error:
+            raise InputError(f"cannot read {self.name}: {error.strerror or error}") from None
+        self.bytes_read += more
+        return more
 
     def _keep(self, piece: bytes) -> None:
         self._partial += piece
@@ -143,7 +153,7 @@ class BlockReader:
             raise InputError(f"{self.name}, {self.what} {self.records + 1}: longer than {limit} without a "
                              f"{ending}; is it a text file?")
 
-    def _block(self, data: bytes) -> Block:
+    def _block(self, data: bytearray) -> Block:
         # As str.split counts: overlapping delimiters ("aa" in "aaa") once.
         count = data.count(self.delimiter)
         block = Block(data, self.records + 1, count)

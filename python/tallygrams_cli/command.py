@@ -149,6 +149,7 @@ def _reading(args: argparse.Namespace) -> Reading:
         delimiter=args.delimiter or "\n",
         json_reader=args.json_reader or available_reader(),
         pyarrow=_pyarrow() if args.json_reader in (None, "pyarrow") else None,
+        split_sentences=args.split_summaries,
     )
 
 

@@ -9,9 +9,9 @@ ones. So all three give the same scores and the same errors:
 - pyarrow parses a whole block natively into Arrow columns that the scorer
   reads in place. A block goes to the exact reader when pyarrow refuses it,
   when it holds a null (or a missing key, which pyarrow also reads as
-  null), an array of references, blank lines (which would hide a line
-  holding two records), or bytes that are not UTF-8 (which pyarrow does not
-  check outside the texts it reads).
+  null), an array of references, a line that does not start with `{`
+  (blank lines would hide a line holding two records), or bytes that are
+  not UTF-8 (which pyarrow does not check outside the texts it reads).
 - orjson parses each line; a line goes to the exact reader when orjson
   refuses it, when its texts are not plain strings, or when a key the tool
   reads could be named twice (orjson keeps the last value without a word).
@@ -175,10 +175,9 @@ class JsonLines:
         import pyarrow.json as pj  # type: ignore[import-untyped]
 
         data = block.data
-        if (data.startswith((b"\n", b" ", b"\t", b"\r")) or b"\n\n" in data or b"\n " in data or b"\n\t" in data
-                or b"\n\r" in data or b"\r\n\r" in data):
-            # Blank lines, or lines that start with white space: pyarrow
-            # would not say which line a record came from.
+        if not data.startswith(b"{") or data.count(b"\n{") != block.count - 1:
+            # Blank lines, or lines that start otherwise (white space): the
+            # row count below would not tell one record a line.
             return None
         if not data.isascii():
             try:

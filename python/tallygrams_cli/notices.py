@@ -17,9 +17,11 @@ from typing import Any
 
 SAMPLE_BYTES = 16 << 10
 SAMPLE_TEXTS = 64
+# Letters counted at most: enough to tell the share.
+SAMPLE_LIMIT = 1 << 20
 # Share of letters dropped from which the tool warns.
 DROPPED_SHARE = 0.10
-_ASCII_LETTERS = re.compile(rb"[A-Za-z]")
+_NOT_ASCII_LETTERS = bytes(b for b in range(256) if not (65 <= b <= 90 or 97 <= b <= 122))
 _NON_ASCII = re.compile(r"[^\x00-\x7f]+")
 
 
@@ -30,32 +32,42 @@ class TextNotes:
         self.dropped = 0
         # Known to be true without looking once True.
         self.line_break = not look_for_breaks
+        self._breaks_impossible = False
         self.fewest_references: int | None = None
         self.most_references: int | None = None
+
+    def without_breaks(self) -> None:
+        """The texts cannot hold a line break (lines of a file): none is
+        looked for, and rougeLsum will be said to equal rougeL."""
+        self._breaks_impossible = True
 
     def references(self, fewest: int, most: int) -> None:
         self.fewest_references = fewest if self.fewest_references is None else min(self.fewest_references, fewest)
         self.most_references = most if self.most_references is None else max(self.most_references, most)
 
+    def _looking(self) -> bool:
+        return not self.line_break and not self._breaks_impossible
+
     def texts(self, texts: Any) -> None:
-        """Look at a batch of texts: a list of str, or an Arrow array."""
-        if isinstance(texts, list):
-            sample = []
-            size = 0
-            for text in texts:
-                if isinstance(text, list):
-                    text = "\n".join(text)
-                if not self.line_break and "\n" in text:
-                    self.line_break = True
-                if size < SAMPLE_BYTES:
-                    sample.append(text)
-                    size += len(text)
-                elif self.line_break or not self._count_letters:
-                    break
-            if self._count_letters:
-                self._count("".join(sample).encode("utf-8", "surrogatepass"))
+        """Look at a batch of texts: a list of str (or of lists of str), or
+        an Arrow array."""
+        if not isinstance(texts, list):
+            self._arrow(texts)
             return
-        self._arrow(texts)
+        sample = []
+        size = 0
+        for text in texts:
+            if isinstance(text, list):
+                text = "\n".join(text)
+            if self._looking() and "\n" in text:
+                self.line_break = True
+            if size < SAMPLE_BYTES:
+                sample.append(text)
+                size += len(text)
+            elif not self._looking():
+                break
+        if self._count_letters and self.letters < SAMPLE_LIMIT:
+            self._count("".join(sample).encode("utf-8", "surrogatepass"))
 
     def _arrow(self, texts: Any) -> None:
         import pyarrow  # type: ignore[import-untyped]
@@ -65,19 +77,19 @@ class TextNotes:
             for chunk in texts.chunks:
                 self._arrow(chunk)
             return
-        if not self.line_break and len(texts):
+        if self._looking() and len(texts):
             self.line_break = bool(pc.any(pc.match_substring(texts, "\n")).as_py())
-        if self._count_letters and len(texts):
-            binary = pyarrow.large_binary() if pyarrow.types.is_large_string(texts.type) else pyarrow.binary()
+        if self._count_letters and len(texts) and self.letters < SAMPLE_LIMIT:
             sample = texts.slice(0, SAMPLE_TEXTS)
-            if not pyarrow.types.is_string_view(texts.type):
-                sample = sample.view(binary)
-            else:
+            if pyarrow.types.is_string_view(texts.type):
                 sample = sample.cast(pyarrow.binary())
+            else:
+                binary = pyarrow.large_binary() if pyarrow.types.is_large_string(texts.type) else pyarrow.binary()
+                sample = sample.view(binary)
             self._count(b"".join(value for value in sample.to_pylist() if value is not None)[:SAMPLE_BYTES])
 
     def _count(self, sample: bytes) -> None:
-        ascii_letters = len(_ASCII_LETTERS.findall(sample))
+        ascii_letters = len(sample.translate(None, _NOT_ASCII_LETTERS))
         dropped = 0
         if not sample.isascii():
             text = sample.decode("utf-8", "ignore")

@@ -199,10 +199,11 @@ def score_batch(scorer: tallygrams_scorer.RougeScorer, batch: Any, path: str, fi
                          f"{byte + 1} of its text{rest}") from None
 
 
-def score_file(scorer: tallygrams_scorer.RougeScorer, path: str, shown: str, columns: Columns, options: Options,
-               notes: Any = None, row_groups: list[int] | None = None) -> Iterator[tuple[Any, Any]]:
-    """(ids or None, scores) of a file's rows (or of some of its row groups),
-    a batch at a time. Messages name the file as `shown`."""
+def read_file(path: str, shown: str, columns: Columns, batch_pairs: int,
+              row_groups: list[int] | None = None) -> Iterator[tuple[Any, int]]:
+    """(Arrow batch, the number of its first row in the file, from 0) of a
+    file's rows, or of some of its row groups. Messages name the file as
+    `shown`."""
     parquet = _checked(path, shown, columns)
     first_row = 0
     if row_groups is not None:
@@ -210,15 +211,22 @@ def score_file(scorer: tallygrams_scorer.RougeScorer, path: str, shown: str, col
     import pyarrow
 
     try:
-        for batch in parquet.iter_batches(batch_size=options.batch_pairs, row_groups=row_groups,
-                                          columns=columns.names()):
-            scores = score_batch(scorer, batch, shown, first_row, columns, options, notes)
-            yield (batch.column(columns.id) if columns.id is not None else None), scores
+        for batch in parquet.iter_batches(batch_size=batch_pairs, row_groups=row_groups, columns=columns.names()):
+            yield batch, first_row
             first_row += batch.num_rows
     except pyarrow.ArrowException as error:
         raise InputError(f"cannot read {shown} as Parquet: {error}") from None
     except OSError as error:
         raise InputError(f"cannot read {shown}: {error.strerror or error}") from None
+
+
+def score_file(scorer: tallygrams_scorer.RougeScorer, path: str, shown: str, columns: Columns, options: Options,
+               notes: Any = None, row_groups: list[int] | None = None) -> Iterator[tuple[Any, Any]]:
+    """(ids or None, scores) of a file's rows (or of some of its row groups),
+    a batch at a time."""
+    for batch, first_row in read_file(path, shown, columns, options.batch_pairs, row_groups):
+        scores = score_batch(scorer, batch, shown, first_row, columns, options, notes)
+        yield (batch.column(columns.id) if columns.id is not None else None), scores
 
 
 def score_piece(scorer: tallygrams_scorer.RougeScorer, piece: Piece, columns: Columns,

@@ -16,6 +16,7 @@ so silently pair the wrong texts.
 
 from __future__ import annotations
 
+import contextlib
 import re
 from typing import Any
 
@@ -41,10 +42,19 @@ def decoding_error(name: str, what: str, number: int, record: bytes, delimiter: 
 class RecordColumn:
     """Texts from one BlockReader, as an Arrow array (pyarrow) or a list."""
 
-    def __init__(self, reader: BlockReader, pyarrow: Any, separator: str | None) -> None:
+    def __init__(self, reader: BlockReader, pyarrow: Any, separator: str | None, split_sentences: bool = False) -> None:
         self.reader = reader
         self._pa = pyarrow
         self._separator = separator
+        # Lines are cut in place with numpy (which pyarrow brings along);
+        # its line feeds stay in the texts, which changes no score but
+        # those of NLTK's sentences, and no text a separator applies to.
+        self._numpy = None
+        if pyarrow is not None and separator is None and not split_sentences:
+            with contextlib.suppress(ImportError):
+                import numpy
+
+                self._numpy = numpy
         self._pending: Any = None
         # The number of the first pending record.
         self.next_number = 1
@@ -52,15 +62,18 @@ class RecordColumn:
     def _convert(self, block: Block) -> Any:
         data = block.data
         delimiter = self.reader.delimiter
-        if delimiter == b"\n" and b"\r" in data:
-            data = data.replace(b"\r\n", b"\n")
         if self._pa is not None:
+            if delimiter == b"\n" and self._numpy is not None:
+                return self._lines_in_place(block)
             import pyarrow.compute as pc  # type: ignore[import-untyped]
 
+            if delimiter == b"\n" and b"\r" in data:
+                data = data.replace(b"\r\n", b"\n")
             pieces = pc.split_pattern(self._pa.array([data], self._pa.large_binary()), pattern=delimiter)
-            texts = pieces.flatten()
             # The split leaves an empty piece after the last delimiter.
-            return texts.slice(0, block.count)
+            return pieces.flatten().slice(0, block.count)
+        if delimiter == b"\n" and b"\r" in data:
+            data = data.replace(b"\r\n", b"\n")
         try:
             text = data.decode("utf-8")
         except UnicodeDecodeError as error:
@@ -74,6 +87,21 @@ class RecordColumn:
         texts = text.split(delimiter.decode("utf-8", "surrogateescape"))
         texts.pop()
         return texts
+
+    def _lines_in_place(self, block: Block) -> Any:
+        """The lines of a block as an Arrow array over the block's own bytes,
+        each text with its line feed (and carriage return) still at its end:
+        both are separators to every tokenizer the tool offers, and
+        rougeLsum drops the empty sentence after them, so the scores are
+        those of the bare line."""
+        np = self._numpy
+        ends = np.flatnonzero(np.frombuffer(block.data, np.uint8) == 10)
+        offsets = np.empty(len(ends) + 1, np.int64)
+        offsets[0] = 0
+        offsets[1:] = ends + 1
+        pa = self._pa
+        return pa.Array.from_buffers(pa.large_binary(), len(ends), [None, pa.py_buffer(offsets),
+                                                                     pa.py_buffer(block.data)])
 
     def take(self, count: int) -> tuple[int, Any, Any]:
         """(the number of the first, the next `count` texts ready to score,
@@ -96,12 +124,15 @@ class RecordColumn:
             if not parts:
                 read = self._pa.array([], self._pa.large_binary())
             else:
-                read = self._pa.concat_arrays(parts) if len(parts) != 1 else parts[0]
+                read = self._pa.chunked_array(parts) if len(parts) != 1 else parts[0]
             texts = read
             if self._separator:
                 import pyarrow.compute as pc  # type: ignore[import-untyped]
 
                 texts = pc.replace_substring(read, pattern=self._separator, replacement="\n")
+            if isinstance(texts, self._pa.ChunkedArray):
+                return first, self._pa.chunked_array([c.view(self._pa.large_string()) for c in texts.chunks],
+                                                     self._pa.large_string()), read
             return first, texts.view(self._pa.large_string()), read
         texts = parts[0] if len(parts) == 1 else [text for part in parts for text in part]
         read = texts

@@ -21,6 +21,7 @@ from .blocks import STDIN, BlockReader
 from .inputs import InputError, Keys
 from .jsonl import JsonLines as JsonLinesReader
 from .notices import TextNotes
+from .prefetch import prefetched
 from .records import RecordColumn
 from .scoring import with_nulls
 
@@ -49,6 +50,8 @@ class Reading:
     json_reader: str = "json"
     # pyarrow, if installed.
     pyarrow: Any = None
+    # rougeLsum's sentences from NLTK (--split-summaries).
+    split_sentences: bool = False
 
 
 class Source(Protocol):
@@ -80,17 +83,40 @@ class TextFiles:
         return [path for path in (*self.reference_paths, self.prediction_path) if path != STDIN]
 
     def score(self, scorer: tallygrams_scorer.RougeScorer, reading: Reading) -> Generator[Scored]:
-        delimiter = reading.delimiter.encode("utf-8")
-        what = "line" if delimiter == b"\n" else "record"
         # Several references go to the scorer as lists of texts, one list a pair.
         arrow = reading.pyarrow if len(self.reference_paths) == 1 else None
+        count = len(self.reference_paths)
+        if reading.delimiter == "\n" and reading.separator is None:
+            reading.notes.without_breaks()
+        columns: list[RecordColumn] = []
+        with contextlib.closing(prefetched(self._read(reading, arrow, columns))) as batches:
+            for taken, done in batches:
+                first, batch, _ = taken[-1]
+                targets = taken[0][1] if count == 1 else [list(group) for group in zip(*(t for _, t, _ in taken[:-1]))]
+                reading.notes.texts(targets)
+                reading.notes.texts(batch)
+                reading.notes.references(count, count)
+                if arrow is not None:
+                    try:
+                        scores = scorer.score_arrow(targets, batch)
+                    except ValueError as error:
+                        index = -1 if _which(error) == "predictions" else 0
+                        raise columns[index].invalid_text(taken[index][0], taken[index][2], error) from None
+                else:
+                    scores = scorer.score_columns(targets, batch)
+                yield Scored(scores, done, range(first, first + len(batch)))
+
+    def _read(self, reading: Reading, arrow: Any, columns: list[RecordColumn]) -> Generator[tuple[list[Any], Any]]:
+        """The texts of each batch, from every file in step; `columns` gets
+        the files' readers, for messages."""
+        delimiter = reading.delimiter.encode("utf-8")
+        what = "line" if delimiter == b"\n" else "record"
         with contextlib.ExitStack() as stack:
             readers = [stack.enter_context(BlockReader(path, delimiter, what=what))
                        for path in (*self.reference_paths, self.prediction_path)]
-            columns = [RecordColumn(reader, arrow, reading.separator) for reader in readers]
-            *references, predictions = columns
+            columns.extend(RecordColumn(reader, arrow, reading.separator, reading.split_sentences)
+                           for reader in readers)
             size = readers[-1].size()
-            count = len(references)
             while True:
                 taken = [column.take(reading.batch_pairs) for column in columns]
                 lengths = {len(texts) for _, texts, _ in taken}
@@ -102,21 +128,7 @@ class TextFiles:
                     self._unequal_lengths(readers)
                 if lengths == {0}:
                     return
-                first, batch, _ = taken[-1]
-                targets = taken[0][1] if count == 1 else [list(group) for group in zip(*(t for _, t, _ in taken[:-1]))]
-                reading.notes.texts(targets)
-                reading.notes.texts(batch)
-                reading.notes.references(count, count)
-                if arrow is not None:
-                    try:
-                        scores = scorer.score_arrow(targets, batch)
-                    except ValueError as error:
-                        column = predictions if _which(error) == "predictions" else references[0]
-                        index = columns.index(column)
-                        raise column.invalid_text(taken[index][0], taken[index][2], error) from None
-                else:
-                    scores = scorer.score_columns(targets, batch)
-                yield Scored(scores, _done(readers[-1], size), range(first, first + len(batch)))
+                yield taken, _done(readers[-1], size)
 
     @staticmethod
     def _unequal_lengths(readers: list[BlockReader]) -> NoReturn:
@@ -162,12 +174,9 @@ class JsonLines:
         return [] if self.path == STDIN else [self.path]
 
     def score(self, scorer: tallygrams_scorer.RougeScorer, reading: Reading) -> Generator[Scored]:
-        with BlockReader(self.path) as reader:
-            size = reader.size()
-            records = JsonLinesReader(reader, self.keys, reading.refuse_nulls, reading.json_reader)
-            for batch in _rebatched(records.batches(), reading.batch_pairs):
-                references = _replace(batch.references, reading.separator, reading.pyarrow)
-                predictions = _replace(batch.predictions, reading.separator, reading.pyarrow)
+        with contextlib.closing(prefetched(self._read(reading))) as batches:
+            for batch, done in batches:
+                references, predictions = batch.references, batch.predictions
                 reading.notes.texts(references)
                 reading.notes.texts(predictions)
                 if isinstance(predictions, list):
@@ -177,7 +186,16 @@ class JsonLines:
                 else:
                     reading.notes.references(1, 1)
                     scores = scorer.score_arrow(references, predictions)
-                yield Scored(scores, _done(reader, size), batch.ids)
+                yield Scored(scores, done, batch.ids)
+
+    def _read(self, reading: Reading) -> Generator[tuple[Any, float | None]]:
+        with BlockReader(self.path) as reader:
+            size = reader.size()
+            records = JsonLinesReader(reader, self.keys, reading.refuse_nulls, reading.json_reader)
+            for batch in _rebatched(records.batches(), reading.batch_pairs):
+                batch = batch._replace(references=_replace(batch.references, reading.separator, reading.pyarrow),
+                                       predictions=_replace(batch.predictions, reading.separator, reading.pyarrow))
+                yield batch, _done(reader, size)
 
 
 def _rebatched(batches: Any, batch_pairs: int) -> Any:
@@ -216,9 +234,16 @@ class ParquetData:
         total = max(sum(piece.rows for piece in self.pieces()), 1)
         done = 0
         options = parquet.Options(reading.batch_pairs, reading.refuse_nulls, reading.separator)
-        for path in self.files:
-            for ids, columns in parquet.score_file(scorer, path, path, self.columns, options, reading.notes):
+        with contextlib.closing(prefetched(self._read(reading.batch_pairs))) as batches:
+            for path, batch, first_row in batches:
+                scores = parquet.score_batch(scorer, batch, path, first_row, self.columns, options, reading.notes)
+                ids = batch.column(self.columns.id) if self.columns.id is not None else None
                 if ids is None:
-                    ids = range(done + 1, done + 1 + columns.num_rows)
-                done += columns.num_rows
-                yield Scored(columns, min(done / total, 1.0), ids)
+                    ids = range(done + 1, done + 1 + scores.num_rows)
+                done += scores.num_rows
+                yield Scored(scores, min(done / total, 1.0), ids)
+
+    def _read(self, batch_pairs: int) -> Generator[tuple[str, Any, int]]:
+        for path in self.files:
+            for batch, first_row in parquet.read_file(path, path, self.columns, batch_pairs):
+                yield path, batch, first_row
