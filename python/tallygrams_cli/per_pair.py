@@ -157,7 +157,9 @@ class PerPairOutput:
             self.discard()
             raise
 
-    def write(self, ids: Sequence[Any], scored: tallygrams_scorer.ScoreColumns) -> None:
+    def write(self, ids: Any, scored: tallygrams_scorer.ScoreColumns) -> None:
+        if not isinstance(self._writer, _ParquetWriter) and hasattr(ids, "to_pylist"):
+            ids = ids.to_pylist()
         try:
             self._writer.write(ids, scored)
         except OSError as error:
