@@ -16,7 +16,7 @@ from typing import Any
 
 import tallygrams_scorer
 
-from . import cluster, output, per_pair, summary
+from . import output, per_pair, summary
 from .blocks import STDIN
 from .files import STDOUT, cannot_write
 from .inputs import InputError, Keys
@@ -122,6 +122,8 @@ def _scores(args: argparse.Namespace, source: Source, scorer: tallygrams_scorer.
             yield scores
         return
     assert isinstance(source, ParquetData)
+    from . import cluster  # only here: it brings dask's logging along
+
     options = Options(reading.batch_pairs, reading.refuse_nulls, reading.separator)
     with cluster.connect(args.scheduler) as client:
         with contextlib.closing(cluster.score_on_cluster(client, source, scorer, options)) as scores:
@@ -131,7 +133,6 @@ def _scores(args: argparse.Namespace, source: Source, scorer: tallygrams_scorer.
 def _pyarrow() -> Any:
     try:
         import pyarrow  # type: ignore[import-untyped]
-        import pyarrow.compute  # type: ignore[import-untyped]  # noqa: F401
     except ImportError:
         return None
     return pyarrow
@@ -147,7 +148,7 @@ def _reading(args: argparse.Namespace) -> Reading:
         refuse_nulls=args.nulls == "error",
         separator=args.sentence_separator,
         delimiter=args.delimiter or "\n",
-        json_reader=args.json_reader or available_reader(),
+        json_reader=args.json_reader or (available_reader() if args.jsonl is not None else "json"),
         pyarrow=_pyarrow() if args.json_reader in (None, "pyarrow") else None,
         split_sentences=args.split_summaries,
     )
