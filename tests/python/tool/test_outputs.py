@@ -178,3 +178,30 @@ def test_a_tokenizer_that_drops_most_letters_is_warned_about(tmp_path, capsys, q
     assert err == ("" if quiet else "tallygrams: warning: the default tokenizer dropped 75% of the letters (it keeps "
                    "only a-z, A-Z and 0-9, as rouge-score); --tokenizer unicode keeps the words of every script\n")
     assert run(capsys, *args, "--tokenizer", "unicode")[2] == ""
+
+
+WITHOUT_PYARROW = ("import sys; sys.modules['pyarrow'] = None; from tallygrams_cli.cli import main; "
+                   "sys.exit(main(sys.argv[1:]))")
+
+
+@pytest.mark.parametrize("args, error", [
+    (["r.txt", "p.txt", "--per-pair", "out.parquet"],
+     "tallygrams: --per-pair in Parquet needs pyarrow, which is not installed (pip install pyarrow)\n"),
+    (["--parquet", "d.parquet"], "tallygrams: --parquet needs pyarrow, which is not installed (pip install pyarrow)\n"),
+    (["r.txt", "p.txt", "--per-pair", "out.csv"], None),
+    (["--jsonl", "d.jsonl", "--per-pair", "out.csv"], None),
+])
+def test_without_pyarrow_the_tool_reads_alike_or_says_what_it_needs(tmp_path, pairs_files, args, error):
+    (tmp_path / "d.jsonl").write_text("".join(json.dumps({"reference": r, "prediction": p}) + "\n"
+                                              for r, p in pairs_files))
+    (tmp_path / "d.parquet").write_bytes(b"PAR1")
+    outputs = []
+    for code in (["-c", WITHOUT_PYARROW], ["-m", "tallygrams_cli"]):
+        result = subprocess.run([sys.executable, *code, *args], cwd=tmp_path, capture_output=True, text=True,
+                                timeout=120)
+        if error is not None:
+            assert (result.returncode, result.stdout, result.stderr) == (2, "", error)
+            return
+        assert (result.returncode, result.stderr) == (0, "")
+        outputs.append((result.stdout, (tmp_path / "out.csv").read_text()))
+    assert outputs[0] == outputs[1]
