@@ -16,7 +16,7 @@ from __future__ import annotations
 import functools
 import os
 import sys
-from typing import BinaryIO, NamedTuple
+from typing import Any, NamedTuple
 
 from .inputs import InputError, open_input
 
@@ -31,7 +31,7 @@ class Block(NamedTuple):
     data: bytearray
     # The number of the first record, from 1.
     first: int
-    count: int
+    records: int
 
 
 @functools.cache
@@ -53,7 +53,7 @@ class BlockReader:
         self._block_bytes = block_bytes
         self._max_record = max_record
         if path == STDIN:
-            self._handle: BinaryIO = os.fdopen(os.dup(sys.stdin.fileno()), "rb", buffering=0)
+            self._handle: Any = os.fdopen(os.dup(sys.stdin.fileno()), "rb", buffering=0)
         else:
             self._handle = open_input(path)
         # The start of a record whose end has not been read yet.

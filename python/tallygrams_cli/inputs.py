@@ -136,7 +136,7 @@ def parse_record(line: str, where: str, keys: Keys) -> Record | None:
     record = _loads(line, where)
     if not isinstance(record, dict):
         raise InputError(f"{where}: expected a JSON object, found {_json_type(record)}")
-    repeated = getattr(record, "repeated", frozenset())
+    repeated: frozenset[str] = getattr(record, "repeated", frozenset())
     for key in keys:
         if key is not None and key in repeated:
             raise InputError(f"{where}: duplicate key {_shown_key(key)}")

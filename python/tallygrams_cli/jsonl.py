@@ -83,7 +83,7 @@ class _ExactLines:
         # The kind of the first id, so that every id is of that kind.
         self.id_kind: type | None = None
 
-    def record(self, raw: bytes, number: int) -> Record | None:
+    def record(self, raw: bytes | bytearray, number: int) -> Record | None:
         where = _where(self.name, number)
         try:
             line = raw.decode("utf-8")
@@ -112,7 +112,7 @@ class _ExactLines:
         ids: list[Any] = []
         null_rows: list[int] = []
         lines = block.data.split(b"\n")
-        for offset, raw in enumerate(lines[:block.count]):
+        for offset, raw in enumerate(lines[:block.records]):
             number = block.first + offset
             record = self.record(raw, number)
             if record is None:
@@ -153,12 +153,12 @@ class JsonLines:
 
     def _arrow_schema(self, block: Block) -> Any:
         """Explicit types for the keys read, the id's from the first record."""
-        import pyarrow as pa  # type: ignore[import-untyped]
+        import pyarrow as pa
 
         id_type = pa.int64()
         if self._keys.id is not None:
             if self._exact.id_kind is None:
-                for number, raw in enumerate(block.data.split(b"\n")[:block.count], block.first):
+                for number, raw in enumerate(block.data.split(b"\n")[:block.records], block.first):
                     record = self._exact.record(raw, number)
                     if record is not None and record.id is not None:
                         break
@@ -172,10 +172,10 @@ class JsonLines:
 
     def _arrow(self, block: Block) -> Batch | None:
         import pyarrow as pa
-        import pyarrow.json as pj  # type: ignore[import-untyped]
+        import pyarrow.json as pj
 
         data = block.data
-        if not data.startswith(b"{") or data.count(b"\n{") != block.count - 1:
+        if not data.startswith(b"{") or data.count(b"\n{") != block.records - 1:
             # Blank lines, or lines that start otherwise (white space): the
             # row count below would not tell one record a line.
             return None
@@ -196,7 +196,7 @@ class JsonLines:
             )
         except (pa.ArrowException, ValueError):
             return None
-        if table.num_rows != block.count:
+        if table.num_rows != block.records:
             return None
         columns = [table.column(key) for key in self._keys if key is not None]
         if any(column.null_count for column in columns):
@@ -206,7 +206,7 @@ class JsonLines:
         if self._keys.id is not None:
             ids = table.column(self._keys.id)
         else:
-            ids = range(block.first, block.first + block.count)
+            ids = range(block.first, block.first + block.records)
         return Batch(references, predictions, ids, [])
 
     # --- orjson ----------------------------------------------------------
@@ -221,7 +221,7 @@ class JsonLines:
         predictions: list[Any] = []
         ids: list[Any] = []
         null_rows: list[int] = []
-        for number, raw in enumerate(block.data.split(b"\n")[:block.count], block.first):
+        for number, raw in enumerate(block.data.split(b"\n")[:block.records], block.first):
             record: Any = None
             try:
                 value = loads(raw)
@@ -230,7 +230,7 @@ class JsonLines:
             if (type(value) is dict and type(value.get(keys.reference)) is str
                     and type(value.get(keys.prediction)) is str and b"\\u" not in raw
                     and all(raw.count(key) == 1 for key in quoted)):
-                pair_id = number
+                pair_id: Any = number
                 if keys.id is not None:
                     pair_id = value.get(keys.id)
                     if type(pair_id) is not (self._exact.id_kind or type(pair_id)) or type(pair_id) not in (str, int):

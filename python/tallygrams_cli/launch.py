@@ -8,7 +8,7 @@ tallygrams_cli`) imports it; `_signal` is built into the interpreter and
 imports nothing, which keeps the unguarded moment as short as it can be.
 """
 
-import _signal
+import _signal  # type: ignore[import-not-found]
 
 _noted: list[int] = []
 

@@ -26,7 +26,8 @@ from .inputs import InputError
 _ROW = re.compile(r"\brow (\d+), at byte (\d+)\b")
 
 
-def decoding_error(name: str, what: str, number: int, record: bytes, delimiter: bytes) -> InputError | None:
+def decoding_error(name: str, what: str, number: int, record: bytes | bytearray,
+                   delimiter: bytes) -> InputError | None:
     """The message for a record that is not UTF-8, or None if it is."""
     try:
         record.decode("utf-8")
@@ -71,7 +72,7 @@ class RecordColumn:
                 data = data.replace(b"\r\n", b"\n")
             pieces = pc.split_pattern(self._pa.array([data], self._pa.large_binary()), pattern=delimiter)
             # The split leaves an empty piece after the last delimiter.
-            return pieces.flatten().slice(0, block.count)
+            return pieces.flatten().slice(0, block.records)
         if delimiter == b"\n" and b"\r" in data:
             data = data.replace(b"\r\n", b"\n")
         try:
@@ -95,6 +96,7 @@ class RecordColumn:
         rougeLsum drops the empty sentence after them, so the scores are
         those of the bare line."""
         np = self._numpy
+        assert np is not None
         ends = np.flatnonzero(np.frombuffer(block.data, np.uint8) == 10)
         offsets = np.empty(len(ends) + 1, np.int64)
         offsets[0] = 0
@@ -127,7 +129,7 @@ class RecordColumn:
                 read = self._pa.chunked_array(parts) if len(parts) != 1 else parts[0]
             texts = read
             if self._separator:
-                import pyarrow.compute as pc  # type: ignore[import-untyped]
+                import pyarrow.compute as pc
 
                 texts = pc.replace_substring(read, pattern=self._separator, replacement="\n")
             if isinstance(texts, self._pa.ChunkedArray):

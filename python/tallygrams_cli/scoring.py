@@ -40,7 +40,8 @@ class NulledScores:
 
         batch = pyarrow.record_batch({name: pyarrow.array(column, pyarrow.float64())
                                       for name, column in self._columns.items()})
-        return batch.__arrow_c_array__(requested_schema)
+        exported: tuple[object, object] = batch.__arrow_c_array__(requested_schema)
+        return exported
 
 
 def with_nulls(scored: tallygrams_scorer.ScoreColumns, null_rows: list[int]) -> Any:
@@ -60,7 +61,7 @@ class ScoreBuffers:
             raise RuntimeError(f"scored columns {scored.column_names} where {self.names} were expected")
         if self._pyarrow is None and scored.num_rows >= _BUFFER_ROWS:
             try:
-                import pyarrow  # type: ignore[import-untyped]
+                import pyarrow
             except ImportError:
                 pass
             else:
@@ -79,7 +80,7 @@ class ScoreBuffers:
             self.left_out += len(first) - len(kept)
             values = {name: [column[row] for row in kept] for name, column in values.items()}
         for name, column in values.items():
-            self.columns[name].extend(column)  # type: ignore[arg-type]
+            self.columns[name].extend(column)
         self.pairs += len(values[self.names[0]])
 
     def _append_buffers(self, scored: tallygrams_scorer.ScoreColumns) -> None:

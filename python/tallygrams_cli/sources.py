@@ -12,7 +12,7 @@ from __future__ import annotations
 import contextlib
 import dataclasses
 from collections.abc import Generator
-from typing import Any, NamedTuple, NoReturn, Protocol
+from typing import Any, NamedTuple, NoReturn, Protocol, cast
 
 import tallygrams_scorer
 
@@ -98,7 +98,7 @@ class TextFiles:
                 reading.notes.references(count, count)
                 if arrow is not None:
                     try:
-                        scores = scorer.score_arrow(targets, batch)
+                        scores = scorer.score_arrow(cast(Any, targets), batch)
                     except ValueError as error:
                         index = -1 if _which(error) == "predictions" else 0
                         raise columns[index].invalid_text(taken[index][0], taken[index][2], error) from None
