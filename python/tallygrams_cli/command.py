@@ -202,7 +202,6 @@ def run(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int:
         if args.signature_only:
             if writer is not None:
                 writer.commit(str(signature))
-                stack.pop_all()
             _print(str(signature) + "\n", _summary_stream(args))
             return 0
         intervals = None
@@ -225,7 +224,8 @@ def run(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int:
             writer.commit(str(signature))
         if pending is not None:
             pending.commit()
-        stack.pop_all()
+        # Leaving the block closes the input (and the cluster); the files'
+        # discards do nothing once they are committed.
     for warning in notes.warnings("rougeLsum" in args.rouge_types):
         output.message(f"warning: {warning}")
     _print(text, _summary_stream(args))

@@ -43,6 +43,7 @@ class PendingFile:
     def __init__(self, path: str, binary: bool = False, newline: str | None = None) -> None:
         self.path = path
         self._temporary = f"{path}.{os.getpid()}.part"
+        self._committed = False
         # A file of that name from before can only be the leftover of a
         # killed process that had this process's id.
         with contextlib.suppress(FileNotFoundError, IsADirectoryError):
@@ -56,16 +57,21 @@ class PendingFile:
             raise cannot_write(path, error) from None
 
     def commit(self) -> None:
+        self._committed = True
         try:
             self.handle.flush()
             self.handle.close()
             os.replace(self._temporary, self.path)
         except OSError as error:
+            self._committed = False
             self.discard()
             raise cannot_write(self.path, error) from None
 
     def discard(self) -> None:
+        """Remove the file, unless it was committed."""
         _close_quietly(self.handle)
+        if self._committed:
+            return
         with contextlib.suppress(OSError):
             os.remove(self._temporary)
 

@@ -145,6 +145,7 @@ class PerPairOutput:
 
     def __init__(self, path: str, file_format: str, layout: str, rouge_types: Sequence[str]) -> None:
         self.path = path
+        self._committed = False
         binary = file_format == "parquet"
         self._pending = None if path == STDOUT else PendingFile(path, binary, "" if file_format == "csv" else None)
         handle = stdout_handle(binary) if self._pending is None else self._pending.handle
@@ -175,8 +176,12 @@ class PerPairOutput:
             raise cannot_write(self.path, error) from None
         if self._pending is not None:
             self._pending.commit()
+        self._committed = True
 
     def discard(self) -> None:
+        """Let go of the rows, unless they were committed."""
+        if self._committed:
+            return
         writer = getattr(self, "_writer", None)
         if writer is not None:
             writer.abandon()
