@@ -60,18 +60,24 @@ def main(argv: Sequence[str] | None = None) -> int:
         except MemoryError:
             return _failed("out of memory: the input needs more memory than this process can get")
     except KeyboardInterrupt:
-        _erase_progress()
+        _clean_up()
         return 130
     except Terminated:
-        _erase_progress()
+        _clean_up()
         return 128 + signal.SIGTERM
     finally:
+        files = sys.modules.get(f"{__package__}.files")
+        if files is not None:
+            # Whatever the way out, no file made and not committed stays.
+            files.discard_pending()
         if handles_sigterm:
             # None: the previous handler was not set from Python.
             signal.signal(signal.SIGTERM, signal.SIG_DFL if previous is None else previous)
 
 
-def _erase_progress() -> None:
+def _clean_up() -> None:
+    """After a stopping signal: erase the progress bar (the files are
+    removed on the way out of `main`)."""
     output = sys.modules.get(f"{__package__}.output")
     if output is not None:
         output.Progress.erase_all()

@@ -36,6 +36,17 @@ def _close_quietly(handle: IO[Any]) -> None:
         handle.close()
 
 
+# Every file made and neither committed nor discarded yet. A signal can
+# land between a file's creation and the moment its caller has registered
+# it for clean-up; the tool's last word, `discard_pending`, removes those.
+_pending: set[PendingFile] = set()
+
+
+def discard_pending() -> None:
+    for pending in list(_pending):
+        pending.discard()
+
+
 class PendingFile:
     """A file written under a temporary name beside `path`: `commit` puts it
     in place, `discard` removes it. Creation failures are WriteFailures."""
@@ -48,19 +59,30 @@ class PendingFile:
         # killed process that had this process's id.
         with contextlib.suppress(FileNotFoundError, IsADirectoryError):
             os.remove(self._temporary)
+        # Registered before it is made: a signal handled just as open()
+        # returns still finds it.
+        self.handle: IO[Any] | None = None
+        _pending.add(self)
         try:
             if binary:
-                self.handle: IO[Any] = open(self._temporary, "xb")
+                self.handle = open(self._temporary, "xb")
             else:
                 self.handle = open(self._temporary, "x", encoding="utf-8", newline=newline)
         except OSError as error:
+            _pending.discard(self)
             raise cannot_write(path, error) from None
+
+    @property
+    def file(self) -> IO[Any]:
+        assert self.handle is not None
+        return self.handle
 
     def commit(self) -> None:
         self._committed = True
+        _pending.discard(self)
         try:
-            self.handle.flush()
-            self.handle.close()
+            self.file.flush()
+            self.file.close()
             os.replace(self._temporary, self.path)
         except OSError as error:
             self._committed = False
@@ -69,7 +91,9 @@ class PendingFile:
 
     def discard(self) -> None:
         """Remove the file, unless it was committed."""
-        _close_quietly(self.handle)
+        _pending.discard(self)
+        if self.handle is not None:
+            _close_quietly(self.handle)
         if self._committed:
             return
         with contextlib.suppress(OSError):
@@ -84,7 +108,7 @@ def complete_or_absent(path: str, binary: bool = False, newline: str | None = No
     pending: PendingFile | None = None
     try:
         pending = PendingFile(path, binary, newline)
-        yield pending.handle
+        yield pending.file
     except BaseException as error:
         if pending is not None:
             pending.discard()

@@ -148,7 +148,7 @@ class PerPairOutput:
         self._committed = False
         binary = file_format == "parquet"
         self._pending = None if path == STDOUT else PendingFile(path, binary, "" if file_format == "csv" else None)
-        handle = stdout_handle(binary) if self._pending is None else self._pending.handle
+        handle = stdout_handle(binary) if self._pending is None else self._pending.file
         try:
             self._writer = _writer_class(file_format, layout)(handle, rouge_types)
         except OSError as error:

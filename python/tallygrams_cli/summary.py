@@ -14,7 +14,7 @@ def pending_summary(path: str, summary: Summary, figures: Figures) -> PendingFil
     text = render(summary, "csv" if path.lower().endswith(".csv") else "json", figures)
     pending = PendingFile(path, newline="")
     try:
-        pending.handle.write(text)
+        pending.file.write(text)
     except OSError as error:
         pending.discard()
         raise cannot_write(path, error) from None
