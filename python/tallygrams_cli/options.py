@@ -16,7 +16,7 @@ import re
 from collections.abc import Callable
 from typing import NoReturn
 
-import tallygrams
+import tallygrams_scorer
 
 from . import capacity, output, per_pair, summary
 from .signature import Signature
@@ -277,7 +277,7 @@ def build_parser(batch_pairs: int) -> argparse.ArgumentParser:
     files.add_argument("--summary", metavar="FILE.csv|FILE.json", type=_suffixed(summary.SUFFIXES),
                        help="also write the summary to this file with every digit: CSV (rouge-score's "
                             "score_type,low,mid,high and more) or JSON")
-    parser.add_argument("--version", action="version", version=f"tallygrams {tallygrams.__version__}")
+    parser.add_argument("--version", action="version", version=f"tallygrams {tallygrams_scorer.__version__}")
     # Pairs per batch, for tests that need many batches from a small input.
     parser.add_argument("--batch-pairs", type=_batch_pairs, default=batch_pairs, help=argparse.SUPPRESS)
     # The JSON Lines reader, for tests that compare them.
