@@ -163,6 +163,6 @@ class BlockReader:
     def count_rest(self) -> int:
         """How many records the whole input has: those taken and those
         left, which are only counted, not kept."""
-        while (block := self.next_block()) is not None:
-            del block
+        while self.next_block() is not None:
+            pass
         return self.records

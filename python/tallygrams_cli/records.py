@@ -47,9 +47,10 @@ class RecordColumn:
         self.reader = reader
         self._pa = pyarrow
         self._separator = separator
-        # Lines are cut in place with numpy (which pyarrow brings along);
-        # its line feeds stay in the texts, which changes no score but
-        # those of NLTK's sentences, and no text a separator applies to.
+        # Lines are cut in place with numpy (which pyarrow brings along),
+        # each keeping its line feed (see _lines_in_place). Not for NLTK's
+        # sentences, which could see it, nor with a separator, whose
+        # replacement copies the texts anyway.
         self._numpy = None
         if pyarrow is not None and separator is None and not split_sentences:
             with contextlib.suppress(ImportError):
