@@ -21,7 +21,8 @@ using boundary::PyRef;
 using boundary::Result;
 using boundary::Status;
 
-constexpr const char* kVersion = "0.1.12";
+// From pyproject.toml, through the build.
+constexpr const char* kVersion = TALLYGRAMS_VERSION;
 
 Status add_owned_class(PyObject* module, std::string_view name, PyObject*& slot, Result<PyRef> created) {
     if (!created) return std::move(created).take_error();
