@@ -3,7 +3,7 @@
 #include <string>
 
 #include "boundary/new_object.hpp"
-#include "boundary/per_interpreter.hpp"
+#include "boundary/interned_name.hpp"
 #include "common/internal_failure.hpp"
 
 namespace tallygrams::boundary {
@@ -81,20 +81,6 @@ PyErr missing_arguments(const Signature& signature, const BoundArguments& bound)
     ensure(false, "no required argument is missing");
     return PyErr::new_message(PyExc_SystemError, "unreachable");
 }
-
-// The method name, interned in each interpreter.
-class InternedName final : public PerInterpreterObject {
-public:
-    explicit InternedName(const char* text) noexcept : PerInterpreterObject(text), text_(text) {}
-
-private:
-    Result<PyRef> create() override {
-        PyObject* name = PyUnicode_InternFromString(text_);
-        if (name == nullptr) return PyErr::fetch();
-        return PyRef(name);
-    }
-    const char* text_;
-};
 
 InternedName add_note_name("add_note");
 
