@@ -5,6 +5,7 @@
 #include "boundary/new_object.hpp"
 #include "boundary/interned_name.hpp"
 #include "common/internal_failure.hpp"
+#include "common/stable_texts.hpp"
 
 namespace tallygrams::boundary {
 namespace {
@@ -156,7 +157,13 @@ Result<std::string_view> extract_text(PyObject* object) {
 }
 
 PyErr annotate_argument_error(std::string_view parameter_name, PyErr error) {
-    return add_note("while processing '" + std::string(parameter_name) + "'", std::move(error));
+    return annotate_item_error(parameter_name, -1, std::move(error));
+}
+
+PyErr annotate_item_error(std::string_view parameter_name, Py_ssize_t item, PyErr error) {
+    std::string note = std::string(stable::kArgumentNote) + "'" + std::string(parameter_name) + "'";
+    if (item >= 0) note += ", item " + std::to_string(item);
+    return add_note(note, std::move(error));
 }
 
 PyErr add_note(std::string_view note_text, PyErr error) {
