@@ -17,7 +17,11 @@ Result<PyRef> reference_list(PyObject* targets, std::string_view argument, Py_ss
     if (PyUnicode_Check(targets)) {
         return noted(PyErr::new_message(PyExc_TypeError, "expected a list of reference texts, not a single str"));
     }
-    if (!PySequence_Check(targets) || PyBytes_Check(targets) || PyByteArray_Check(targets)) {
+    // score_multi takes any iterable of texts, as rouge-score's loop over
+    // `targets` does (a generator included); within a batch, a target that
+    // is not a str must be a sequence of them.
+    const bool iterable = PySequence_Check(targets) || (item < 0 && Py_TYPE(targets)->tp_iter != nullptr);
+    if (!iterable || PyBytes_Check(targets) || PyByteArray_Check(targets)) {
         return noted(boundary::type_mismatch(targets, item >= 0 ? "str" : "Sequence"));
     }
     PyRef items(PySequence_Tuple(targets));

@@ -75,7 +75,11 @@ boundary::Status parse_rouge_types(PyObject* given, ScorerOptions& options) {
 }
 
 boundary::Status parse_tokenizer(PyObject* given, ScorerOptions& options) {
-    if (given == nullptr || given == Py_None) {
+    // rouge-score takes the default tokenizer for any false value (`if
+    // tokenizer:`), an object whose __len__ is 0 included.
+    Result<bool> given_truth = given == nullptr ? Result<bool>(false) : boundary::Truth::convert(given, "tokenizer");
+    if (!given_truth) return std::move(given_truth).take_error();
+    if (!given_truth.value()) {
         options.tokenizer = TokenizerKind::ascii;
         return boundary::Unit{};
     }
