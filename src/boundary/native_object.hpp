@@ -91,7 +91,8 @@ PyType_Spec native_object_spec(const char* name, const std::array<PyType_Slot, N
         .name = name,
         .basicsize = static_cast<int>(sizeof(NativeObject<Payload>)),
         .itemsize = 0,
-        .flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_IMMUTABLETYPE | extra_flags,
+        .flags = static_cast<unsigned int>(Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_IMMUTABLETYPE |
+                                           extra_flags),
         .slots = const_cast<PyType_Slot*>(slots.data()),
     };
 }
