@@ -22,8 +22,8 @@ import scorer_texts
 import tallygrams
 import tallygrams_scorer
 import textgen
+from bootstrap_oracle import percentile
 from tallygrams_cli.command import LONG_INPUT
-from tallygrams_cli.stats import percentile
 
 TOOL = Path(sys.executable).with_name("tallygrams")
 EXAMPLES = Path(__file__).resolve().parents[3] / "examples"
@@ -398,6 +398,7 @@ def test_progress_bar_only_for_long_input_on_a_terminal(tmp_path, pairs, termina
         assert stderr == ""
 
 
+# The percentile that the bootstrap oracles read their intervals with.
 @pytest.mark.parametrize("n", [1, 2, 3, 10, 1000])
 def test_percentile_matches_numpy_to_the_last_bit(n):
     rng = random.Random(n)
