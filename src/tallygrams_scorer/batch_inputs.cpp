@@ -13,11 +13,7 @@ using boundary::PyRef;
 using boundary::Result;
 
 Result<PyRef> reference_list(PyObject* targets, std::string_view argument, Py_ssize_t item) {
-    const auto noted = [&](PyErr error) {
-        std::string note = "while processing '" + std::string(argument) + "'";
-        if (item >= 0) note += ", item " + std::to_string(item);
-        return boundary::add_note(note, std::move(error));
-    };
+    const auto noted = [&](PyErr error) { return boundary::annotate_item_error(argument, item, std::move(error)); };
     if (PyUnicode_Check(targets)) {
         return noted(PyErr::new_message(PyExc_TypeError, "expected a list of reference texts, not a single str"));
     }

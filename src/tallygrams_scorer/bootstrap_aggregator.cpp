@@ -449,13 +449,8 @@ const PyType_Slot aggregator_own_slots[] = {
 };
 const auto aggregator_slots = boundary::native_object_slots<Aggregator>(aggregator_own_slots);
 
-PyType_Spec aggregator_spec = {
-    .name = "tallygrams_scorer.BootstrapAggregator",
-    .basicsize = static_cast<int>(sizeof(boundary::NativeObject<Aggregator>)),
-    .itemsize = 0,
-    .flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_IMMUTABLETYPE,
-    .slots = const_cast<PyType_Slot*>(aggregator_slots.data()),
-};
+PyType_Spec aggregator_spec =
+    boundary::native_object_spec<Aggregator>("tallygrams_scorer.BootstrapAggregator", aggregator_slots);
 
 }  // namespace
 

@@ -27,7 +27,8 @@ using boundary::PyRef;
 using boundary::Result;
 using boundary::Status;
 
-constexpr const char* kVersion = "0.1.12";
+// From pyproject.toml, through the build.
+constexpr const char* kVersion = TALLYGRAMS_VERSION;
 // The name the classes and functions give as their module: the package's,
 // where they are found, so that pickles name them as before the package
 // existed and do not depend on how the package is split.

@@ -324,13 +324,9 @@ const PyType_Slot scorer_own_slots[] = {
 };
 const auto scorer_slots = boundary::native_object_slots<Scorer>(scorer_own_slots);
 
-PyType_Spec scorer_spec = {
-    .name = "tallygrams_scorer.RougeScorer",
-    .basicsize = static_cast<int>(sizeof(boundary::NativeObject<Scorer>)),
-    .itemsize = 0,
-    .flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_BASETYPE,
-    .slots = const_cast<PyType_Slot*>(scorer_slots.data()),
-};
+// Subclasses are allowed, as rouge-score's scorer is a plain class.
+PyType_Spec scorer_spec = boundary::native_object_spec<Scorer>("tallygrams_scorer.RougeScorer", scorer_slots,
+                                                               Py_TPFLAGS_BASETYPE);
 
 }  // namespace
 

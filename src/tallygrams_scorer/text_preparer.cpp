@@ -108,9 +108,7 @@ boundary::Status TextPreparer::add_tokens(PyObject* tokens) {
 Result<PreparedText> TextPreparer::prepare(PyObject* text, std::string_view argument, Py_ssize_t item) {
     Result<PreparedText> prepared = prepare_text(text);
     if (prepared) return prepared;
-    std::string note = "while processing '" + std::string(argument) + "'";
-    if (item >= 0) note += ", item " + std::to_string(item);
-    return boundary::add_note(note, std::move(prepared).take_error());
+    return boundary::annotate_item_error(argument, item, std::move(prepared).take_error());
 }
 
 Result<PreparedText> TextPreparer::prepare_text(PyObject* text) {

@@ -1,16 +1,19 @@
 """The distribution: wheels built from the tree and from the sdist, each tried in a fresh environment."""
 
+import importlib.metadata
 import os
 import re
 import subprocess
 import sys
 import tarfile
+import tomllib
 import zipfile
 from pathlib import Path
 
 import pytest
 
 import tallygrams
+import tallygrams_scorer
 
 REPO = Path(__file__).resolve().parents[2]
 EXAMPLES = REPO / "examples"
@@ -84,6 +87,13 @@ def sdist_wheel(sdist, tmp_path_factory):
     out = tmp_path_factory.mktemp("sdist-wheel")
     run([sys.executable, "-m", "pip", "wheel", "-q", "--no-build-isolation", "--no-deps", "-w", out, sdist])
     return only(out.glob("tallygrams-*.whl"))
+
+
+def test_the_version_is_written_once():
+    # pyproject.toml holds it; the build hands it to both modules.
+    declared = tomllib.loads((REPO / "pyproject.toml").read_text())["project"]["version"]
+    assert tallygrams.__version__ == tallygrams_scorer.__version__ == declared
+    assert importlib.metadata.version("tallygrams") == declared
 
 
 def test_wheel_holds_the_two_module_files_and_the_pure_packages(tree_wheel):
