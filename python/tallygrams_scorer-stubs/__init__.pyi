@@ -1,7 +1,9 @@
 """Every configuration of rouge-score's RougeScorer, exact and native."""
 
-from collections.abc import Callable, Mapping, Sequence
-from typing import Any, Final, Literal, NamedTuple, Protocol, TypeAlias, final
+from collections.abc import Callable, Iterable, Mapping, Sequence
+from typing import Any, Final, Literal, NamedTuple, Protocol, SupportsIndex, TypeAlias, final
+
+from typing_extensions import disjoint_base
 
 __all__ = [
     "__version__",
@@ -14,6 +16,12 @@ __all__ = [
     "score_arrow",
     "score_record_batch",
     "bootstrap",
+    "accelerate",
+    "rouge155",
+    "Rouge155Result",
+    "Rouge155Figures",
+    "Rouge155Interval",
+    "Rouge155Counts",
 ]
 
 __version__: Final[str]
@@ -50,34 +58,40 @@ class _TokenizerObject(Protocol):
 
 _Tokenizer: TypeAlias = None | Literal["unicode"] | _TokenizerObject | Callable[[str], Sequence[str]]
 
-@final
+@disjoint_base
 class RougeScorer:
     """rouge-score's RougeScorer, natively: the same arguments, the same results."""
 
-    def __new__(
-        cls,
+    # Configured by __init__, so that a subclass may take arguments of its own.
+    def __init__(
+        self,
         rouge_types: Sequence[str],
         use_stemmer: bool = False,
         split_summaries: bool = False,
         tokenizer: _Tokenizer = None,
-    ) -> RougeScorer: ...
+    ) -> None: ...
     @property
     def rouge_types(self) -> list[str]: ...
     def score(self, target: str, prediction: str) -> dict[str, Score]: ...
-    def score_multi(self, targets: Sequence[str], prediction: str) -> dict[str, Score]: ...
+    def score_multi(self, targets: Iterable[str], prediction: str) -> dict[str, Score]: ...
     # A target is one reference, or a sequence of them (scored as score_multi).
     def score_batch(self, targets: Sequence[str | Sequence[str]], predictions: Sequence[str]) -> list[dict[str, Score]]: ...
     def score_columns(self, targets: Sequence[str | Sequence[str]], predictions: Sequence[str]) -> ScoreColumns: ...
     def score_arrow(self, references: _ArrowExporter, predictions: _ArrowExporter) -> ScoreColumns: ...
     def tokenize(self, text: str) -> list[str]: ...
-    def __reduce__(self) -> tuple[type[RougeScorer], tuple[Any, ...]]: ...
+    def __reduce__(self) -> tuple[Any, ...]: ...
+    def __setstate__(self, state: tuple[tuple[Any, ...], dict[str, Any] | None]) -> None: ...
 
 @final
 class BootstrapAggregator:
     """Bootstrap confidence intervals of the mean of each measure, as rouge-score's."""
 
     def __new__(
-        cls, confidence_interval: float = 0.95, n_samples: int = 1000, *, seed: int | None = None
+        cls,
+        confidence_interval: float = 0.95,
+        n_samples: SupportsIndex = 1000,
+        *,
+        seed: SupportsIndex | None = None,
     ) -> BootstrapAggregator: ...
     def add_scores(self, scores: Mapping[str, Score]) -> None: ...
     def aggregate(self) -> dict[str, AggregateScore]: ...
@@ -104,8 +118,60 @@ def score_record_batch(
 ) -> ScoreColumns: ...
 def bootstrap(
     columns: ScoreColumns | Mapping[str, Sequence[float] | memoryview],
-    n_samples: int = 1000,
+    n_samples: SupportsIndex = 1000,
     *,
-    seed: int = 0,
+    seed: SupportsIndex = 0,
     confidence_interval: float = 0.95,
 ) -> dict[str, Interval]: ...
+def accelerate() -> None: ...
+
+class Rouge155Interval(NamedTuple):
+    """A figure of the ROUGE-1.5.5 script over an evaluation: its average over the bootstrap resamples and its confidence interval, each as printed."""
+
+    average: float
+    low: float
+    high: float
+
+class Rouge155Figures(NamedTuple):
+    """A measure's recall, precision and F as the script prints them: intervals for an evaluation, floats for one pair."""
+
+    recall: Any
+    precision: Any
+    f: Any
+
+class Rouge155Counts(NamedTuple):
+    """A measure's counts under -t 1 or 2: the references', the prediction's, and the hits."""
+
+    reference: float
+    prediction: float
+    hits: float
+
+class Rouge155Result(dict[str, Rouge155Figures | Rouge155Counts]):
+    """{measure name: figures}, the script's printed text (report()) and, with -d, each pair's figures."""
+
+    per_pair: dict[str, list[Rouge155Figures] | list[Rouge155Counts]] | None
+    def report(self) -> str: ...
+
+_Summary: TypeAlias = str | bytes | Sequence[str]
+
+def rouge155(
+    predictions: Sequence[_Summary],
+    references: Sequence[str | bytes | Sequence[_Summary]],
+    options: str | None = "-c 95 -2 4 -U -r 1000 -n 4 -w 1.2 -a",
+    *,
+    ngrams: int | None = None,
+    lcs: bool | None = None,
+    weight: float | None = None,
+    skip_gap: int | None = None,
+    skip_unigrams: bool | Literal["both"] | None = None,
+    stemming: bool | None = None,
+    remove_stopwords: bool | None = None,
+    word_limit: int | None = None,
+    byte_limit: int | None = None,
+    multi_reference: Literal["average", "best"] | None = None,
+    alpha: float | None = None,
+    units: Literal["pairs", "tokens", "counts"] | None = None,
+    confidence: float | None = None,
+    resamples: int | None = None,
+    per_pair: bool | None = None,
+) -> Rouge155Result: ...

@@ -3,8 +3,9 @@
 #include <string>
 
 #include "boundary/new_object.hpp"
-#include "boundary/per_interpreter.hpp"
+#include "boundary/interned_name.hpp"
 #include "common/internal_failure.hpp"
+#include "common/stable_texts.hpp"
 
 namespace tallygrams::boundary {
 namespace {
@@ -69,7 +70,7 @@ PyErr missing_arguments(const Signature& signature, const BoundArguments& bound)
         size_t count = 0;
         for (size_t k = 0; k < signature.required; ++k) {
             if ((k >= signature.keyword_only_from) == keyword_only && bound.values[k] == nullptr) {
-                missing[count++] = signature.names[k];
+                missing[count++] = signature.parameters[k].name;
             }
         }
         if (count == 0) continue;
@@ -81,20 +82,6 @@ PyErr missing_arguments(const Signature& signature, const BoundArguments& bound)
     ensure(false, "no required argument is missing");
     return PyErr::new_message(PyExc_SystemError, "unreachable");
 }
-
-// The method name, interned in each interpreter.
-class InternedName final : public PerInterpreterObject {
-public:
-    explicit InternedName(const char* text) noexcept : PerInterpreterObject(text), text_(text) {}
-
-private:
-    Result<PyRef> create() override {
-        PyObject* name = PyUnicode_InternFromString(text_);
-        if (name == nullptr) return PyErr::fetch();
-        return PyRef(name);
-    }
-    const char* text_;
-};
 
 InternedName add_note_name("add_note");
 
@@ -121,7 +108,7 @@ Result<BoundArguments> bind_arguments(const Signature& signature, PyObject* cons
         const std::string_view name(utf8, static_cast<size_t>(size));
         size_t match = count;
         for (size_t slot = 0; slot < count; ++slot) {
-            if (signature.names[slot] == name) {
+            if (signature.parameters[slot].name == name) {
                 match = slot;
                 break;
             }
@@ -170,7 +157,13 @@ Result<std::string_view> extract_text(PyObject* object) {
 }
 
 PyErr annotate_argument_error(std::string_view parameter_name, PyErr error) {
-    return add_note("while processing '" + std::string(parameter_name) + "'", std::move(error));
+    return annotate_item_error(parameter_name, -1, std::move(error));
+}
+
+PyErr annotate_item_error(std::string_view parameter_name, Py_ssize_t item, PyErr error) {
+    std::string note = std::string(stable::kArgumentNote) + "'" + std::string(parameter_name) + "'";
+    if (item >= 0) note += ", item " + std::to_string(item);
+    return add_note(note, std::move(error));
 }
 
 PyErr add_note(std::string_view note_text, PyErr error) {
@@ -187,12 +180,6 @@ PyErr add_note(std::string_view note_text, PyErr error) {
         PyErr_Clear();  // the note is a courtesy: never let it replace the real error
     }
     return PyErr::from_exception(std::move(exception));
-}
-
-Result<std::string_view> extract_text_argument(PyObject* object, std::string_view parameter_name) {
-    Result<std::string_view> text = extract_text(object);
-    if (!text) return annotate_argument_error(parameter_name, std::move(text).take_error());
-    return text;
 }
 
 }  // namespace tallygrams::boundary

@@ -155,43 +155,15 @@ Result<NamedColumns> read_columns(PyObject* given) {
 Result<PyRef> bootstrap_body(PyObject* module, const BoundArguments& arguments) {
     const ModuleState& state = state_of_module(module);
     engine::BootstrapSettings settings;
-    // Counts and seeds are integers (an int, or anything with __index__,
-    // such as a NumPy integer): a float or a bool is a mistake to report as
-    // one, not a seed out of range or a count of 1.
-    PyRef integers[2];
-    for (size_t k = 0; k < 2; ++k) {
-        PyObject* value = arguments[k + 1];
-        if (value == nullptr) continue;
-        if (PyBool_Check(value) || !PyIndex_Check(value)) {
-            return boundary::annotate_argument_error(k == 0 ? "n_samples" : "seed", boundary::type_mismatch(value, "int"));
-        }
-        integers[k] = PyRef(PyNumber_Index(value));
-        if (!integers[k]) return PyErr::fetch();
-    }
-    if (integers[0]) {
-        const Py_ssize_t samples = PyLong_AsSsize_t(integers[0].get());
-        if (samples == -1 && PyErr_Occurred()) return boundary::annotate_argument_error("n_samples", PyErr::fetch());
-        if (samples <= 0) return PyErr::new_message(PyExc_ValueError, "n_samples must be positive");
-        settings.resamples = static_cast<size_t>(samples);
-    }
-    if (integers[1]) {
-        const unsigned long long seed = PyLong_AsUnsignedLongLong(integers[1].get());
-        if (seed == static_cast<unsigned long long>(-1) && PyErr_Occurred()) {
-            PyErr_Clear();
-            return PyErr::new_message(PyExc_ValueError, "seed must be an int from 0 to 2**64 - 1");
-        }
-        settings.seed = seed;
-    }
-    if (arguments[3] != nullptr) {
-        const double confidence = PyFloat_AsDouble(arguments[3]);
-        if (confidence == -1.0 && PyErr_Occurred()) {
-            return boundary::annotate_argument_error("confidence_interval", PyErr::fetch());
-        }
-        if (!(confidence >= 0.0 && confidence <= 1.0)) {
-            return PyErr::new_message(PyExc_ValueError, "confidence_interval must be in range [0, 1]");
-        }
-        settings.confidence = confidence;
-    }
+    Result<size_t> samples = arguments.get<boundary::Count>(1, settings.resamples);
+    if (!samples) return std::move(samples).take_error();
+    Result<uint64_t> seed = arguments.get<boundary::Seed>(2, settings.seed);
+    if (!seed) return std::move(seed).take_error();
+    Result<double> confidence = arguments.get<boundary::UnitInterval>(3, settings.confidence);
+    if (!confidence) return std::move(confidence).take_error();
+    settings.resamples = samples.value();
+    settings.seed = seed.value();
+    settings.confidence = confidence.value();
     Result<NamedColumns> columns = read_columns(arguments[0]);
     if (!columns) return std::move(columns).take_error();
     std::vector<std::span<const double>> spans;
@@ -242,7 +214,10 @@ boundary::Status create_interval_class(ModuleState& state) {
 
 constexpr boundary::ModuleFunction kBootstrapFunction{
     .signature = {.function_name = "bootstrap",
-                  .names = {"columns", "n_samples", "seed", "confidence_interval"},
+                  .parameters = {{"columns"},
+                                 {"n_samples", &boundary::kCount},
+                                 {"seed", &boundary::kSeed},
+                                 {"confidence_interval", &boundary::kUnitInterval}},
                   .required = 1,
                   .keyword_only_from = 2},
     .doc = "bootstrap(columns, n_samples=1000, *, seed=0, confidence_interval=0.95)\n--\n\n"

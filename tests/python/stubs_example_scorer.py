@@ -8,7 +8,17 @@ refuse, with the error code it must produce.
 from typing import assert_type
 
 import tallygrams_scorer
-from tallygrams_scorer import AggregateScore, BootstrapAggregator, RougeScorer, Score
+from tallygrams_scorer import (
+    AggregateScore,
+    BootstrapAggregator,
+    Rouge155Figures,
+    RougeScorer,
+    Score,
+    rouge155,
+    rouge_scorer,
+    scoring,
+    tokenizers,
+)
 
 assert_type(tallygrams_scorer.__version__, str)
 
@@ -39,9 +49,35 @@ result = aggregator.aggregate()
 assert_type(result, dict[str, AggregateScore])
 assert_type(result["rouge1"].mid.recall, float)
 
+evaluation = rouge155(["the cat sat"], [["a cat sat", ["the cat", "sat down"]]], "-n 2 -m", per_pair=True)
+assert_type(evaluation.report(), str)
+figures = evaluation["ROUGE-1"]
+assert isinstance(figures, Rouge155Figures)
+assert rouge155([b"x"], [b"y"], None, weight=None, skip_gap=-1, skip_unigrams="both").per_pair is None
+
+# rouge-score's module names, and the switch for code that cannot be edited.
+switched = rouge_scorer.RougeScorer(["rouge1"], tokenizer=tokenizers.DefaultTokenizer(use_stemmer=True))
+collector = scoring.BootstrapAggregator()
+collector.add_scores(switched.score("cats", "cat"))
+assert_type(collector.aggregate(), dict[str, scoring.AggregateScore])
+assert_type(scoring.fmeasure(0.5, 0.25), float)
+assert isinstance(switched, scoring.BaseScorer)
+
+
+class Words(tokenizers.Tokenizer):
+    def tokenize(self, text: str) -> list[str]:
+        return text.split()
+
+
+rouge_scorer.RougeScorer(["rougeL"], tokenizer=Words())
+assert_type(tallygrams_scorer.accelerate(), None)
+
 
 def rejected() -> None:
     RougeScorer(["rouge1"], tokenizer=3)  # type: ignore[arg-type]
     scorer.score("a", b"b")  # type: ignore[arg-type]
     BootstrapAggregator(0.9, 10, 1)  # type: ignore[call-arg]
     scorer.rouge_types = []  # type: ignore[misc]
+    rouge155(["a"], ["b"], units="sentences")  # type: ignore[arg-type]
+
+    tokenizers.Tokenizer()  # type: ignore[abstract]
