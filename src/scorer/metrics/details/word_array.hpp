@@ -18,6 +18,7 @@
 #include <immintrin.h>
 #endif
 
+#include "common/bits.hpp"
 #include "scorer/metrics/bit_count.hpp"
 
 namespace tallygrams::scorer::detail {
@@ -163,9 +164,7 @@ WordArray<W> shifted_up(const WordArray<W>& x) noexcept {
 }
 
 // The number of set bits among the lowest `valid` (at most 64 * W).
-inline uint64_t count_bits(uint64_t x, size_t valid) noexcept {
-    return bit_count(valid >= 64 ? x : x & ((uint64_t{1} << valid) - 1));
-}
+inline uint64_t count_bits(uint64_t x, size_t valid) noexcept { return bit_count(x & low_bits(valid)); }
 template <size_t W>
 uint64_t count_bits(const WordArray<W>& x, size_t valid) noexcept {
     uint64_t count = 0;
