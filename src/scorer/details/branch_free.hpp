@@ -42,19 +42,4 @@ inline uint64_t select_if_equal(uint64_t x, uint64_t y, uint64_t if_equal, uint6
 #endif
 }
 
-// Two selects on one condition (nonzero: true): `a = condition ? a_if_true
-// : a`, and the same for `b`.
-template <class T>
-void select_pair_without_branch(uint64_t condition, uint64_t a_if_true, uint64_t& a, T* b_if_true, T*& b) noexcept {
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-    asm("test %[condition], %[condition]\n\tcmovne %[a_if_true], %[a]\n\tcmovne %[b_if_true], %[b]"
-        : [a] "+r"(a), [b] "+r"(b)
-        : [a_if_true] "r"(a_if_true), [b_if_true] "r"(b_if_true), [condition] "r"(condition)
-        : "cc");
-#else
-    a = select_without_branch(condition != 0, a_if_true, a);
-    b = select_without_branch(condition != 0, b_if_true, b);
-#endif
-}
-
 }  // namespace tallygrams::scorer

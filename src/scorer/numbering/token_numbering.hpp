@@ -45,11 +45,10 @@ namespace detail {
 // and its remaining bytes are compared with its first occurrence's.
 //
 // Whether a token is new or seen is as unpredictable as the text, so the
-// fast path decides it without a branch: the id is a select, and the new
-// slot is written through a pointer that is the home slot when the token is
-// new and a scratch slot when it is not. Tokens that need more (a slot
-// taken by another token, a token longer than 16 bytes, a full table) take
-// the general path, `number` and `find`.
+// fast path decides it without a branch: the id is a select, and the home
+// slot is written either way. Tokens that need more (a slot taken by
+// another token, a token longer than 16 bytes, a full table) take the
+// general path, `number` and `find`.
 //
 // The table starts as the thread's zeroed summary-sized one, or one sized
 // to the text, and doubles with the number of distinct tokens, so its
@@ -252,7 +251,7 @@ private:
     // home slot settles it, else `number`. Unless kLimited, the caller knows
     // that the table has room for every token it passes to be new.
     template <class Kernel, bool kLimited>
-    [[gnu::always_inline]] Id number_one(Hot& hot, const Hash& hash, Slot& scratch, const char* token, size_t length) {
+    [[gnu::always_inline]] Id number_one(Hot& hot, const Hash& hash, const char* token, size_t length) {
         const bool fast = kLimited ? (length - 1 < 16) & (size_t{hot.distinct} < hot.limit)
                                    : ((length - 1) | hot.blocked) < 16;
         if (fast) [[likely]] {
@@ -263,14 +262,14 @@ private:
             if (slot_settles(bits)) [[likely]] {
                 const unsigned fresh = slot_empty(bits);
                 const uint64_t next = uint64_t{hot.distinct} + 1;
-                // The id, and where the slot is written: the next id and the
-                // home slot if the token is new; else the id held and the
-                // scratch slot, so that a later load of the home slot never
-                // waits on a store that changed nothing.
-                uint64_t id_plus_one = home.id_plus_one;
-                Slot* target = &scratch;
-                select_pair_without_branch(fresh, next, id_plus_one, &home, target);
-                Kernel::fill(*target, key, length, next);
+                // The id held, or the next if the token is new. The slot is
+                // written either way (unchanged if the token was there): a
+                // store to a place known as soon as the hash is, which the
+                // next load of the slot can take its value from, where a
+                // store only for new tokens would go to a place known only
+                // after the compare and keep later loads guessing.
+                const uint64_t id_plus_one = select_without_branch(fresh != 0, next, home.id_plus_one);
+                Kernel::fill(home, key, length, id_plus_one);
                 // Written whether or not the token is new: harmless when it
                 // is not, since the count of distinct tokens then stays.
                 hot.slot_of[next] = index;
@@ -318,7 +317,6 @@ private:
     [[gnu::always_inline]] inline size_t number_text_checked(const NormalizedText& text, Id* __restrict out,
                                                              size_t room) {
         const Hash hash = hash_;
-        Slot scratch;
         Hot table = hot();
         Id* next = out;
         Id* const end = out + room;
@@ -327,7 +325,7 @@ private:
                 distinct_ = table.distinct;
                 fail_on_room();
             }
-            *next++ = number_one<Kernel, kLimited>(table, hash, scratch, token, length);
+            *next++ = number_one<Kernel, kLimited>(table, hash, token, length);
         });
         distinct_ = table.distinct;
         return static_cast<size_t>(next - out);
@@ -359,7 +357,6 @@ private:
     [[gnu::always_inline]] inline bool number_views(const std::string_view* tokens, size_t count, Id* __restrict out,
                                                     Id empty) {
         const Hash hash = hash_;
-        Slot scratch;
         Hot table = hot();
         bool saw_empty = false;
         for (size_t i = 0; i < count; ++i) {
@@ -368,7 +365,7 @@ private:
                 saw_empty = true;
                 out[i] = empty;
             } else {
-                out[i] = number_one<Kernel, true>(table, hash, scratch, token.data(), token.size());
+                out[i] = number_one<Kernel, true>(table, hash, token.data(), token.size());
             }
         }
         distinct_ = table.distinct;

@@ -89,11 +89,13 @@ struct AesNumberKernel {
         return static_cast<unsigned>(_mm256_movemask_pd(_mm256_castsi256_pd(equal)));
     }
 
+    // One 32-byte store, which a later 32-byte load of the slot can take
+    // its value from while it is still on its way to memory.
     __attribute__((target("avx2"))) static void fill(NumberSlot& slot, Key key, size_t length,
                                                      uint64_t id_plus_one) noexcept {
-        _mm_store_si128(reinterpret_cast<__m128i*>(&slot), key);
-        slot.length = length;
-        slot.id_plus_one = id_plus_one;
+        const __m128i tail = _mm_set_epi64x(static_cast<long long>(id_plus_one), static_cast<long long>(length));
+        _mm256_store_si256(reinterpret_cast<__m256i*>(&slot),
+                           _mm256_inserti128_si256(_mm256_castsi128_si256(key), tail, 1));
     }
 };
 #endif
