@@ -320,7 +320,7 @@ private:
         Hot table = hot();
         Id* next = out;
         Id* const end = out + room;
-        walk_tokens<typename Kernel::Edges>(text, [&](const char* token, size_t length) [[gnu::always_inline]] {
+        walk_tokens<typename Kernel::Edges>(text, [&](const char* token, size_t length) __attribute__((always_inline)) {
             if (kChecked && next == end) [[unlikely]] {
                 distinct_ = table.distinct;
                 fail_on_room();
@@ -346,7 +346,7 @@ private:
         bool ordered = ordered_;
         Id* next = out;
         Id* const end = out + room;
-        walk_tokens<typename Kernel::Edges>(text, [&](const char* token, size_t length) [[gnu::always_inline]] {
+        walk_tokens<typename Kernel::Edges>(text, [&](const char* token, size_t length) __attribute__((always_inline)) {
             if (kChecked && next == end) [[unlikely]] fail_on_room();
             *next++ = find_one<Kernel>(ordered, table, hash, token, length, absent);
         });

@@ -68,7 +68,7 @@ TokenSequence tokenize_ascii(std::string_view text, ScratchArena& arena, bool ma
     std::string_view* __restrict out = tokens;
     size_t* __restrict end = ends;
     if (newlines == 0) {  // the common case, in a loop of its own that keeps `out` in a register
-        for_each_token_text(normalized, [&](const char* start, size_t length) [[gnu::always_inline]] {
+        for_each_token_text(normalized, [&](const char* start, size_t length) __attribute__((always_inline)) {
             const std::string_view token = transform(std::string_view(start, length), store);
             *out = token;
             // The walk never makes an empty token; only a transform can.
