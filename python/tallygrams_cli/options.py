@@ -9,7 +9,7 @@ from typing import NoReturn
 
 import tallygrams
 
-from . import per_pair, summary
+from . import per_pair, report, summary
 from .cluster import LOCAL_PREFIX
 
 DESCRIPTION = """\
@@ -107,6 +107,20 @@ def _scheduler(text: str) -> str:
     return text
 
 
+def add_scoring_options(parser: argparse.ArgumentParser) -> None:
+    """How pairs are scored: the same options for every command that scores."""
+    scoring = parser.add_argument_group("scoring")
+    scoring.add_argument("--rouge-types", metavar="TYPES", type=_rouge_types, default=DEFAULT_TYPES,
+                         help="comma-separated ROUGE types among rouge1 to rouge9, rougeL and rougeLsum "
+                              "(default rouge1,rouge2,rougeL); rougeLsum reads each line of a text as a sentence")
+    scoring.add_argument("--stemmer", action="store_true",
+                         help="reduce words longer than three letters to their Porter stem (English)")
+    scoring.add_argument("--tokenizer", choices=["unicode"],
+                         help="unicode: words of every script, lower-cased, each Chinese or Japanese character, "
+                              "Thai, Lao, Myanmar and Khmer letter a word of its own (default: ASCII letters "
+                              "and digits only, as rouge-score)")
+
+
 def build_parser(batch_pairs: int) -> argparse.ArgumentParser:
     parser = _Parser(
         prog="tallygrams",
@@ -143,16 +157,7 @@ def build_parser(batch_pairs: int) -> argparse.ArgumentParser:
                              "(e.g. tcp://10.0.0.5:8786), or on local:N, N worker processes started on this "
                              "machine for the run; the workers read the files themselves")
 
-    scoring = parser.add_argument_group("scoring")
-    scoring.add_argument("--rouge-types", metavar="TYPES", type=_rouge_types, default=DEFAULT_TYPES,
-                         help="comma-separated ROUGE types among rouge1 to rouge9, rougeL and rougeLsum "
-                              "(default rouge1,rouge2,rougeL); rougeLsum reads each line of a text as a sentence")
-    scoring.add_argument("--stemmer", action="store_true",
-                         help="reduce words longer than three letters to their Porter stem (English)")
-    scoring.add_argument("--tokenizer", choices=["unicode"],
-                         help="unicode: words of every script, lower-cased, each Chinese or Japanese character, "
-                              "Thai, Lao, Myanmar and Khmer letter a word of its own (default: ASCII letters "
-                              "and digits only, as rouge-score)")
+    add_scoring_options(parser)
 
     results = parser.add_argument_group("results")
     results.add_argument("--per-pair", metavar="FILE.csv|FILE.jsonl|FILE.parquet",
@@ -166,6 +171,9 @@ def build_parser(batch_pairs: int) -> argparse.ArgumentParser:
     results.add_argument("--seed", metavar="N", type=_seed, default=0,
                          help="seed of the resampling, from 0 to 2**64 - 1, so that runs repeat exactly "
                               "(default 0)")
+    results.add_argument("--report", metavar="FILE.html", type=_suffixed(report.SUFFIXES),
+                         help="also write an HTML page with the table and charts of the per-pair scores "
+                              "(needs matplotlib: the tallygrams[report] extra)")
     results.add_argument("--no-progress", action="store_true",
                          help="never draw a progress bar")
     parser.add_argument("--version", action="version", version=f"tallygrams {tallygrams.__version__}")
@@ -174,10 +182,15 @@ def build_parser(batch_pairs: int) -> argparse.ArgumentParser:
     return parser
 
 
-def check_combinations(args: argparse.Namespace, parser: argparse.ArgumentParser) -> None:
-    """Options that are valid alone but not together."""
+def check_scoring_combinations(args: argparse.Namespace, parser: argparse.ArgumentParser) -> None:
+    """Scoring options that are valid alone but not together."""
     if args.stemmer and args.tokenizer is not None:
         parser.error("--stemmer stems the words of the default tokenizer; it cannot be combined with --tokenizer")
+
+
+def check_combinations(args: argparse.Namespace, parser: argparse.ArgumentParser) -> None:
+    """Options that are valid alone but not together."""
+    check_scoring_combinations(args, parser)
     if args.summary is not None and args.summary.lower().endswith(".csv") and args.bootstrap_samples == 0:
         parser.error("a --summary CSV holds the interval, which --bootstrap-samples 0 skips; "
                      "use a .json summary for the means alone")
