@@ -14,6 +14,8 @@ native_packages=(g++ make libgtest-dev)
 # English word lists (in /usr/share/dict) that the stemmer is checked against,
 # word for word, by the native tests.
 native_packages+=(wamerican wbritish wamerican-huge)
+# A real browser, headless, in which the tests open the tool's HTML report.
+native_packages+=(chromium)
 # Google Benchmark only for the native benchmarks.
 if [ "${1:-}" = "--benchmarks" ]; then native_packages+=(libbenchmark-dev); fi
 mapfile -t missing < <(missing_packages "${native_packages[@]}")
