@@ -13,7 +13,7 @@ from types import FrameType
 
 import tallygrams_scorer
 
-from . import cluster, output, per_pair, summary
+from . import cluster, compare, output, per_pair, report, report_builders, summary
 from .inputs import InputError
 from .options import build_parser, check_combinations
 from .scoring import ScoreBuffers
@@ -85,7 +85,7 @@ def _within(path: str, folder: str) -> bool:
 
 
 def _check_outputs(args: argparse.Namespace, source: Source) -> None:
-    outputs = [("--per-pair", args.per_pair), ("--summary", args.summary)]
+    outputs = [("--per-pair", args.per_pair), ("--summary", args.summary), ("--report", args.report)]
     outputs = [(option, path) for option, path in outputs if path is not None]
     for option, path in outputs:
         for input_path in source.input_paths():
@@ -120,6 +120,8 @@ def run(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int:
     source = _source(args, parser)
     scorer = _scorer(args)
     _check_outputs(args, source)
+    if args.report is not None:
+        report.check_report_path(args.report)
     names = output.column_names(args.rouge_types)
     buffers = ScoreBuffers(names)
     show_progress = not args.no_progress and sys.stderr.isatty()
@@ -150,21 +152,27 @@ def run(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int:
     if args.summary is not None:
         summary.write_summary(args.summary, args.rouge_types, buffers.pairs, buffers.left_out, means, intervals,
                               args.bootstrap_samples, args.seed)
-    sys.stdout.write(output.format_table(args.rouge_types, buffers.pairs, buffers.left_out, means, intervals,
-                                         args.bootstrap_samples, args.seed))
+    table = output.format_table(args.rouge_types, buffers.pairs, buffers.left_out, means, intervals,
+                                args.bootstrap_samples, args.seed)
+    if args.report is not None:
+        report.write_report(args.report, report_builders.main_report(args, buffers, means, intervals))
+    sys.stdout.write(table)
     sys.stdout.flush()
     return 0
 
 
 def main(argv: Sequence[str] | None = None) -> int:
-    parser = build_parser(BATCH_PAIRS)
-    args = parser.parse_args(argv)
+    arguments = sys.argv[1:] if argv is None else list(argv)
+    command, parser = run, build_parser(BATCH_PAIRS)
+    if arguments[:1] == ["compare"]:
+        command, parser, arguments = compare.run, compare.build_parser(BATCH_PAIRS), arguments[1:]
+    args = parser.parse_args(arguments)
     # Signal handlers belong to the main thread; elsewhere SIGTERM keeps
     # whatever the caller set up.
     handles_sigterm = threading.current_thread() is threading.main_thread()
     previous = signal.signal(signal.SIGTERM, _raise_terminated) if handles_sigterm else None
     try:
-        return run(args, parser)
+        return command(args, parser)
     except InputError as error:
         print(f"tallygrams: {error}", file=sys.stderr)
         return 2
