@@ -196,7 +196,7 @@ def long_pairs(count: int, tokens: int = 1000, seed: int = 2) -> list[tuple[str,
 
 
 # Token sets that defeat hashes reading only part of a token, as in
-# tests/reference/adversarial_tokens.hpp, and random tokens of the same
+# tests/oracles/adversarial_tokens.hpp, and random tokens of the same
 # lengths and repetition to compare them with.
 
 _ALPHABET = "abcdefghijklmnopqrstuvwxyz0123456789"

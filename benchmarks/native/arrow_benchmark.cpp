@@ -14,7 +14,7 @@
 #include "arrow/owned.hpp"
 #include "arrow/text_column.hpp"
 #include "arrow/utf8_validation.hpp"
-#include "reference/arrow_fixtures.hpp"
+#include "oracles/arrow_fixtures.hpp"
 #include "scorer/pair_scorer.hpp"
 
 namespace {

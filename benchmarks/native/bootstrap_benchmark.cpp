@@ -19,8 +19,8 @@
 #include <span>
 #include <vector>
 
-#include "engine/bootstrap.hpp"
-#include "reference/straightforward_bootstrap.hpp"
+#include "engine/statistics/bootstrap.hpp"
+#include "oracles/straightforward_bootstrap.hpp"
 
 namespace {
 

@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
-#include "reference/rouge_oracle.hpp"
+#include "oracles/rouge_oracle.hpp"
 #include "scorer/configurable_scorer.hpp"
 #include "scorer/pair_scorer.hpp"
-#include "scorer/tokenizers.hpp"
+#include "scorer/tokenizing/tokenizers.hpp"
 
 namespace {
 

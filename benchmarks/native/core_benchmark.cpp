@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "scorer/pair_scorer.hpp"
-#include "reference/straightforward_scorer.hpp"
+#include "oracles/straightforward_scorer.hpp"
 
 namespace {
 

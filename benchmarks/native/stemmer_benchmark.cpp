@@ -38,8 +38,8 @@
 #include <unordered_set>
 #include <vector>
 
-#include "scorer/porter_stemmer.hpp"
-#include "scorer/stem_cache.hpp"
+#include "scorer/stemming/porter_stemmer.hpp"
+#include "scorer/stemming/stem_cache.hpp"
 
 namespace {
 

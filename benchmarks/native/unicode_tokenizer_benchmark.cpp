@@ -11,8 +11,8 @@
 #include <string_view>
 #include <vector>
 
-#include "scorer/token_walk.hpp"
-#include "scorer/unicode_tokenizer.hpp"
+#include "scorer/tokenizing/token_walk.hpp"
+#include "scorer/tokenizing/unicode_tokenizer.hpp"
 
 namespace {
 

@@ -12,7 +12,7 @@
 
 #include "common/internal_failure.hpp"
 #include "engine/interruption.hpp"
-#include "engine/worker_pool.hpp"
+#include "engine/pool/worker_pool.hpp"
 
 namespace tallygrams::engine {
 

@@ -18,15 +18,15 @@
 #include <span>
 
 #include "common/internal_failure.hpp"
-#include "scorer/lcs.hpp"
-#include "scorer/ngram_levels.hpp"
-#include "scorer/ngram_overlap.hpp"
-#include "scorer/numbered_texts.hpp"
+#include "scorer/details/scratch_arena.hpp"
+#include "scorer/metrics/lcs.hpp"
+#include "scorer/metrics/ngram_levels.hpp"
+#include "scorer/metrics/ngram_overlap.hpp"
+#include "scorer/metrics/summary_lcs.hpp"
+#include "scorer/numbering/numbered_texts.hpp"
 #include "scorer/rouge_types.hpp"
 #include "scorer/score_arithmetic.hpp"
-#include "scorer/scratch_arena.hpp"
-#include "scorer/summary_lcs.hpp"
-#include "scorer/tokenized_text.hpp"
+#include "scorer/tokenizing/tokenized_text.hpp"
 
 namespace tallygrams::scorer {
 

@@ -7,11 +7,11 @@
 #include <limits>
 #include <string_view>
 
-#include "scorer/lcs.hpp"
-#include "scorer/ngram_overlap.hpp"
+#include "scorer/details/scratch_arena.hpp"
+#include "scorer/metrics/lcs.hpp"
+#include "scorer/metrics/ngram_overlap.hpp"
+#include "scorer/numbering/token_numbering.hpp"
 #include "scorer/score_arithmetic.hpp"
-#include "scorer/scratch_arena.hpp"
-#include "scorer/token_numbering.hpp"
 
 namespace tallygrams::scorer {
 

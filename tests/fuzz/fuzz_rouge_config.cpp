@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "reference/rouge_config_checks.hpp"
+#include "oracles/rouge_config_checks.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // The oracle's tables grow with the product of the texts' lengths.

@@ -2,7 +2,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "reference/fuzz_checks.hpp"
+#include "oracles/fuzz_checks.hpp"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string difference = tallygrams::fuzz::check_pair_input(data, size);

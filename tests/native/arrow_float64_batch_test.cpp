@@ -18,7 +18,7 @@
 #include "arrow/pair_validity.hpp"
 #include "arrow/record_batch.hpp"
 #include "arrow/validity_bits.hpp"
-#include "reference/arrow_fixtures.hpp"
+#include "oracles/arrow_fixtures.hpp"
 
 namespace {
 

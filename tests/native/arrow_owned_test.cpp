@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "arrow/owned.hpp"
-#include "reference/arrow_fixtures.hpp"
+#include "oracles/arrow_fixtures.hpp"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include "arrow/imported_data.hpp"
 #include "arrow/owned.hpp"
 #include "arrow/text_column.hpp"
-#include "reference/arrow_fixtures.hpp"
+#include "oracles/arrow_fixtures.hpp"
 
 namespace {
 

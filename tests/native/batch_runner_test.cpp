@@ -9,14 +9,14 @@
 #include <thread>
 #include <vector>
 
-#include "engine/batch_runner.hpp"
+#include "tallygrams/batch_runner.hpp"
 
 namespace {
 
 using namespace tallygrams;
 using engine::ColumnOutput;
-using engine::OwnedStrings;
-using engine::RecordOutput;
+using batch::OwnedStrings;
+using batch::RecordOutput;
 using engine::WorkerPool;
 
 struct Batch {
@@ -66,13 +66,13 @@ TEST_P(RunnerTable, RecordsAndColumnsEqualSequentialScoringInOrder) {
 
     OwnedStrings refs = batch.copy(batch.references), preds = batch.copy(batch.predictions);
     RecordOutput records(n);
-    engine::run_batch(pool, refs, preds, records);
+    batch::run_batch(pool, refs, preds, records);
     ASSERT_EQ(records.length(), n);
     EXPECT_EQ(refs.allocated_bytes() + preds.allocated_bytes(), 0u) << "scored strings must be freed";
 
     OwnedStrings refs2 = batch.copy(batch.references), preds2 = batch.copy(batch.predictions);
     ColumnOutput columns(n);
-    engine::run_batch(pool, refs2, preds2, columns);
+    batch::run_batch(pool, refs2, preds2, columns);
     std::vector<ColumnOutput::Column> taken;
     for (size_t k = 0; k < ColumnOutput::kColumnCount; ++k) taken.push_back(columns.take_column(k));
 
@@ -108,13 +108,13 @@ TEST(BatchRunner, FailureInsideParallelWorkReachesTheCallerAndPoolSurvives) {
             batch.references[failing] = std::string(123457, 'z');
             OwnedStrings refs = batch.copy(batch.references), preds = batch.copy(batch.predictions);
             ColumnOutput columns(1000);
-            EXPECT_THROW(engine::run_batch(pool, refs, preds, columns, FailAt{123457}), InternalFailure);
+            EXPECT_THROW(batch::run_batch(pool, refs, preds, columns, FailAt{123457}), InternalFailure);
         }
         // The same pool keeps serving.
         const Batch batch = make_batch(500, 9);
         OwnedStrings refs = batch.copy(batch.references), preds = batch.copy(batch.predictions);
         RecordOutput records(500);
-        engine::run_batch(pool, refs, preds, records);
+        batch::run_batch(pool, refs, preds, records);
         EXPECT_EQ(records.length(), 500u);
     }
 }
@@ -139,7 +139,7 @@ TEST(BatchRunner, SimultaneousFailuresLeaveThePoolServingConcurrentCallers) {
         for (size_t i = 0; i < failing_pairs.size(); ++i) batch.references[failing_pairs[i]] = std::string(200003 + i, 'q');
         OwnedStrings refs = batch.copy(batch.references), preds = batch.copy(batch.predictions);
         RecordOutput records(2000);
-        EXPECT_THROW(engine::run_batch(pool, refs, preds, records, FailAtAny{{200003, 200004, 200005, 200006}}),
+        EXPECT_THROW(batch::run_batch(pool, refs, preds, records, FailAtAny{{200003, 200004, 200005, 200006}}),
                      InternalFailure);
         EXPECT_EQ(records.length(), 0u) << "a failed run reports no records";
         EXPECT_GT(refs.allocated_bytes(), 0u) << "the failing pairs' strings were never consumed";
@@ -151,7 +151,7 @@ TEST(BatchRunner, SimultaneousFailuresLeaveThePoolServingConcurrentCallers) {
             const Batch batch = make_batch(700, 50 + t);
             OwnedStrings refs = batch.copy(batch.references), preds = batch.copy(batch.predictions);
             RecordOutput records(700);
-            engine::run_batch(pool, refs, preds, records);
+            batch::run_batch(pool, refs, preds, records);
             bool all_same = records.length() == 700;
             for (size_t i = 0; all_same && i < 700; ++i) {
                 all_same = same_bits(records[i], scorer::score_pair(batch.references[i], batch.predictions[i]));
@@ -186,9 +186,9 @@ TEST(BatchRunner, SmallBatchesRunOnTheCallingThreadWithTheSameResults) {
 
     std::set<std::thread::id> large_threads;
     OwnedStrings refs = batch.copy(batch.references), preds = batch.copy(batch.predictions);
-    ASSERT_GE(refs.total_bytes() + preds.total_bytes(), engine::kInlineBatchBytes);
+    ASSERT_GE(refs.total_bytes() + preds.total_bytes(), batch::kInlineBatchBytes);
     RecordOutput whole(3000);
-    engine::run_batch(pool, refs, preds, whole, RecordingThreads{&mutex, &large_threads});
+    batch::run_batch(pool, refs, preds, whole, RecordingThreads{&mutex, &large_threads});
     EXPECT_EQ(large_threads.count(std::this_thread::get_id()), 0u) << "a large batch runs on the workers";
 
     std::set<std::thread::id> small_threads;
@@ -197,9 +197,9 @@ TEST(BatchRunner, SmallBatchesRunOnTheCallingThreadWithTheSameResults) {
         const Batch piece{{batch.references.begin() + first, batch.references.begin() + first + kPiece},
                           {batch.predictions.begin() + first, batch.predictions.begin() + first + kPiece}};
         OwnedStrings piece_refs = piece.copy(piece.references), piece_preds = piece.copy(piece.predictions);
-        ASSERT_LT(piece_refs.total_bytes() + piece_preds.total_bytes(), engine::kInlineBatchBytes);
+        ASSERT_LT(piece_refs.total_bytes() + piece_preds.total_bytes(), batch::kInlineBatchBytes);
         RecordOutput records(kPiece);
-        engine::run_batch(pool, piece_refs, piece_preds, records, RecordingThreads{&mutex, &small_threads});
+        batch::run_batch(pool, piece_refs, piece_preds, records, RecordingThreads{&mutex, &small_threads});
         ASSERT_EQ(records.length(), kPiece);
         for (size_t i = 0; i < kPiece; ++i) ASSERT_TRUE(same_bits(records[i], whole[first + i])) << first + i;
     }
@@ -213,7 +213,7 @@ TEST(BatchRunner, SmallBatchesRunOnTheCallingThreadWithTheSameResults) {
         tiny_preds.append("a");
     }
     ColumnOutput columns(2000);
-    engine::run_batch(pool, tiny_refs, tiny_preds, columns, RecordingThreads{&mutex, &few_bytes_threads});
+    batch::run_batch(pool, tiny_refs, tiny_preds, columns, RecordingThreads{&mutex, &few_bytes_threads});
     EXPECT_EQ(few_bytes_threads, std::set<std::thread::id>{std::this_thread::get_id()});
 }
 
@@ -222,7 +222,7 @@ TEST(BatchRunner, MismatchedLengthsAreAnInternalFailure) {
     OwnedStrings refs, preds;
     refs.append("a");
     RecordOutput records(1);
-    EXPECT_THROW(engine::run_batch(pool, refs, preds, records), InternalFailure);
+    EXPECT_THROW(batch::run_batch(pool, refs, preds, records), InternalFailure);
 }
 
 }  // namespace

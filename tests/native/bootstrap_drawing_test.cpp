@@ -12,10 +12,10 @@
 #include <vector>
 
 #include "bootstrap_support.hpp"
-#include "engine/bootstrap.hpp"
-#include "engine/bounded_draw.hpp"
-#include "engine/exact_sum.hpp"
-#include "engine/random_stream.hpp"
+#include "engine/statistics/bootstrap.hpp"
+#include "engine/statistics/bounded_draw.hpp"
+#include "engine/statistics/exact_sum.hpp"
+#include "engine/statistics/random_stream.hpp"
 
 namespace {
 

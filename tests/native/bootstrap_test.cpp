@@ -15,9 +15,9 @@
 #include <vector>
 
 #include "bootstrap_support.hpp"
-#include "engine/bootstrap.hpp"
-#include "engine/exact_sum.hpp"
-#include "reference/straightforward_bootstrap.hpp"
+#include "engine/statistics/bootstrap.hpp"
+#include "engine/statistics/exact_sum.hpp"
+#include "oracles/straightforward_bootstrap.hpp"
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "engine/bootstrap.hpp"
+#include "engine/statistics/bootstrap.hpp"
 
 namespace {
 

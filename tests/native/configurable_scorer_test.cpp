@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "reference/rouge_config_checks.hpp"
+#include "oracles/rouge_config_checks.hpp"
 #include "scorer/configurable_scorer.hpp"
-#include "scorer/tokenizers.hpp"
+#include "scorer/tokenizing/tokenizers.hpp"
 
 namespace {
 

@@ -21,8 +21,8 @@
 #include <gtest/gtest.h>
 
 #include "boundary/diagnostics.hpp"
-#include "engine/batch_runner.hpp"
-#include "engine/global_pool.hpp"
+#include "engine/pool/global_pool.hpp"
+#include "tallygrams/batch_runner.hpp"
 
 namespace tallygrams {
 namespace {
@@ -108,14 +108,14 @@ TEST(ForkSafety, ChildWritesDiagnosticsWhileAnotherThreadOfTheParentWasInTheMidd
 
 // A batch of a few pairs on the global pool; 0 if every value is right.
 int score_small_batch() {
-    engine::OwnedStrings references;
-    engine::OwnedStrings predictions;
+    batch::OwnedStrings references;
+    batch::OwnedStrings predictions;
     for (int i = 0; i < 64; ++i) {
         references.append("a b c");
         predictions.append("a b");
     }
     engine::ColumnOutput columns(64);
-    engine::run_batch(engine::global_pool(), references, predictions, columns);
+    batch::run_batch(engine::global_pool(), references, predictions, columns);
     for (size_t i = 0; i < 64; ++i) {
         if (columns.column(1)[i] != 2.0 / 3.0) return 1;
     }

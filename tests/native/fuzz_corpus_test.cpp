@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "reference/fuzz_checks.hpp"
-#include "reference/rouge_config_checks.hpp"
+#include "oracles/fuzz_checks.hpp"
+#include "oracles/rouge_config_checks.hpp"
 
 namespace {
 

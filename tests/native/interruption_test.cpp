@@ -8,8 +8,8 @@
 #include <thread>
 
 #include "engine/interruption.hpp"
+#include "engine/pool/worker_pool.hpp"
 #include "engine/range_runner.hpp"
-#include "engine/worker_pool.hpp"
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include <random>
 #include <string>
 
-#include "scorer/lcs.hpp"
-#include "reference/straightforward_scorer.hpp"
+#include "scorer/metrics/lcs.hpp"
+#include "oracles/straightforward_scorer.hpp"
 
 namespace {
 

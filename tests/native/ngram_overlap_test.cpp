@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "scorer/ngram_overlap.hpp"
-#include "reference/straightforward_scorer.hpp"
+#include "scorer/metrics/ngram_overlap.hpp"
+#include "oracles/straightforward_scorer.hpp"
 
 namespace {
 

@@ -5,12 +5,12 @@
 #include <thread>
 #include <vector>
 
-#include "engine/owned_strings.hpp"
-#include "engine/worker_pool.hpp"
+#include "engine/pool/worker_pool.hpp"
+#include "tallygrams/owned_strings.hpp"
 
 namespace {
 
-using tallygrams::engine::OwnedStrings;
+using tallygrams::batch::OwnedStrings;
 
 TEST(OwnedStrings, KeepsExactCopiesInOrder) {
     OwnedStrings strings;

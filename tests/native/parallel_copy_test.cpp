@@ -7,11 +7,11 @@
 #include <thread>
 #include <vector>
 
-#include "engine/parallel_copy.hpp"
+#include "tallygrams/parallel_copy.hpp"
 
 namespace {
 
-using tallygrams::engine::CopyItem;
+using tallygrams::batch::CopyItem;
 using tallygrams::engine::WorkerPool;
 
 struct Copies {
@@ -41,7 +41,7 @@ TEST_P(CopyCounts, CopiesEveryItem) {
     for (size_t workers : {0u, 1u, 2u, 7u}) {
         WorkerPool pool(workers == 0 ? 1 : workers);
         Copies copies(GetParam());
-        tallygrams::engine::copy_in_parallel(copies.items(), workers == 0 ? nullptr : &pool);
+        tallygrams::batch::copy_in_parallel(copies.items(), workers == 0 ? nullptr : &pool);
         EXPECT_EQ(copies.destinations, copies.sources) << workers << " workers";
     }
 }
@@ -61,7 +61,7 @@ TEST(ParallelCopy, BusyPoolDoesNotHoldTheCallerBack) {
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     Copies copies(20000);
-    tallygrams::engine::copy_in_parallel(copies.items(), &pool);
+    tallygrams::batch::copy_in_parallel(copies.items(), &pool);
     EXPECT_EQ(copies.destinations, copies.sources);
     release = true;
     busy.join();

@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "scorer/porter_stemmer.hpp"
+#include "scorer/stemming/porter_stemmer.hpp"
 
 int main() {
     using tallygrams::scorer::porter_stem;

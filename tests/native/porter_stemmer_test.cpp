@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "scorer/porter_stemmer.hpp"
+#include "scorer/stemming/porter_stemmer.hpp"
 
 namespace {
 

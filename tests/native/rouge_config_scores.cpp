@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "reference/rouge_config_checks.hpp"
+#include "oracles/rouge_config_checks.hpp"
 
 namespace {
 

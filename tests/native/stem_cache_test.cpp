@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "scorer/porter_stemmer.hpp"
-#include "scorer/stem_cache.hpp"
+#include "scorer/stemming/porter_stemmer.hpp"
+#include "scorer/stemming/stem_cache.hpp"
 
 namespace {
 

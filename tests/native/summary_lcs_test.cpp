@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "reference/rouge_oracle.hpp"
-#include "scorer/summary_lcs.hpp"
+#include "oracles/rouge_oracle.hpp"
+#include "scorer/metrics/summary_lcs.hpp"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include <string_view>
 
-#include "engine/thread_count.hpp"
+#include "engine/pool/thread_count.hpp"
 
 namespace {
 

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "reference/adversarial_tokens.hpp"
-#include "reference/straightforward_scorer.hpp"
+#include "oracles/adversarial_tokens.hpp"
+#include "oracles/straightforward_scorer.hpp"
 #include "scorer/pair_scorer.hpp"
 
 namespace {

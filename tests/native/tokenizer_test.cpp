@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "reference/byte_range_tokenizer.hpp"
-#include "reference/straightforward_scorer.hpp"
+#include "oracles/byte_range_tokenizer.hpp"
+#include "oracles/straightforward_scorer.hpp"
 
 #include <random>
 

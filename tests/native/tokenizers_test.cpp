@@ -8,11 +8,11 @@
 #include <string_view>
 #include <vector>
 
-#include "reference/rouge_config_checks.hpp"
-#include "reference/rouge_oracle.hpp"
-#include "scorer/stemming.hpp"
-#include "scorer/tokenizers.hpp"
-#include "scorer/unicode_tokenized_text.hpp"
+#include "oracles/rouge_config_checks.hpp"
+#include "oracles/rouge_oracle.hpp"
+#include "scorer/stemming/stemming.hpp"
+#include "scorer/tokenizing/tokenizers.hpp"
+#include "scorer/tokenizing/unicode_tokenized_text.hpp"
 
 namespace {
 

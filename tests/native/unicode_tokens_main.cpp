@@ -16,7 +16,7 @@
 #include <string>
 #include <string_view>
 
-#include "scorer/unicode_tokenizer.hpp"
+#include "scorer/tokenizing/unicode_tokenizer.hpp"
 
 int main(int argc, char** argv) {
     using namespace tallygrams::scorer;

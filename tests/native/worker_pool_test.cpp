@@ -10,7 +10,7 @@
 
 #include <sys/resource.h>
 
-#include "engine/worker_pool.hpp"
+#include "engine/pool/worker_pool.hpp"
 #include "common/internal_failure.hpp"
 
 namespace {

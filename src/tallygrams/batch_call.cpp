@@ -1,0 +1,19 @@
+#include "tallygrams/batch_call.hpp"
+
+#include "tallygrams/extraction.hpp"
+
+namespace tallygrams::batch {
+
+boundary::Result<BatchInputs> extract_inputs(const boundary::BoundArguments& arguments) {
+    boundary::Result<batch::OwnedStrings> references = extract_string_sequence(arguments[0], arguments.name(0));
+    if (!references) return std::move(references).take_error();
+    boundary::Result<batch::OwnedStrings> predictions = extract_string_sequence(arguments[1], arguments.name(1));
+    if (!predictions) return std::move(predictions).take_error();
+
+    if (references.value().size() != predictions.value().size()) {
+        return boundary::PyErr::new_message(PyExc_ValueError, "references and predictions must have the same length");
+    }
+    return BatchInputs{std::move(references).take_value(), std::move(predictions).take_value()};
+}
+
+}  // namespace tallygrams::batch

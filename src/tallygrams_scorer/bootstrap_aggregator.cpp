@@ -1,0 +1,515 @@
+#include "tallygrams_scorer/bootstrap_aggregator.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <memory>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "boundary/arguments.hpp"
+#include "boundary/method_record.hpp"
+#include "boundary/native_object.hpp"
+#include "boundary/new_object.hpp"
+#include "boundary/run_interruptible.hpp"
+#include "engine/pool/global_pool.hpp"
+#include "engine/range_runner.hpp"
+#include "engine/statistics/percentile.hpp"
+#include "tallygrams_scorer/mapping_items.hpp"
+#include "tallygrams_scorer/resample_means.hpp"
+#include "tallygrams_scorer/score_tuples.hpp"
+
+namespace tallygrams::companion {
+namespace {
+
+using boundary::BoundArguments;
+using boundary::PyErr;
+using boundary::PyRef;
+using boundary::Result;
+
+// The scores added under one score type: rows of `width` values.
+struct ScoreColumn {
+    PyRef key;
+    PyRef row_class;  // the class of its first score; the results are made with it
+    size_t width = 0;
+    std::vector<double> values;
+};
+
+struct Aggregator {
+    double confidence = 0.95;
+    size_t samples = 1000;
+    PyRef seed;          // None, or the seed of a generator of its own
+    PyRef numpy_random;  // the numpy.random module
+    PyRef positions;     // dict: score type -> position in `columns`
+    std::vector<ScoreColumn> columns;
+
+    int visit(visitproc visit, void* arg) {
+        Py_VISIT(seed.get());
+        Py_VISIT(numpy_random.get());
+        Py_VISIT(positions.get());
+        for (const ScoreColumn& column : columns) {
+            Py_VISIT(column.key.get());
+            Py_VISIT(column.row_class.get());
+        }
+        return 0;
+    }
+    void clear() {
+        // Everything that can take part in a cycle; the object is unusable
+        // afterwards, which only a collector about to free it ever sees.
+        seed = PyRef();
+        numpy_random = PyRef();
+        positions = PyRef();
+        columns.clear();
+    }
+};
+
+Aggregator& aggregator_of(PyObject* self) { return boundary::payload_of<Aggregator>(self); }
+
+// --- constructor ----------------------------------------------------------------
+
+constexpr boundary::Signature kConstructorSignature{
+    .function_name = "BootstrapAggregator",
+    .names = {"confidence_interval", "n_samples", "seed"},
+    .required = 0,
+    .keyword_only_from = 2,
+};
+
+constexpr const char* kClassDoc =
+    "BootstrapAggregator(confidence_interval=0.95, n_samples=1000, *, seed=None)\n--\n\n"
+    "Collects score dicts and reports, for each score type, the bootstrap\n"
+    "confidence interval of the mean of every measure.\n\n"
+    "aggregate() draws n_samples resamples of the added scores with NumPy's\n"
+    "random generator, exactly as rouge-score's BootstrapAggregator does: with\n"
+    "the generator in the same state, the results are equal to the last bit.\n"
+    "seed=None draws from NumPy's global generator (numpy.random.seed sets it);\n"
+    "an integer seed draws from a generator of its own, started afresh for each\n"
+    "aggregate() call, so results repeat and the global generator is left alone.";
+static_assert(boundary::doc_matches_signature("BootstrapAggregator", kConstructorSignature, kClassDoc));
+
+Result<double> confidence_argument(PyObject* value) {
+    if (value == nullptr) return 0.95;
+    const double confidence = PyFloat_AsDouble(value);
+    if (confidence == -1.0 && PyErr_Occurred()) {
+        return boundary::annotate_argument_error("confidence_interval", PyErr::fetch());
+    }
+    // NaN is out of range too.
+    if (!(confidence >= 0.0 && confidence <= 1.0)) {
+        return PyErr::new_message(PyExc_ValueError, "confidence_interval must be in range [0, 1]");
+    }
+    return confidence;
+}
+
+Result<size_t> samples_argument(PyObject* value) {
+    if (value == nullptr) return size_t{1000};
+    if (!PyLong_Check(value) || PyBool_Check(value)) {
+        return boundary::annotate_argument_error("n_samples", boundary::type_mismatch(value, "int"));
+    }
+    int overflow = 0;
+    const long long samples = PyLong_AsLongLongAndOverflow(value, &overflow);
+    if (samples == -1 && PyErr_Occurred()) return PyErr::fetch();
+    if (overflow < 0 || (overflow == 0 && samples <= 0)) {
+        return PyErr::new_message(PyExc_ValueError, "n_samples must be positive");
+    }
+    if (overflow > 0 || samples > (1LL << 40)) {
+        return PyErr::new_message(PyExc_ValueError, "n_samples is too large");
+    }
+    return static_cast<size_t>(samples);
+}
+
+Result<PyRef> seed_argument(PyObject* value) {
+    if (value == nullptr || value == Py_None) return PyRef::borrow(Py_None);
+    if (!PyLong_Check(value) || PyBool_Check(value)) {
+        return boundary::annotate_argument_error("seed", boundary::type_mismatch(value, "int"));
+    }
+    return PyRef::borrow(value);
+}
+
+Result<PyRef> import_numpy_random() {
+    PyRef module(PyImport_ImportModule("numpy.random"));
+    if (module) return module;
+    if (!PyErr_ExceptionMatches(PyExc_ImportError)) return PyErr::fetch();
+    PyErr_Clear();
+    return PyErr::new_message(PyExc_ImportError,
+                              "BootstrapAggregator draws its resamples with NumPy's random generator, as "
+                              "rouge-score does, and NumPy cannot be imported; install numpy");
+}
+
+PyObject* aggregator_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
+    return boundary::boundary_object([&]() -> Result<PyRef> {
+        Result<BoundArguments> bound = boundary::bind_arguments(kConstructorSignature, args, kwargs);
+        if (!bound) return std::move(bound).take_error();
+        Result<double> confidence = confidence_argument(bound.value()[0]);
+        if (!confidence) return std::move(confidence).take_error();
+        Result<size_t> samples = samples_argument(bound.value()[1]);
+        if (!samples) return std::move(samples).take_error();
+        Result<PyRef> seed = seed_argument(bound.value()[2]);
+        if (!seed) return std::move(seed).take_error();
+        Result<PyRef> numpy_random = import_numpy_random();
+        if (!numpy_random) return std::move(numpy_random).take_error();
+
+        auto aggregator = std::make_unique<Aggregator>();
+        aggregator->confidence = confidence.value();
+        aggregator->samples = samples.value();
+        aggregator->seed = std::move(seed).take_value();
+        aggregator->numpy_random = std::move(numpy_random).take_value();
+        aggregator->positions = boundary::new_object_or_fail(PyDict_New());
+        return boundary::new_native_object(type, std::move(aggregator));
+    });
+}
+
+// --- add_scores -------------------------------------------------------------------
+
+// One score as numbers: the values of a sequence (a Score or any tuple of
+// numbers), or a lone number.
+struct Row {
+    PyObject* key;       // borrowed from the items list
+    PyObject* score;     // borrowed from the items list
+    std::vector<double> values;
+};
+
+std::string key_text(PyObject* key) {
+    PyRef text(PyObject_Repr(key));
+    if (!text) {
+        PyErr_Clear();
+        return "?";
+    }
+    return boundary::lossy_utf8(text.get());
+}
+
+Result<Row> read_row(PyObject* key, PyObject* score) {
+    Row row{key, score, {}};
+    const auto not_numbers = [&] {
+        return PyErr::new_message(PyExc_TypeError, "the score for " + key_text(key) +
+                                                       " is neither a number nor a sequence of numbers");
+    };
+    if (PyUnicode_Check(score) || PyBytes_Check(score) || PyByteArray_Check(score)) return not_numbers();
+    if (PySequence_Check(score)) {
+        // A tuple of the items, not the list itself: an item's __float__ is
+        // the caller's code and may empty the list while it is read.
+        PyRef items(PySequence_Tuple(score));
+        if (!items) return PyErr::fetch();
+        const Py_ssize_t count = PyTuple_GET_SIZE(items.get());
+        if (count == 0) {
+            return PyErr::new_message(PyExc_ValueError, "the score for " + key_text(key) + " holds no values");
+        }
+        for (Py_ssize_t k = 0; k < count; ++k) {
+            PyObject* item = PyTuple_GET_ITEM(items.get(), k);
+            if (PyUnicode_Check(item) || !PyNumber_Check(item)) return not_numbers();
+            const double value = PyFloat_AsDouble(item);
+            if (value == -1.0 && PyErr_Occurred()) return PyErr::fetch();
+            row.values.push_back(value);
+        }
+        return row;
+    }
+    if (!PyNumber_Check(score)) return not_numbers();
+    const double value = PyFloat_AsDouble(score);
+    if (value == -1.0 && PyErr_Occurred()) return PyErr::fetch();
+    row.values.push_back(value);
+    return row;
+}
+
+// Every score is read and checked before any is kept, so that a bad score
+// leaves the aggregator as it was.
+Result<PyRef> add_scores_body(PyObject* self, PyTypeObject* /*defining_class*/, const BoundArguments& arguments) {
+    Aggregator& aggregator = aggregator_of(self);
+    if (!aggregator.positions) return PyErr::new_message(PyExc_RuntimeError, "the aggregator has been cleared");
+    PyObject* scores = arguments[0];
+    const int mapping = is_mapping(scores);
+    if (mapping < 0) return PyErr::fetch();
+    if (mapping == 0) return boundary::annotate_argument_error("scores", boundary::type_mismatch(scores, "Mapping"));
+    PyRef items(PyMapping_Items(scores));
+    if (!items) return PyErr::fetch();
+
+    std::vector<Row> rows;
+    rows.reserve(static_cast<size_t>(PyList_GET_SIZE(items.get())));
+    for (Py_ssize_t k = 0; k < PyList_GET_SIZE(items.get()); ++k) {
+        PyObject* pair = PyList_GET_ITEM(items.get(), k);
+        if (!PyTuple_Check(pair) || PyTuple_GET_SIZE(pair) != 2) {
+            return PyErr::new_message(PyExc_TypeError, "scores.items() must give (score type, score) pairs");
+        }
+        Result<Row> row = read_row(PyTuple_GET_ITEM(pair, 0), PyTuple_GET_ITEM(pair, 1));
+        if (!row) return std::move(row).take_error();
+        rows.push_back(std::move(row).take_value());
+    }
+    // Widths must agree with what each type holds already (and, for a new
+    // type named twice by an odd mapping, with its first row here).
+    std::vector<Py_ssize_t> targets;
+    PyRef pending = boundary::new_object_or_fail(PyDict_New());  // new type -> width
+    for (const Row& row : rows) {
+        PyObject* found = nullptr;
+        if (PyDict_GetItemRef(aggregator.positions.get(), row.key, &found) < 0) return PyErr::fetch();
+        size_t width = 0;
+        if (found != nullptr) {
+            const PyRef position(found);
+            width = aggregator.columns[PyLong_AsSize_t(position.get())].width;
+        } else {
+            PyObject* seen = nullptr;
+            if (PyDict_GetItemRef(pending.get(), row.key, &seen) < 0) return PyErr::fetch();
+            if (seen != nullptr) {
+                const PyRef seen_width(seen);
+                width = PyLong_AsSize_t(seen_width.get());
+            } else {
+                width = row.values.size();
+                PyRef value = boundary::new_object_or_fail(PyLong_FromSize_t(width));
+                if (PyDict_SetItem(pending.get(), row.key, value.get()) < 0) return PyErr::fetch();
+            }
+        }
+        if (row.values.size() != width) {
+            return PyErr::new_message(PyExc_ValueError, "scores for " + key_text(row.key) + " have " +
+                                                            std::to_string(width) + " values, but this one has " +
+                                                            std::to_string(row.values.size()));
+        }
+    }
+    // The dict lookups hash the caller's keys, which is the caller's code: it
+    // may add scores to this aggregator in between (from this thread or,
+    // as the lock is let go, another). What was checked above is checked
+    // again where it is used, so that no row lands in a column of another
+    // width or under another type's position.
+    const auto changed = [] {
+        return PyErr::new_message(PyExc_RuntimeError, "the aggregator was changed while these scores were added");
+    };
+    for (Row& row : rows) {
+        PyObject* found = nullptr;
+        if (PyDict_GetItemRef(aggregator.positions.get(), row.key, &found) < 0) return PyErr::fetch();
+        if (found != nullptr) {
+            const PyRef index(found);
+            const size_t position = PyLong_AsSize_t(index.get());
+            if (position >= aggregator.columns.size() || aggregator.columns[position].width != row.values.size()) {
+                return changed();
+            }
+            std::vector<double>& values = aggregator.columns[position].values;
+            values.insert(values.end(), row.values.begin(), row.values.end());
+            continue;
+        }
+        // A new type: its column, with this row, is in place before the
+        // dict names its position, so the position is right whatever the
+        // key's hash adds meanwhile, and no column is ever left empty.
+        const size_t position = aggregator.columns.size();
+        ScoreColumn column;
+        column.key = PyRef::borrow(row.key);
+        column.row_class = PyRef::borrow(reinterpret_cast<PyObject*>(Py_TYPE(row.score)));
+        column.width = row.values.size();
+        column.values = std::move(row.values);
+        aggregator.columns.push_back(std::move(column));
+        PyRef index = boundary::new_object_or_fail(PyLong_FromSize_t(position));
+        if (PyDict_SetItem(aggregator.positions.get(), row.key, index.get()) < 0) {
+            if (aggregator.columns.size() == position + 1) aggregator.columns.pop_back();
+            return PyErr::fetch();
+        }
+    }
+    return PyRef::borrow(Py_None);
+}
+
+constexpr boundary::Method kAddScores{
+    .name = "add_scores",
+    .signature = {.function_name = "BootstrapAggregator.add_scores", .names = {"scores"}, .required = 1,
+                  .method = true},
+    .doc = "add_scores($self, scores)\n--\n\n"
+           "Add one sample: a dict from score type to score (a Score, any sequence of\n"
+           "numbers of the same length for every sample of that type, or a number).",
+    .body = add_scores_body,
+};
+static_assert(boundary::doc_matches_signature(kAddScores));
+
+// --- aggregate --------------------------------------------------------------------
+
+// At most this many drawn indices are held at once.
+constexpr size_t kIndicesPerChunk = size_t{1} << 22;
+
+// The generator's randint, as rouge-score's np.random.choice(np.arange(n),
+// size=n) reaches it: one call of size (k, n) draws exactly what k such
+// calls draw, in the same order.
+Result<PyRef> random_integers(const Aggregator& aggregator) {
+    if (aggregator.seed.get() == Py_None) {
+        PyRef randint(PyObject_GetAttrString(aggregator.numpy_random.get(), "randint"));
+        if (!randint) return PyErr::fetch();
+        return randint;
+    }
+    PyRef state(PyObject_CallMethod(aggregator.numpy_random.get(), "RandomState", "O", aggregator.seed.get()));
+    if (!state) return PyErr::fetch();
+    PyRef randint(PyObject_GetAttrString(state.get(), "randint"));
+    if (!randint) return PyErr::fetch();
+    return randint;
+}
+
+// A C-contiguous int64 view of what randint returned.
+class IndexBuffer {
+public:
+    ~IndexBuffer() {
+        if (view_.obj != nullptr) PyBuffer_Release(&view_);
+    }
+    boundary::Status acquire(PyObject* array, size_t expected) {
+        if (PyObject_GetBuffer(array, &view_, PyBUF_C_CONTIGUOUS | PyBUF_FORMAT) < 0) return PyErr::fetch();
+        const std::string_view format = view_.format == nullptr ? "B" : view_.format;
+        const bool int64 = view_.itemsize == 8 && (format == "l" || format == "q" || format == "<q" || format == "<l");
+        if (!int64 || static_cast<size_t>(view_.len) != expected * 8) {
+            return PyErr::new_message(PyExc_TypeError, "numpy.random.randint returned an unexpected array");
+        }
+        return boundary::Unit{};
+    }
+    const int64_t* data() const noexcept { return static_cast<const int64_t*>(view_.buf); }
+
+private:
+    Py_buffer view_{};
+};
+
+// The resampled means of one column: `samples` rows of `width` values.
+Result<std::vector<double>> resampled_means(const ScoreColumn& column, size_t samples, PyObject* randint) {
+    const size_t n = column.values.size() / column.width;
+    // A product past what an array can hold would wrap to a short one.
+    if (samples > std::vector<double>().max_size() / column.width) {
+        return PyErr::new_message(PyExc_ValueError, "n_samples is too large for scores of " +
+                                                        std::to_string(column.width) + " values");
+    }
+    const size_t per_chunk = std::max<size_t>(1, std::min(samples, kIndicesPerChunk / n));
+    std::vector<double> means(samples * column.width);
+    PyRef low = boundary::new_object_or_fail(PyLong_FromLong(0));
+    PyRef high = boundary::new_object_or_fail(PyLong_FromSize_t(n));
+    for (size_t first = 0; first < samples; first += per_chunk) {
+        const size_t count = std::min(per_chunk, samples - first);
+        PyRef shape = boundary::new_object_or_fail(Py_BuildValue("(nn)", static_cast<Py_ssize_t>(count),
+                                                                 static_cast<Py_ssize_t>(n)));
+        PyRef kwargs = boundary::new_object_or_fail(PyDict_New());
+        if (PyDict_SetItemString(kwargs.get(), "size", shape.get()) < 0) return PyErr::fetch();
+        PyRef args = boundary::new_object_or_fail(PyTuple_Pack(2, low.get(), high.get()));
+        PyRef drawn(PyObject_Call(randint, args.get(), kwargs.get()));
+        if (!drawn) return PyErr::fetch();
+        IndexBuffer indices;
+        if (boundary::Status s = indices.acquire(drawn.get(), count * n); !s) return std::move(s).take_error();
+        // numpy.random.randint is looked up where the caller can replace it.
+        for (size_t k = 0; k < count * n; ++k) {
+            if (indices.data()[k] < 0 || static_cast<size_t>(indices.data()[k]) >= n) {
+                return PyErr::new_message(PyExc_ValueError, "numpy.random.randint returned an index out of range");
+            }
+        }
+        Result<size_t> done = boundary::run_interruptible([&](engine::Interruption& interruption) {
+            return engine::run_ranges(engine::global_pool(), count, [&](size_t start, size_t end) {
+                for (size_t s = start; s < end; ++s) {
+                    if (interruption.stopped()) return s - start;
+                    resample_means(column.values, column.width, {indices.data() + s * n, n},
+                                   means.data() + (first + s) * column.width);
+                }
+                return end - start;
+            }, &interruption);
+        });
+        if (!done) return std::move(done).take_error();
+        if (PyErr_CheckSignals() < 0) return PyErr::fetch();
+    }
+    return means;
+}
+
+// Per measure: the low, mid and high percentiles of its resampled means.
+// A measure with a NaN among its means has NaN percentiles.
+std::array<std::vector<double>, 3> interval_values(std::vector<double> means, size_t width, double confidence) {
+    const size_t samples = means.size() / width;
+    const engine::IntervalPercentiles q = engine::interval_percentiles(confidence);
+    std::array<std::vector<double>, 3> bounds;
+    std::vector<double> measure(samples);
+    for (size_t k = 0; k < width; ++k) {
+        bool has_nan = false;
+        for (size_t s = 0; s < samples; ++s) {
+            measure[s] = means[s * width + k];
+            has_nan |= std::isnan(measure[s]);
+        }
+        std::sort(measure.begin(), measure.end());
+        const std::array<double, 3> levels = {q.low, q.mid, q.high};
+        for (size_t b = 0; b < 3; ++b) {
+            bounds[b].push_back(has_nan ? std::nan("") : engine::percentile(measure, levels[b]));
+        }
+    }
+    return bounds;
+}
+
+// row_class(*values), as rouge-score builds each bound; plain tuples and
+// lists, which cannot be built that way, are built from the values.
+Result<PyRef> make_bound(PyObject* row_class, const std::vector<double>& values) {
+    std::vector<PyRef> owned;
+    std::vector<PyObject*> items;
+    for (double value : values) {
+        owned.push_back(boundary::new_object_or_fail(PyFloat_FromDouble(value)));
+        items.push_back(owned.back().get());
+    }
+    if (row_class == reinterpret_cast<PyObject*>(&PyTuple_Type) || row_class == reinterpret_cast<PyObject*>(&PyList_Type)) {
+        PyRef tuple = boundary::new_object_or_fail(PyTuple_New(static_cast<Py_ssize_t>(items.size())));
+        for (size_t k = 0; k < items.size(); ++k) PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(k), Py_NewRef(items[k]));
+        if (row_class == reinterpret_cast<PyObject*>(&PyTuple_Type)) return tuple;
+        return boundary::new_object_or_fail(PySequence_List(tuple.get()));
+    }
+    PyRef bound(PyObject_Vectorcall(row_class, items.data(), items.size(), nullptr));
+    if (!bound) return PyErr::fetch();
+    return bound;
+}
+
+Result<PyRef> aggregate_body(PyObject* self, PyTypeObject* defining_class, const BoundArguments& /*arguments*/) {
+    Aggregator& aggregator = aggregator_of(self);
+    if (!aggregator.positions) return PyErr::new_message(PyExc_RuntimeError, "the aggregator has been cleared");
+    const ModuleState& state = state_of_class(defining_class);
+    PyRef result = boundary::new_object_or_fail(PyDict_New());
+    if (aggregator.columns.empty()) return result;
+    Result<PyRef> randint = random_integers(aggregator);
+    if (!randint) return std::move(randint).take_error();
+    // Drawing, building the bounds and filling the dict run the caller's
+    // code (NumPy, the score class, the keys' hashes), which may add scores
+    // to this very aggregator or clear it: each column is copied before any
+    // of it runs, and the columns are those that were there at the start.
+    const size_t count = aggregator.columns.size();
+    for (size_t c = 0; c < count; ++c) {
+        if (c >= aggregator.columns.size()) {
+            return PyErr::new_message(PyExc_RuntimeError, "the aggregator was cleared during aggregate()");
+        }
+        const ScoreColumn& added = aggregator.columns[c];
+        ScoreColumn column{PyRef::borrow(added.key.get()), PyRef::borrow(added.row_class.get()), added.width, added.values};
+        Result<std::vector<double>> means = resampled_means(column, aggregator.samples, randint.value().get());
+        if (!means) return std::move(means).take_error();
+        const auto bounds = interval_values(std::move(means).take_value(), column.width, aggregator.confidence);
+        std::array<PyRef, 3> made;
+        for (size_t b = 0; b < 3; ++b) {
+            Result<PyRef> bound = make_bound(column.row_class.get(), bounds[b]);
+            if (!bound) return std::move(bound).take_error();
+            made[b] = std::move(bound).take_value();
+        }
+        const std::array<PyObject*, 3> items = {made[0].get(), made[1].get(), made[2].get()};
+        Result<PyRef> interval = new_named_tuple(state.aggregate_class, items);
+        if (!interval) return std::move(interval).take_error();
+        if (PyDict_SetItem(result.get(), column.key.get(), interval.value().get()) < 0) return PyErr::fetch();
+    }
+    return result;
+}
+
+constexpr boundary::Method kAggregate{
+    .name = "aggregate",
+    .signature = {.function_name = "BootstrapAggregator.aggregate", .method = true},
+    .doc = "aggregate($self)\n--\n\n"
+           "A dict from each score type, in the order first added, to an\n"
+           "AggregateScore(low, mid, high) of scores of the class that was added.",
+    .body = aggregate_body,
+};
+static_assert(boundary::doc_matches_signature(kAggregate));
+
+PyMethodDef aggregator_methods[] = {
+    boundary::method_table_entry<kAddScores>(),
+    boundary::method_table_entry<kAggregate>(),
+    {nullptr, nullptr, 0, nullptr},
+};
+
+const PyType_Slot aggregator_own_slots[] = {
+    {Py_tp_doc, const_cast<char*>(kClassDoc)},
+    {Py_tp_new, reinterpret_cast<void*>(aggregator_new)},
+    {Py_tp_methods, aggregator_methods},
+};
+const auto aggregator_slots = boundary::native_object_slots<Aggregator>(aggregator_own_slots);
+
+PyType_Spec aggregator_spec = {
+    .name = "tallygrams_scorer.BootstrapAggregator",
+    .basicsize = static_cast<int>(sizeof(boundary::NativeObject<Aggregator>)),
+    .itemsize = 0,
+    .flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_IMMUTABLETYPE,
+    .slots = const_cast<PyType_Slot*>(aggregator_slots.data()),
+};
+
+}  // namespace
+
+Result<PyRef> create_aggregator_type(PyObject* module) { return boundary::new_module_class(module, aggregator_spec); }
+
+}  // namespace tallygrams::companion
