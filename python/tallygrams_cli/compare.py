@@ -7,10 +7,11 @@ from __future__ import annotations
 
 import argparse
 import contextlib
+import operator
 import os
 import sys
 from array import array
-from collections.abc import Sequence
+from collections.abc import Callable, Sequence
 from itertools import compress
 from typing import NamedTuple
 
@@ -122,7 +123,7 @@ def _same_input(a: str, b: str) -> bool:
         return False
 
 
-def _distinct(names: Sequence[str], what: str, same=lambda a, b: a == b) -> None:
+def _distinct(names: Sequence[str], what: str, same: Callable[[str, str], bool] = operator.eq) -> None:
     for j, later in enumerate(names):
         for k, earlier in enumerate(names[:j]):
             if same(earlier, later):
@@ -172,7 +173,7 @@ def _score(systems: list[System], scorer: tallygrams_scorer.RougeScorer, args: a
     """Every system's score columns, row i of each being input pair i
     (NaN where a text is null)."""
     show_progress = not args.no_progress and sys.stderr.isatty()
-    scored_systems = []
+    scored_systems: list[ScoreBuffers] = []
     for k, system in enumerate(systems):
         buffers = ScoreBuffers(names, keep_null_rows=True)
         progress = output.Progress(sys.stderr, f"scoring {k + 1}/{len(systems)}", show_progress, LONG_INPUT)
@@ -189,7 +190,7 @@ def _score(systems: list[System], scorer: tallygrams_scorer.RougeScorer, args: a
 
 
 class Aligned(NamedTuple):
-    columns: list[dict[str, array]]
+    columns: list[dict[str, array[float]]]
     # rows[i]: the input pair that row i of the columns scores.
     rows: range | list[int]
     left_out: int
@@ -229,7 +230,8 @@ def run(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int:
                                              confidence_interval=args.confidence)
                  for columns in aligned.columns]
     comparisons = {
-        test: [tallygrams_scorer.compare(aligned.columns[0], columns, test=test, n_samples=samples[test],
+        test: [tallygrams_scorer.compare(aligned.columns[0], columns, test=test,  # type: ignore[arg-type]
+                                         n_samples=samples[test],
                                          confidence_interval=args.confidence, seed=args.seed)
                for columns in aligned.columns[1:]]
         for test in tests

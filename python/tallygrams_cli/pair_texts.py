@@ -8,7 +8,7 @@ of the files in order, null texts included).
 from __future__ import annotations
 
 import contextlib
-from collections.abc import Iterator
+from collections.abc import Generator, Iterator
 
 from .inputs import LineReader, parse_record
 from .sources import JsonLines, ParquetData, Source, TextFiles
@@ -57,7 +57,7 @@ def _parquet_rows(source: ParquetData) -> Iterator[tuple[list[str], str]]:
                 yield [reference or ""], prediction or ""
 
 
-def _pairs(source: Source) -> Iterator[tuple[list[str], str]]:
+def _pairs(source: Source) -> Generator[tuple[list[str], str]]:
     if isinstance(source, TextFiles):
         readers = [_lines(path) for path in source.reference_paths]
         for prediction in _lines(source.prediction_path):

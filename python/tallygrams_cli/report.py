@@ -54,7 +54,7 @@ def check_report_path(path: str) -> None:
     """Before any work: the charts can be drawn and the page can be written
     where asked. Raises the tool's one-line error otherwise."""
     try:
-        import matplotlib  # type: ignore[import-untyped]  # noqa: F401
+        import matplotlib  # noqa: F401
     except ImportError:
         raise InputError("--report needs matplotlib, which is not installed (pip install 'tallygrams[report]')") from None
     folder = os.path.dirname(os.path.abspath(path))
@@ -122,7 +122,7 @@ def _e(text: object) -> str:
 
 
 def _figure(columns: int, rows: int = 1) -> tuple[Any, Any]:
-    from matplotlib.figure import Figure  # type: ignore[import-untyped]
+    from matplotlib.figure import Figure
 
     figure = Figure(figsize=(4.2 * columns, 3.4 * rows))
     figure.subplots_adjust(left=0.07, right=0.98, bottom=0.16, top=0.9, wspace=0.3)

@@ -21,7 +21,7 @@ from .sources import Source
 DIFFERING_PAIRS = 20
 
 
-def _f_measures(columns: Mapping[str, array], rouge_types: Sequence[str]) -> dict[str, array]:
+def _f_measures(columns: Mapping[str, array[float]], rouge_types: Sequence[str]) -> dict[str, array[float]]:
     return {rouge_type: columns[f"{rouge_type}_fmeasure"] for rouge_type in rouge_types}
 
 
@@ -30,7 +30,7 @@ def _prediction_name(args: argparse.Namespace) -> str:
         return args.prediction_key or "prediction"
     if args.parquet is not None:
         return args.prediction_column or "prediction"
-    return args.predictions or args.positional_predictions
+    return str(args.predictions or args.positional_predictions)
 
 
 def main_report(args: argparse.Namespace, buffers: ScoreBuffers, means: Mapping[str, float],
@@ -57,7 +57,7 @@ def main_report(args: argparse.Namespace, buffers: ScoreBuffers, means: Mapping[
                          {name: _f_measures(buffers.columns, args.rouge_types)})
 
 
-def _differing(outcome: compare_output.Outcome, baseline: Mapping[str, array], system: Mapping[str, array],
+def _differing(outcome: compare_output.Outcome, baseline: Mapping[str, array[float]], system: Mapping[str, array[float]],
                rows: Sequence[int], sources: tuple[Source, Source]) -> list[report.DifferingPair]:
     import numpy as np
 
@@ -76,7 +76,7 @@ def _differing(outcome: compare_output.Outcome, baseline: Mapping[str, array], s
     ]
 
 
-def comparison_report(outcome: compare_output.Outcome, columns: Sequence[Mapping[str, array]], rows: Sequence[int],
+def comparison_report(outcome: compare_output.Outcome, columns: Sequence[Mapping[str, array[float]]], rows: Sequence[int],
                       sources: Sequence[Source], resamples: int) -> report.Report:
     import numpy as np
 
@@ -89,8 +89,7 @@ def comparison_report(outcome: compare_output.Outcome, columns: Sequence[Mapping
         # The differences resampled with the seed and count of the table's
         # interval: the histogram shows the draws the interval came from.
         differences = {
-            name: np.frombuffer(columns[k][name], dtype=np.float64) - np.frombuffer(columns[0][name], dtype=np.float64)
-            for name in f_names
+            name: memoryview(np.frombuffer(columns[k][name]) - np.frombuffer(columns[0][name])) for name in f_names
         }
         resampled = tallygrams_scorer.resample_means(differences, resamples, seed=outcome.seed)
         # Every test's interval comes from the same paired bootstrap.

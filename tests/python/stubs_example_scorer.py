@@ -8,7 +8,7 @@ refuse, with the error code it must produce.
 from typing import assert_type
 
 import tallygrams_scorer
-from tallygrams_scorer import AggregateScore, BootstrapAggregator, RougeScorer, Score
+from tallygrams_scorer import AggregateScore, BootstrapAggregator, RougeScorer, Score, compare, resample_means
 
 assert_type(tallygrams_scorer.__version__, str)
 
@@ -39,9 +39,15 @@ result = aggregator.aggregate()
 assert_type(result, dict[str, AggregateScore])
 assert_type(result["rouge1"].mid.recall, float)
 
+columns = scorer.score_columns(["a b"], ["a"])
+compared = compare(columns, columns, test="randomization", n_samples=100)
+assert_type(compared["rouge1_fmeasure"].p_value, float)
+assert_type(resample_means(columns, 10, seed=1)["rouge1_recall"], list[float])
+
 
 def rejected() -> None:
     RougeScorer(["rouge1"], tokenizer=3)  # type: ignore[arg-type]
     scorer.score("a", b"b")  # type: ignore[arg-type]
     BootstrapAggregator(0.9, 10, 1)  # type: ignore[call-arg]
     scorer.rouge_types = []  # type: ignore[misc]
+    compare(columns, columns, test="permutation")  # type: ignore[arg-type]
