@@ -22,6 +22,7 @@ from .output import MEASURES, column_names
 
 FORMATS = ("text", "json", "csv")
 SIGNIFICANCE = 0.05
+DIFFERENCE_KEYS = ("difference", "difference_low", "difference_high")
 TEST_NAMES = {"bootstrap": "paired bootstrap", "randomization": "approximate randomization"}
 
 
@@ -97,7 +98,8 @@ def rows(outcome: Outcome) -> list[Row]:
             marked = False
             if k > 0:
                 first = outcome.comparisons[outcome.tests[0]][k - 1][name]
-                comparison = {"difference": first.difference, "low": first.low, "high": first.high}
+                comparison = {"difference": first.difference, "difference_low": first.low,
+                              "difference_high": first.high}
                 for test in outcome.tests:
                     comparison[f"p_{test}"] = outcome.comparisons[test][k - 1][name].p_value
                     if outcome.corrected:
@@ -158,7 +160,7 @@ def cells(outcome: Outcome, row: Row) -> list[str]:
     shown = [row.system, row.rouge_type, row.measure, f"{row.mean:.4f}", f"{row.low:.4f}", f"{row.high:.4f}"]
     if row.comparison is None:
         return shown + [""] * (3 + len(p_columns(outcome)) + 1)
-    shown += [f"{row.comparison[key]:+.4f}" for key in ("difference", "low", "high")]
+    shown += [f"{row.comparison[key]:+.4f}" for key in DIFFERENCE_KEYS]
     shown += [f"{row.comparison[key]:.4f}" for key in p_columns(outcome)]
     return shown + ["*" if row.marked else ""]
 
@@ -221,7 +223,7 @@ def format_csv(outcome: Outcome) -> str:
         if row.comparison is None:
             values += [""] * (3 + len(keys) + 1)
         else:
-            values += [repr(row.comparison[key]) for key in ("difference", "low", "high", *keys)]
+            values += [repr(row.comparison[key]) for key in (*DIFFERENCE_KEYS, *keys)]
             values.append("true" if row.marked else "false")
         writer.writerow([*values, outcome.signature])
     return buffer.getvalue()
