@@ -7,6 +7,7 @@ from __future__ import annotations
 
 import argparse
 import contextlib
+import math
 import operator
 import os
 import sys
@@ -201,9 +202,10 @@ def _aligned(scored: list[ScoreBuffers], names: tuple[str, ...]) -> Aligned:
     system is left out of all, so that row i stays the same pair."""
     first = names[0]
     total = scored[0].pairs
-    keep = [all(value == value for value in row) for row in zip(*(buffers.columns[first] for buffers in scored))]
-    if all(keep):
+    # Scores are finite, so a sum is NaN only where a null row is.
+    if not any(math.isnan(sum(buffers.columns[first])) for buffers in scored):
         return Aligned([buffers.columns for buffers in scored], range(total), 0)
+    keep = [all(value == value for value in row) for row in zip(*(buffers.columns[first] for buffers in scored))]
     columns = [{name: array("d", compress(buffers.columns[name], keep)) for name in names} for buffers in scored]
     return Aligned(columns, list(compress(range(total), keep)), total - sum(keep))
 
