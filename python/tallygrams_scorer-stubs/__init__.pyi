@@ -1,7 +1,7 @@
 """Every configuration of rouge-score's RougeScorer, exact and native."""
 
 from collections.abc import Callable, Mapping, Sequence
-from typing import Any, Final, Literal, NamedTuple, Protocol, TypeAlias, final
+from typing import Any, Final, Literal, NamedTuple, Protocol, SupportsIndex, TypeAlias, final
 
 __all__ = [
     "__version__",
@@ -92,7 +92,11 @@ class BootstrapAggregator:
     """Bootstrap confidence intervals of the mean of each measure, as rouge-score's."""
 
     def __new__(
-        cls, confidence_interval: float = 0.95, n_samples: int = 1000, *, seed: int | None = None
+        cls,
+        confidence_interval: float = 0.95,
+        n_samples: SupportsIndex = 1000,
+        *,
+        seed: SupportsIndex | None = None,
     ) -> BootstrapAggregator: ...
     def add_scores(self, scores: Mapping[str, Score]) -> None: ...
     def aggregate(self) -> dict[str, AggregateScore]: ...
@@ -119,9 +123,9 @@ def score_record_batch(
 ) -> ScoreColumns: ...
 def bootstrap(
     columns: ScoreColumns | Mapping[str, Sequence[float] | memoryview],
-    n_samples: int = 1000,
+    n_samples: SupportsIndex = 1000,
     *,
-    seed: int = 0,
+    seed: SupportsIndex = 0,
     confidence_interval: float = 0.95,
 ) -> dict[str, Interval]: ...
 def resample_means(

@@ -69,7 +69,7 @@ PyErr missing_arguments(const Signature& signature, const BoundArguments& bound)
         size_t count = 0;
         for (size_t k = 0; k < signature.required; ++k) {
             if ((k >= signature.keyword_only_from) == keyword_only && bound.values[k] == nullptr) {
-                missing[count++] = signature.names[k];
+                missing[count++] = signature.parameters[k].name;
             }
         }
         if (count == 0) continue;
@@ -121,7 +121,7 @@ Result<BoundArguments> bind_arguments(const Signature& signature, PyObject* cons
         const std::string_view name(utf8, static_cast<size_t>(size));
         size_t match = count;
         for (size_t slot = 0; slot < count; ++slot) {
-            if (signature.names[slot] == name) {
+            if (signature.parameters[slot].name == name) {
                 match = slot;
                 break;
             }
@@ -187,12 +187,6 @@ PyErr add_note(std::string_view note_text, PyErr error) {
         PyErr_Clear();  // the note is a courtesy: never let it replace the real error
     }
     return PyErr::from_exception(std::move(exception));
-}
-
-Result<std::string_view> extract_text_argument(PyObject* object, std::string_view parameter_name) {
-    Result<std::string_view> text = extract_text(object);
-    if (!text) return annotate_argument_error(parameter_name, std::move(text).take_error());
-    return text;
 }
 
 }  // namespace tallygrams::boundary

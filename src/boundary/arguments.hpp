@@ -5,27 +5,30 @@
 #include <cstddef>
 #include <string_view>
 
+#include "boundary/parameter_types.hpp"
 #include "boundary/py_err.hpp"
+#include "common/internal_failure.hpp"
 
 namespace tallygrams::boundary {
 
 inline constexpr size_t kMaxParameters = 8;
 
-// The parameters of a function or method, in the manner of a Python `def`:
-// the first `required` have no default; those from `keyword_only_from` on
-// can only be passed by keyword. A method's `function_name` is qualified
+// The parameters of a function or method, in the manner of a Python `def`
+// with annotations: each has a name and a type (parameter_types.hpp); the
+// first `required` have no default; those from `keyword_only_from` on can
+// only be passed by keyword. A method's `function_name` is qualified
 // ("RougeScorer.score") and, as the interpreter does for a `def` in a
 // class, its messages count `self` among the positional arguments.
 struct Signature {
     std::string_view function_name;
-    std::array<std::string_view, kMaxParameters> names{};
+    Parameter parameters[kMaxParameters]{};
     size_t required = 0;
     size_t keyword_only_from = kMaxParameters;
     bool method = false;
 
     constexpr size_t count() const noexcept {
         size_t n = 0;
-        while (n < names.size() && !names[n].empty()) ++n;
+        while (n < kMaxParameters && !parameters[n].name.empty()) ++n;
         return n;
     }
     constexpr size_t positional_count() const noexcept {
@@ -39,7 +42,22 @@ struct BoundArguments {
     const Signature* signature = nullptr;
 
     PyObject* operator[](size_t k) const noexcept { return values[k]; }
-    std::string_view name(size_t k) const noexcept { return signature->names[k]; }
+    std::string_view name(size_t k) const noexcept { return signature->parameters[k].name; }
+
+    // The argument read through the converter of its type, which must be
+    // the type its record states.
+    template <class Converter>
+    Result<typename Converter::Value> get(size_t k) const {
+        const Parameter& parameter = signature->parameters[k];
+        ensure(parameter.type == Converter::type, "a parameter is read as another type than its record states");
+        return Converter::convert(values[k], parameter.name);
+    }
+    // The same, or `absent` when the argument was not given.
+    template <class Converter>
+    Result<typename Converter::Value> get(size_t k, typename Converter::Value absent) const {
+        if (values[k] == nullptr) return absent;
+        return get<Converter>(k);
+    }
 };
 
 // The vectorcall convention: positional values, then keyword values in the
@@ -60,8 +78,5 @@ PyErr annotate_argument_error(std::string_view parameter_name, PyErr error);
 
 // Adds `note` to the error's exception, if it can.
 PyErr add_note(std::string_view note, PyErr error);
-
-// extract_text, with the argument note on failure.
-Result<std::string_view> extract_text_argument(PyObject* object, std::string_view parameter_name);
 
 }  // namespace tallygrams::boundary

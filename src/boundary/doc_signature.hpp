@@ -43,8 +43,8 @@ constexpr bool doc_matches_signature(std::string_view name, const Signature& sig
             if (!starts_with(doc, "*, ")) return false;
             doc.remove_prefix(3);
         }
-        if (!starts_with(doc, signature.names[k])) return false;
-        doc.remove_prefix(signature.names[k].size());
+        if (!starts_with(doc, signature.parameters[k].name)) return false;
+        doc.remove_prefix(signature.parameters[k].name.size());
         const bool has_default = starts_with(doc, "=");
         if (has_default != (k >= signature.required)) return false;
         if (has_default) doc = doc.substr(doc.find_first_of(",)"));

@@ -6,7 +6,7 @@
 //
 //     constexpr Method kScore{
 //         .name = "score",
-//         .signature = {.function_name = "RougeScorer.score", .names = {"target", "prediction"},
+//         .signature = {.function_name = "RougeScorer.score", .parameters = {{"target"}, {"prediction"}},
 //                       .required = 2, .method = true},
 //         .doc = "score($self, target, prediction)\n--\n\n...",
 //         .body = score_body,

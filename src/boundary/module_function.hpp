@@ -4,7 +4,9 @@
 // everything the interpreter needs is derived from that one record.
 //
 //     constexpr ModuleFunction kScore{
-//         .signature = {.function_name = "score", .names = {"reference", "prediction"}, .required = 2},
+//         .signature = {.function_name = "score",
+//                       .parameters = {{"reference", &kText}, {"prediction", &kText}},
+//                       .required = 2},
 //         .doc = "score(reference, prediction)\n--\n\n...",
 //         .body = score_body,
 //     };

@@ -5,9 +5,9 @@
 namespace tallygrams::batch {
 
 boundary::Result<BatchInputs> extract_inputs(const boundary::BoundArguments& arguments) {
-    boundary::Result<batch::OwnedStrings> references = extract_string_sequence(arguments[0], arguments.name(0));
+    boundary::Result<batch::OwnedStrings> references = arguments.get<CopiedTexts>(0);
     if (!references) return std::move(references).take_error();
-    boundary::Result<batch::OwnedStrings> predictions = extract_string_sequence(arguments[1], arguments.name(1));
+    boundary::Result<batch::OwnedStrings> predictions = arguments.get<CopiedTexts>(1);
     if (!predictions) return std::move(predictions).take_error();
 
     if (references.value().size() != predictions.value().size()) {

@@ -9,6 +9,7 @@
 #include "boundary/run_detached.hpp"
 #include "engine/pool/global_pool.hpp"
 #include "tallygrams/batch_runner.hpp"
+#include "tallygrams/extraction.hpp"
 #include "tallygrams/owned_strings.hpp"
 
 namespace tallygrams::batch {

@@ -34,7 +34,9 @@ Result<PyRef> score_batch_body(PyObject* /*module*/, const boundary::BoundArgume
 }  // namespace
 
 constexpr boundary::ModuleFunction kScoreBatchFunction{
-    .signature = {.function_name = "score_batch", .names = {"references", "predictions"}, .required = 2},
+    .signature = {.function_name = "score_batch",
+                  .parameters = {{"references", &kCopiedTexts}, {"predictions", &kCopiedTexts}},
+                  .required = 2},
     .doc = "score_batch(references, predictions)\n--\n\n"
            "Score equally sized reference and prediction sequences in parallel.\n\n"
            "Returns a list of score dicts in input order. Raises ValueError when lengths\n"

@@ -16,7 +16,9 @@ boundary::Result<boundary::PyRef> score_batch_flat_body(PyObject* /*module*/, co
 }  // namespace
 
 constexpr boundary::ModuleFunction kScoreBatchFlatFunction{
-    .signature = {.function_name = "score_batch_flat", .names = {"references", "predictions"}, .required = 2},
+    .signature = {.function_name = "score_batch_flat",
+                  .parameters = {{"references", &kCopiedTexts}, {"predictions", &kCopiedTexts}},
+                  .required = 2},
     .doc = "score_batch_flat(references, predictions)\n--\n\n"
            "Score equally sized sequences and return nine metric columns in input order.\n\n"
            "Each attribute access copies a column to a Python list; retain the list for\n"

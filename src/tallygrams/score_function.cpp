@@ -13,9 +13,9 @@ using boundary::PyRef;
 using boundary::Result;
 
 Result<PyRef> score_body(PyObject* /*module*/, const boundary::BoundArguments& arguments) {
-    Result<std::string_view> reference = boundary::extract_text_argument(arguments[0], arguments.name(0));
+    Result<std::string_view> reference = arguments.get<boundary::Text>(0);
     if (!reference) return std::move(reference).take_error();
-    Result<std::string_view> prediction = boundary::extract_text_argument(arguments[1], arguments.name(1));
+    Result<std::string_view> prediction = arguments.get<boundary::Text>(1);
     if (!prediction) return std::move(prediction).take_error();
 
     // The views stay valid with the lock released: the caller's references
@@ -28,7 +28,9 @@ Result<PyRef> score_body(PyObject* /*module*/, const boundary::BoundArguments& a
 }  // namespace
 
 constexpr boundary::ModuleFunction kScoreFunction{
-    .signature = {.function_name = "score", .names = {"reference", "prediction"}, .required = 2},
+    .signature = {.function_name = "score",
+                  .parameters = {{"reference", &boundary::kText}, {"prediction", &boundary::kText}},
+                  .required = 2},
     .doc = "score(reference, prediction)\n--\n\n"
            "Score one reference/prediction pair with ROUGE-1, ROUGE-2, and ROUGE-L.\n\n"
            "Returns a dict mapping metric names to read-only Score objects. Empty\n"

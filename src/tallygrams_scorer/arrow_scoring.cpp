@@ -207,7 +207,7 @@ Result<PyRef> score_arrow_body(PyObject* self, PyTypeObject* defining_class, con
 Result<PyRef> score_columns_body(PyObject* self, PyTypeObject* defining_class, const BoundArguments& arguments) {
     Result<const ScorerOptions*> options = usable_options(self);
     if (!options) return std::move(options).take_error();
-    Result<PreparedPairs> pairs = prepare_batch(*options.value(), arguments[0], arguments[1]);
+    Result<PreparedPairs> pairs = prepare_batch(*options.value(), arguments);
     if (!pairs) return std::move(pairs).take_error();
     Result<PairResults> scored = score_prepared(*options.value(), pairs.value());
     if (!scored) return std::move(scored).take_error();
@@ -233,8 +233,7 @@ Result<PyRef> score_record_batch_body(PyObject* module, const BoundArguments& ar
     }
     Result<const ScorerOptions*> options = usable_options(scorer);
     if (!options) return std::move(options).take_error();
-    Result<std::string_view> names[2] = {boundary::extract_text_argument(arguments[1], "reference_column"),
-                                         boundary::extract_text_argument(arguments[2], "prediction_column")};
+    Result<std::string_view> names[2] = {arguments.get<boundary::Text>(1), arguments.get<boundary::Text>(2)};
     for (Result<std::string_view>& name : names) {
         if (!name) return std::move(name).take_error();
     }
@@ -254,7 +253,9 @@ Result<PyRef> score_record_batch_body(PyObject* module, const BoundArguments& ar
 
 constexpr boundary::Method kScoreColumnsMethod{
     .name = "score_columns",
-    .signature = {.function_name = "RougeScorer.score_columns", .names = {"targets", "predictions"}, .required = 2,
+    .signature = {.function_name = "RougeScorer.score_columns",
+                  .parameters = {{"targets", &boundary::kTexts}, {"predictions", &boundary::kTexts}},
+                  .required = 2,
                   .method = true},
     .doc = "score_columns($self, targets, predictions)\n--\n\n"
            "Score many pairs on all cores, as score_batch() does, but return the scores\n"
@@ -265,7 +266,7 @@ constexpr boundary::Method kScoreColumnsMethod{
 static_assert(boundary::doc_matches_signature(kScoreColumnsMethod));
 
 constexpr boundary::ModuleFunction kScoreArrowFunction{
-    .signature = {.function_name = "score_arrow", .names = {"references", "predictions"}, .required = 2},
+    .signature = {.function_name = "score_arrow", .parameters = {{"references"}, {"predictions"}}, .required = 2},
     .doc = "score_arrow(references, predictions)\n--\n\n"
            "RougeScorer([\"rouge1\", \"rouge2\", \"rougeL\"]).score_arrow(references, predictions):\n"
            "score two equally long Arrow columns of text in place, into ScoreColumns.",
@@ -276,7 +277,10 @@ static_assert(boundary::doc_matches_signature(kScoreArrowFunction));
 
 constexpr boundary::ModuleFunction kScoreRecordBatchFunction{
     .signature = {.function_name = "score_record_batch",
-                  .names = {"batch", "reference_column", "prediction_column", "scorer"},
+                  .parameters = {{"batch"},
+                                 {"reference_column", &boundary::kText},
+                                 {"prediction_column", &boundary::kText},
+                                 {"scorer"}},
                   .required = 3},
     .doc = "score_record_batch(batch, reference_column, prediction_column, scorer=None)\n--\n\n"
            "Score two text columns of an Arrow record batch (or table, or stream of\n"
@@ -291,8 +295,8 @@ static_assert(boundary::doc_matches_signature(kScoreRecordBatchFunction));
 
 constexpr boundary::Method kScoreArrowMethod{
     .name = "score_arrow",
-    .signature = {.function_name = "RougeScorer.score_arrow", .names = {"references", "predictions"}, .required = 2,
-                  .method = true},
+    .signature = {.function_name = "RougeScorer.score_arrow", .parameters = {{"references"}, {"predictions"}},
+                  .required = 2, .method = true},
     .doc = "score_arrow($self, references, predictions)\n--\n\n"
            "Score two equally long Arrow columns of text (string, large_string or\n"
            "string_view; a pyarrow array or chunked array, a polars Series, anything\n"

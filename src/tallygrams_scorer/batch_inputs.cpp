@@ -12,24 +12,6 @@ using boundary::PyErr;
 using boundary::PyRef;
 using boundary::Result;
 
-namespace {
-
-// A snapshot, so that nothing the caller does meanwhile changes the batch.
-Result<PyRef> snapshot(PyObject* sequence, std::string_view argument) {
-    if (PyUnicode_Check(sequence)) {
-        return boundary::annotate_argument_error(
-            argument, PyErr::new_message(PyExc_TypeError, "expected a sequence of texts, not a single str"));
-    }
-    if (!PySequence_Check(sequence)) {
-        return boundary::annotate_argument_error(argument, boundary::type_mismatch(sequence, "Sequence"));
-    }
-    PyRef items(PySequence_Tuple(sequence));
-    if (!items) return boundary::annotate_argument_error(argument, PyErr::fetch());
-    return items;
-}
-
-}  // namespace
-
 Result<PyRef> reference_list(PyObject* targets, std::string_view argument, Py_ssize_t item) {
     const auto noted = [&](PyErr error) {
         std::string note = "while processing '" + std::string(argument) + "'";
@@ -51,11 +33,10 @@ Result<PyRef> reference_list(PyObject* targets, std::string_view argument, Py_ss
     return items;
 }
 
-Result<PreparedPairs> prepare_batch(const ScorerOptions& options, PyObject* targets_argument,
-                                    PyObject* predictions_argument) {
-    Result<PyRef> targets = snapshot(targets_argument, "targets");
+Result<PreparedPairs> prepare_batch(const ScorerOptions& options, const boundary::BoundArguments& arguments) {
+    Result<PyRef> targets = arguments.get<boundary::Texts>(0);
     if (!targets) return std::move(targets).take_error();
-    Result<PyRef> predictions = snapshot(predictions_argument, "predictions");
+    Result<PyRef> predictions = arguments.get<boundary::Texts>(1);
     if (!predictions) return std::move(predictions).take_error();
     const Py_ssize_t n = PyTuple_GET_SIZE(predictions.value().get());
     if (PyTuple_GET_SIZE(targets.value().get()) != n) {

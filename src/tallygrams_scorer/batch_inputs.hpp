@@ -4,6 +4,7 @@
 
 #include <string_view>
 
+#include "boundary/arguments.hpp"
 #include "boundary/py_err.hpp"
 #include "tallygrams_scorer/pair_scoring.hpp"
 #include "tallygrams_scorer/scorer_options.hpp"
@@ -16,7 +17,9 @@ namespace tallygrams::companion {
 boundary::Result<boundary::PyRef> reference_list(PyObject* targets, std::string_view argument, Py_ssize_t item = -1);
 
 // Every pair prepared (the caller's tokenizer and NLTK run here, on the
-// calling thread), from snapshots of both sequences.
-boundary::Result<PreparedPairs> prepare_batch(const ScorerOptions& options, PyObject* targets, PyObject* predictions);
+// calling thread), from snapshots of both sequences: the arguments of a
+// method whose parameters are (targets, predictions), sequences of texts. A
+// target may also be a list of references.
+boundary::Result<PreparedPairs> prepare_batch(const ScorerOptions& options, const boundary::BoundArguments& arguments);
 
 }  // namespace tallygrams::companion

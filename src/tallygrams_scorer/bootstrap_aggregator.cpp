@@ -1,9 +1,8 @@
 #include "tallygrams_scorer/bootstrap_aggregator.hpp"
 
-#include <algorithm>
 #include <array>
-#include <cmath>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -12,12 +11,9 @@
 #include "boundary/method_record.hpp"
 #include "boundary/native_object.hpp"
 #include "boundary/new_object.hpp"
-#include "boundary/run_interruptible.hpp"
-#include "engine/pool/global_pool.hpp"
-#include "engine/range_runner.hpp"
-#include "engine/statistics/percentile.hpp"
+#include "tallygrams_scorer/aggregate_intervals.hpp"
 #include "tallygrams_scorer/mapping_items.hpp"
-#include "tallygrams_scorer/resample_means.hpp"
+#include "tallygrams_scorer/numpy_draws.hpp"
 #include "tallygrams_scorer/score_tuples.hpp"
 
 namespace tallygrams::companion {
@@ -39,13 +35,12 @@ struct ScoreColumn {
 struct Aggregator {
     double confidence = 0.95;
     size_t samples = 1000;
-    PyRef seed;          // None, or the seed of a generator of its own
+    std::optional<uint64_t> seed;  // none, or the seed of a generator of its own
     PyRef numpy_random;  // the numpy.random module
     PyRef positions;     // dict: score type -> position in `columns`
     std::vector<ScoreColumn> columns;
 
     int visit(visitproc visit, void* arg) {
-        Py_VISIT(seed.get());
         Py_VISIT(numpy_random.get());
         Py_VISIT(positions.get());
         for (const ScoreColumn& column : columns) {
@@ -57,7 +52,6 @@ struct Aggregator {
     void clear() {
         // Everything that can take part in a cycle; the object is unusable
         // afterwards, which only a collector about to free it ever sees.
-        seed = PyRef();
         numpy_random = PyRef();
         positions = PyRef();
         columns.clear();
@@ -70,7 +64,9 @@ Aggregator& aggregator_of(PyObject* self) { return boundary::payload_of<Aggregat
 
 constexpr boundary::Signature kConstructorSignature{
     .function_name = "BootstrapAggregator",
-    .names = {"confidence_interval", "n_samples", "seed"},
+    .parameters = {{"confidence_interval", &boundary::kUnitInterval},
+                   {"n_samples", &boundary::kCount},
+                   {"seed", &boundary::kSeedOrNone}},
     .required = 0,
     .keyword_only_from = 2,
 };
@@ -87,63 +83,20 @@ constexpr const char* kClassDoc =
     "aggregate() call, so results repeat and the global generator is left alone.";
 static_assert(boundary::doc_matches_signature("BootstrapAggregator", kConstructorSignature, kClassDoc));
 
-Result<double> confidence_argument(PyObject* value) {
-    if (value == nullptr) return 0.95;
-    const double confidence = PyFloat_AsDouble(value);
-    if (confidence == -1.0 && PyErr_Occurred()) {
-        return boundary::annotate_argument_error("confidence_interval", PyErr::fetch());
-    }
-    // NaN is out of range too.
-    if (!(confidence >= 0.0 && confidence <= 1.0)) {
-        return PyErr::new_message(PyExc_ValueError, "confidence_interval must be in range [0, 1]");
-    }
-    return confidence;
-}
-
-Result<size_t> samples_argument(PyObject* value) {
-    if (value == nullptr) return size_t{1000};
-    if (!PyLong_Check(value) || PyBool_Check(value)) {
-        return boundary::annotate_argument_error("n_samples", boundary::type_mismatch(value, "int"));
-    }
-    int overflow = 0;
-    const long long samples = PyLong_AsLongLongAndOverflow(value, &overflow);
-    if (samples == -1 && PyErr_Occurred()) return PyErr::fetch();
-    if (overflow < 0 || (overflow == 0 && samples <= 0)) {
-        return PyErr::new_message(PyExc_ValueError, "n_samples must be positive");
-    }
-    if (overflow > 0 || samples > (1LL << 40)) {
-        return PyErr::new_message(PyExc_ValueError, "n_samples is too large");
-    }
-    return static_cast<size_t>(samples);
-}
-
-Result<PyRef> seed_argument(PyObject* value) {
-    if (value == nullptr || value == Py_None) return PyRef::borrow(Py_None);
-    if (!PyLong_Check(value) || PyBool_Check(value)) {
-        return boundary::annotate_argument_error("seed", boundary::type_mismatch(value, "int"));
-    }
-    return PyRef::borrow(value);
-}
-
-Result<PyRef> import_numpy_random() {
-    PyRef module(PyImport_ImportModule("numpy.random"));
-    if (module) return module;
-    if (!PyErr_ExceptionMatches(PyExc_ImportError)) return PyErr::fetch();
-    PyErr_Clear();
-    return PyErr::new_message(PyExc_ImportError,
-                              "BootstrapAggregator draws its resamples with NumPy's random generator, as "
-                              "rouge-score does, and NumPy cannot be imported; install numpy");
-}
-
 PyObject* aggregator_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
     return boundary::boundary_object([&]() -> Result<PyRef> {
         Result<BoundArguments> bound = boundary::bind_arguments(kConstructorSignature, args, kwargs);
         if (!bound) return std::move(bound).take_error();
-        Result<double> confidence = confidence_argument(bound.value()[0]);
+        const BoundArguments& arguments = bound.value();
+        Result<double> confidence = arguments.get<boundary::UnitInterval>(0, 0.95);
         if (!confidence) return std::move(confidence).take_error();
-        Result<size_t> samples = samples_argument(bound.value()[1]);
+        // The cost of many resamples is judged where they are drawn, against
+        // the width of the scores.
+        Result<size_t> samples = arguments.get<boundary::Count>(1, 1000);
         if (!samples) return std::move(samples).take_error();
-        Result<PyRef> seed = seed_argument(bound.value()[2]);
+        // NumPy's RandomState takes seeds below 2**32 and refuses the others
+        // itself, at aggregate().
+        Result<std::optional<uint64_t>> seed = arguments.get<boundary::SeedOrNone>(2, std::nullopt);
         if (!seed) return std::move(seed).take_error();
         Result<PyRef> numpy_random = import_numpy_random();
         if (!numpy_random) return std::move(numpy_random).take_error();
@@ -151,7 +104,7 @@ PyObject* aggregator_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
         auto aggregator = std::make_unique<Aggregator>();
         aggregator->confidence = confidence.value();
         aggregator->samples = samples.value();
-        aggregator->seed = std::move(seed).take_value();
+        aggregator->seed = seed.value();
         aggregator->numpy_random = std::move(numpy_random).take_value();
         aggregator->positions = boundary::new_object_or_fail(PyDict_New());
         return boundary::new_native_object(type, std::move(aggregator));
@@ -303,7 +256,7 @@ Result<PyRef> add_scores_body(PyObject* self, PyTypeObject* /*defining_class*/, 
 
 constexpr boundary::Method kAddScores{
     .name = "add_scores",
-    .signature = {.function_name = "BootstrapAggregator.add_scores", .names = {"scores"}, .required = 1,
+    .signature = {.function_name = "BootstrapAggregator.add_scores", .parameters = {{"scores"}}, .required = 1,
                   .method = true},
     .doc = "add_scores($self, scores)\n--\n\n"
            "Add one sample: a dict from score type to score (a Score, any sequence of\n"
@@ -314,140 +267,13 @@ static_assert(boundary::doc_matches_signature(kAddScores));
 
 // --- aggregate --------------------------------------------------------------------
 
-// At most this many drawn indices are held at once.
-constexpr size_t kIndicesPerChunk = size_t{1} << 22;
-
-// The generator's randint, as rouge-score's np.random.choice(np.arange(n),
-// size=n) reaches it: one call of size (k, n) draws exactly what k such
-// calls draw, in the same order.
-Result<PyRef> random_integers(const Aggregator& aggregator) {
-    if (aggregator.seed.get() == Py_None) {
-        PyRef randint(PyObject_GetAttrString(aggregator.numpy_random.get(), "randint"));
-        if (!randint) return PyErr::fetch();
-        return randint;
-    }
-    PyRef state(PyObject_CallMethod(aggregator.numpy_random.get(), "RandomState", "O", aggregator.seed.get()));
-    if (!state) return PyErr::fetch();
-    PyRef randint(PyObject_GetAttrString(state.get(), "randint"));
-    if (!randint) return PyErr::fetch();
-    return randint;
-}
-
-// A C-contiguous int64 view of what randint returned.
-class IndexBuffer {
-public:
-    ~IndexBuffer() {
-        if (view_.obj != nullptr) PyBuffer_Release(&view_);
-    }
-    boundary::Status acquire(PyObject* array, size_t expected) {
-        if (PyObject_GetBuffer(array, &view_, PyBUF_C_CONTIGUOUS | PyBUF_FORMAT) < 0) return PyErr::fetch();
-        const std::string_view format = view_.format == nullptr ? "B" : view_.format;
-        const bool int64 = view_.itemsize == 8 && (format == "l" || format == "q" || format == "<q" || format == "<l");
-        if (!int64 || static_cast<size_t>(view_.len) != expected * 8) {
-            return PyErr::new_message(PyExc_TypeError, "numpy.random.randint returned an unexpected array");
-        }
-        return boundary::Unit{};
-    }
-    const int64_t* data() const noexcept { return static_cast<const int64_t*>(view_.buf); }
-
-private:
-    Py_buffer view_{};
-};
-
-// The resampled means of one column: `samples` rows of `width` values.
-Result<std::vector<double>> resampled_means(const ScoreColumn& column, size_t samples, PyObject* randint) {
-    const size_t n = column.values.size() / column.width;
-    // A product past what an array can hold would wrap to a short one.
-    if (samples > std::vector<double>().max_size() / column.width) {
-        return PyErr::new_message(PyExc_ValueError, "n_samples is too large for scores of " +
-                                                        std::to_string(column.width) + " values");
-    }
-    const size_t per_chunk = std::max<size_t>(1, std::min(samples, kIndicesPerChunk / n));
-    std::vector<double> means(samples * column.width);
-    PyRef low = boundary::new_object_or_fail(PyLong_FromLong(0));
-    PyRef high = boundary::new_object_or_fail(PyLong_FromSize_t(n));
-    for (size_t first = 0; first < samples; first += per_chunk) {
-        const size_t count = std::min(per_chunk, samples - first);
-        PyRef shape = boundary::new_object_or_fail(Py_BuildValue("(nn)", static_cast<Py_ssize_t>(count),
-                                                                 static_cast<Py_ssize_t>(n)));
-        PyRef kwargs = boundary::new_object_or_fail(PyDict_New());
-        if (PyDict_SetItemString(kwargs.get(), "size", shape.get()) < 0) return PyErr::fetch();
-        PyRef args = boundary::new_object_or_fail(PyTuple_Pack(2, low.get(), high.get()));
-        PyRef drawn(PyObject_Call(randint, args.get(), kwargs.get()));
-        if (!drawn) return PyErr::fetch();
-        IndexBuffer indices;
-        if (boundary::Status s = indices.acquire(drawn.get(), count * n); !s) return std::move(s).take_error();
-        // numpy.random.randint is looked up where the caller can replace it.
-        for (size_t k = 0; k < count * n; ++k) {
-            if (indices.data()[k] < 0 || static_cast<size_t>(indices.data()[k]) >= n) {
-                return PyErr::new_message(PyExc_ValueError, "numpy.random.randint returned an index out of range");
-            }
-        }
-        Result<size_t> done = boundary::run_interruptible([&](engine::Interruption& interruption) {
-            return engine::run_ranges(engine::global_pool(), count, [&](size_t start, size_t end) {
-                for (size_t s = start; s < end; ++s) {
-                    if (interruption.stopped()) return s - start;
-                    resample_means(column.values, column.width, {indices.data() + s * n, n},
-                                   means.data() + (first + s) * column.width);
-                }
-                return end - start;
-            }, &interruption);
-        });
-        if (!done) return std::move(done).take_error();
-        if (PyErr_CheckSignals() < 0) return PyErr::fetch();
-    }
-    return means;
-}
-
-// Per measure: the low, mid and high percentiles of its resampled means.
-// A measure with a NaN among its means has NaN percentiles.
-std::array<std::vector<double>, 3> interval_values(std::vector<double> means, size_t width, double confidence) {
-    const size_t samples = means.size() / width;
-    const engine::IntervalPercentiles q = engine::interval_percentiles(confidence);
-    std::array<std::vector<double>, 3> bounds;
-    std::vector<double> measure(samples);
-    for (size_t k = 0; k < width; ++k) {
-        bool has_nan = false;
-        for (size_t s = 0; s < samples; ++s) {
-            measure[s] = means[s * width + k];
-            has_nan |= std::isnan(measure[s]);
-        }
-        std::sort(measure.begin(), measure.end());
-        const std::array<double, 3> levels = {q.low, q.mid, q.high};
-        for (size_t b = 0; b < 3; ++b) {
-            bounds[b].push_back(has_nan ? std::nan("") : engine::percentile(measure, levels[b]));
-        }
-    }
-    return bounds;
-}
-
-// row_class(*values), as rouge-score builds each bound; plain tuples and
-// lists, which cannot be built that way, are built from the values.
-Result<PyRef> make_bound(PyObject* row_class, const std::vector<double>& values) {
-    std::vector<PyRef> owned;
-    std::vector<PyObject*> items;
-    for (double value : values) {
-        owned.push_back(boundary::new_object_or_fail(PyFloat_FromDouble(value)));
-        items.push_back(owned.back().get());
-    }
-    if (row_class == reinterpret_cast<PyObject*>(&PyTuple_Type) || row_class == reinterpret_cast<PyObject*>(&PyList_Type)) {
-        PyRef tuple = boundary::new_object_or_fail(PyTuple_New(static_cast<Py_ssize_t>(items.size())));
-        for (size_t k = 0; k < items.size(); ++k) PyTuple_SET_ITEM(tuple.get(), static_cast<Py_ssize_t>(k), Py_NewRef(items[k]));
-        if (row_class == reinterpret_cast<PyObject*>(&PyTuple_Type)) return tuple;
-        return boundary::new_object_or_fail(PySequence_List(tuple.get()));
-    }
-    PyRef bound(PyObject_Vectorcall(row_class, items.data(), items.size(), nullptr));
-    if (!bound) return PyErr::fetch();
-    return bound;
-}
-
 Result<PyRef> aggregate_body(PyObject* self, PyTypeObject* defining_class, const BoundArguments& /*arguments*/) {
     Aggregator& aggregator = aggregator_of(self);
     if (!aggregator.positions) return PyErr::new_message(PyExc_RuntimeError, "the aggregator has been cleared");
     const ModuleState& state = state_of_class(defining_class);
     PyRef result = boundary::new_object_or_fail(PyDict_New());
     if (aggregator.columns.empty()) return result;
-    Result<PyRef> randint = random_integers(aggregator);
+    Result<PyRef> randint = numpy_randint(aggregator.numpy_random.get(), aggregator.seed);
     if (!randint) return std::move(randint).take_error();
     // Drawing, building the bounds and filling the dict run the caller's
     // code (NumPy, the score class, the keys' hashes), which may add scores
@@ -460,7 +286,8 @@ Result<PyRef> aggregate_body(PyObject* self, PyTypeObject* defining_class, const
         }
         const ScoreColumn& added = aggregator.columns[c];
         ScoreColumn column{PyRef::borrow(added.key.get()), PyRef::borrow(added.row_class.get()), added.width, added.values};
-        Result<std::vector<double>> means = resampled_means(column, aggregator.samples, randint.value().get());
+        Result<std::vector<double>> means =
+            resampled_means(column.values, column.width, aggregator.samples, randint.value().get());
         if (!means) return std::move(means).take_error();
         const auto bounds = interval_values(std::move(means).take_value(), column.width, aggregator.confidence);
         std::array<PyRef, 3> made;

@@ -13,7 +13,6 @@
 #include "engine/pool/global_pool.hpp"
 #include "engine/statistics/bootstrap.hpp"
 #include "tallygrams_scorer/named_columns.hpp"
-#include "tallygrams_scorer/sampling_arguments.hpp"
 #include "tallygrams_scorer/score_tuples.hpp"
 
 namespace tallygrams::companion {
@@ -34,18 +33,14 @@ struct Sampling {
 // seed at positions 1 and 2, the confidence at 3 if `confidence` is set.
 Result<Sampling> read_sampling(const BoundArguments& arguments, bool confidence) {
     Sampling sampling;
-    if (arguments[1] != nullptr) {
-        Result<size_t> samples = read_sample_count(arguments[1], "n_samples");
-        if (!samples) return std::move(samples).take_error();
-        sampling.settings.resamples = samples.value();
-    }
-    if (arguments[2] != nullptr) {
-        Result<uint64_t> seed = read_seed(arguments[2]);
-        if (!seed) return std::move(seed).take_error();
-        sampling.settings.seed = seed.value();
-    }
-    if (confidence && arguments[3] != nullptr) {
-        Result<double> level = read_confidence(arguments[3]);
+    Result<size_t> samples = arguments.get<boundary::Count>(1, sampling.settings.resamples);
+    if (!samples) return std::move(samples).take_error();
+    Result<uint64_t> seed = arguments.get<boundary::Seed>(2, sampling.settings.seed);
+    if (!seed) return std::move(seed).take_error();
+    sampling.settings.resamples = samples.value();
+    sampling.settings.seed = seed.value();
+    if (confidence) {
+        Result<double> level = arguments.get<boundary::UnitInterval>(3, sampling.settings.confidence);
         if (!level) return std::move(level).take_error();
         sampling.settings.confidence = level.value();
     }
@@ -144,7 +139,10 @@ boundary::Status create_interval_class(ModuleState& state) {
 
 constexpr boundary::ModuleFunction kBootstrapFunction{
     .signature = {.function_name = "bootstrap",
-                  .names = {"columns", "n_samples", "seed", "confidence_interval"},
+                  .parameters = {{"columns"},
+                                 {"n_samples", &boundary::kCount},
+                                 {"seed", &boundary::kSeed},
+                                 {"confidence_interval", &boundary::kUnitInterval}},
                   .required = 1,
                   .keyword_only_from = 2},
     .doc = "bootstrap(columns, n_samples=1000, *, seed=0, confidence_interval=0.95)\n--\n\n"
@@ -161,7 +159,7 @@ static_assert(boundary::doc_matches_signature(kBootstrapFunction));
 
 constexpr boundary::ModuleFunction kResampleMeansFunction{
     .signature = {.function_name = "resample_means",
-                  .names = {"columns", "n_samples", "seed"},
+                  .parameters = {{"columns"}, {"n_samples", &boundary::kCount}, {"seed", &boundary::kSeed}},
                   .required = 1,
                   .keyword_only_from = 2},
     .doc = "resample_means(columns, n_samples=1000, *, seed=0)\n--\n\n"

@@ -10,11 +10,11 @@
 #include <vector>
 
 #include "boundary/new_object.hpp"
+#include "boundary/parameter_types.hpp"
 #include "boundary/run_interruptible.hpp"
 #include "engine/pool/global_pool.hpp"
 #include "engine/statistics/paired_tests.hpp"
 #include "tallygrams_scorer/named_columns.hpp"
-#include "tallygrams_scorer/sampling_arguments.hpp"
 #include "tallygrams_scorer/score_tuples.hpp"
 
 namespace tallygrams::companion {
@@ -30,39 +30,41 @@ using boundary::Result;
 constexpr size_t kDefaultResamples = 1000;
 constexpr size_t kDefaultRounds = 10000;
 
-Result<engine::PairedTest> read_test(PyObject* value) {
-    Result<std::string_view> text = boundary::extract_text_argument(value, "test");
-    if (!text) return std::move(text).take_error();
-    if (text.value() == "bootstrap") return engine::PairedTest::bootstrap;
-    if (text.value() == "randomization") return engine::PairedTest::randomization;
-    return PyErr::new_message(PyExc_ValueError, "test must be 'bootstrap' or 'randomization', not '" +
-                                                    std::string(text.value()) + "'");
-}
+// n_samples: None for the test's own default, else a count.
+constexpr boundary::ParameterType kCountOrNone{"count or None"};
+
+struct CountOrNone {
+    static constexpr const boundary::ParameterType* type = &kCountOrNone;
+    using Value = std::optional<size_t>;
+    static Result<Value> convert(PyObject* object, std::string_view name) {
+        if (object == Py_None) return Value{};
+        Result<size_t> count = boundary::Count::convert(object, name);
+        if (!count) return std::move(count).take_error();
+        return Value{count.value()};
+    }
+};
 
 Result<engine::PairedTestSettings> read_settings(const BoundArguments& arguments) {
     engine::PairedTestSettings settings;
-    if (arguments[2] != nullptr) {
-        Result<engine::PairedTest> test = read_test(arguments[2]);
-        if (!test) return std::move(test).take_error();
-        settings.test = test.value();
+    Result<std::string_view> test = arguments.get<boundary::Text>(2, "bootstrap");
+    if (!test) return std::move(test).take_error();
+    if (test.value() == "randomization") {
+        settings.test = engine::PairedTest::randomization;
+    } else if (test.value() != "bootstrap") {
+        return PyErr::new_message(PyExc_ValueError, "test must be 'bootstrap' or 'randomization', not '" +
+                                                        std::string(test.value()) + "'");
     }
-    settings.samples = settings.test == engine::PairedTest::bootstrap ? kDefaultResamples : kDefaultRounds;
+    Result<std::optional<size_t>> samples = arguments.get<CountOrNone>(3, std::nullopt);
+    if (!samples) return std::move(samples).take_error();
+    const size_t default_samples = settings.test == engine::PairedTest::bootstrap ? kDefaultResamples : kDefaultRounds;
+    settings.samples = samples.value().value_or(default_samples);
     settings.interval_resamples = kDefaultResamples;
-    if (arguments[3] != nullptr && arguments[3] != Py_None) {
-        Result<size_t> samples = read_sample_count(arguments[3], "n_samples");
-        if (!samples) return std::move(samples).take_error();
-        settings.samples = samples.value();
-    }
-    if (arguments[4] != nullptr) {
-        Result<double> confidence = read_confidence(arguments[4]);
-        if (!confidence) return std::move(confidence).take_error();
-        settings.confidence = confidence.value();
-    }
-    if (arguments[5] != nullptr) {
-        Result<uint64_t> seed = read_seed(arguments[5]);
-        if (!seed) return std::move(seed).take_error();
-        settings.seed = seed.value();
-    }
+    Result<double> confidence = arguments.get<boundary::UnitInterval>(4, settings.confidence);
+    if (!confidence) return std::move(confidence).take_error();
+    settings.confidence = confidence.value();
+    Result<uint64_t> seed = arguments.get<boundary::Seed>(5, settings.seed);
+    if (!seed) return std::move(seed).take_error();
+    settings.seed = seed.value();
     return settings;
 }
 
@@ -197,7 +199,12 @@ boundary::Status create_comparison_class(ModuleState& state) {
 
 constexpr boundary::ModuleFunction kCompareFunction{
     .signature = {.function_name = "compare",
-                  .names = {"baseline", "system", "test", "n_samples", "confidence_interval", "seed"},
+                  .parameters = {{"baseline"},
+                                 {"system"},
+                                 {"test", &boundary::kText},
+                                 {"n_samples", &kCountOrNone},
+                                 {"confidence_interval", &boundary::kUnitInterval},
+                                 {"seed", &boundary::kSeed}},
                   .required = 2,
                   .keyword_only_from = 2},
     .doc = "compare(baseline, system, *, test='bootstrap', n_samples=None, confidence_interval=0.95, seed=0)\n--\n\n"

@@ -64,7 +64,7 @@ Result<PyRef> score_body(PyObject* self, PyTypeObject* defining_class, const Bou
 
 constexpr boundary::Method kScore{
     .name = "score",
-    .signature = {.function_name = "RougeScorer.score", .names = {"target", "prediction"}, .required = 2,
+    .signature = {.function_name = "RougeScorer.score", .parameters = {{"target"}, {"prediction"}}, .required = 2,
                   .method = true},
     .doc = "score($self, target, prediction)\n--\n\n"
            "Score one prediction against one target (the reference): a dict from each\n"
@@ -79,8 +79,8 @@ Result<PyRef> score_multi_body(PyObject* self, PyTypeObject* defining_class, con
 
 constexpr boundary::Method kScoreMulti{
     .name = "score_multi",
-    .signature = {.function_name = "RougeScorer.score_multi", .names = {"targets", "prediction"}, .required = 2,
-                  .method = true},
+    .signature = {.function_name = "RougeScorer.score_multi", .parameters = {{"targets"}, {"prediction"}},
+                  .required = 2, .method = true},
     .doc = "score_multi($self, targets, prediction)\n--\n\n"
            "Score one prediction against several targets: per rouge type, the Score\n"
            "of the target with the greatest F-measure (the first of equals).",
@@ -93,7 +93,7 @@ static_assert(boundary::doc_matches_signature(kScoreMulti));
 Result<PyRef> score_batch_body(PyObject* self, PyTypeObject* defining_class, const BoundArguments& arguments) {
     Result<const ScorerOptions*> options = usable_options(self);
     if (!options) return std::move(options).take_error();
-    Result<PreparedPairs> pairs = prepare_batch(*options.value(), arguments[0], arguments[1]);
+    Result<PreparedPairs> pairs = prepare_batch(*options.value(), arguments);
     if (!pairs) return std::move(pairs).take_error();
     Result<PairResults> scored = score_prepared(*options.value(), pairs.value());
     if (!scored) return std::move(scored).take_error();
@@ -111,7 +111,9 @@ Result<PyRef> score_batch_body(PyObject* self, PyTypeObject* defining_class, con
 
 constexpr boundary::Method kScoreBatch{
     .name = "score_batch",
-    .signature = {.function_name = "RougeScorer.score_batch", .names = {"targets", "predictions"}, .required = 2,
+    .signature = {.function_name = "RougeScorer.score_batch",
+                  .parameters = {{"targets", &boundary::kTexts}, {"predictions", &boundary::kTexts}},
+                  .required = 2,
                   .method = true},
     .doc = "score_batch($self, targets, predictions)\n--\n\n"
            "Score many pairs on all cores: a list with one dict per pair, in input\n"
@@ -154,7 +156,7 @@ Result<PyRef> tokenize_body(PyObject* self, PyTypeObject* /*defining_class*/, co
 
 constexpr boundary::Method kTokenize{
     .name = "tokenize",
-    .signature = {.function_name = "RougeScorer.tokenize", .names = {"text"}, .required = 1, .method = true},
+    .signature = {.function_name = "RougeScorer.tokenize", .parameters = {{"text"}}, .required = 1, .method = true},
     .doc = "tokenize($self, text)\n--\n\n"
            "The tokens this scorer counts in `text`, after lower-casing and stemming as\n"
            "configured: what the n-gram and rougeL metrics compare.",

@@ -74,7 +74,8 @@ static_assert(boundary::doc_matches_signature(kArrowSchema));
 
 constexpr boundary::Method kArrowArray{
     .name = "__arrow_c_array__",
-    .signature = {.function_name = "ScoreColumns.__arrow_c_array__", .names = {"requested_schema"}, .required = 0,
+    .signature = {.function_name = "ScoreColumns.__arrow_c_array__", .parameters = {{"requested_schema"}},
+                  .required = 0,
                   .method = true},
     .doc = "__arrow_c_array__($self, requested_schema=None)\n--\n\n"
            "The columns as one Arrow record batch: a (schema, array) pair of PyCapsules.",
@@ -84,7 +85,8 @@ static_assert(boundary::doc_matches_signature(kArrowArray));
 
 constexpr boundary::Method kArrowStream{
     .name = "__arrow_c_stream__",
-    .signature = {.function_name = "ScoreColumns.__arrow_c_stream__", .names = {"requested_schema"}, .required = 0,
+    .signature = {.function_name = "ScoreColumns.__arrow_c_stream__", .parameters = {{"requested_schema"}},
+                  .required = 0,
                   .method = true},
     .doc = "__arrow_c_stream__($self, requested_schema=None)\n--\n\n"
            "The columns as an Arrow stream of one record batch, in a PyCapsule.",
@@ -95,7 +97,7 @@ static_assert(boundary::doc_matches_signature(kArrowStream));
 // --- reading columns back ---------------------------------------------------------
 
 Result<PyRef> column_body(PyObject* self, PyTypeObject*, const BoundArguments& arguments) {
-    Result<std::string_view> name = boundary::extract_text_argument(arguments[0], "name");
+    Result<std::string_view> name = arguments.get<boundary::Text>(0);
     if (!name) return std::move(name).take_error();
     const arrow::Float64Batch& batch = batch_of(self);
     for (size_t k = 0; k < batch.column_count(); ++k) {
@@ -106,7 +108,8 @@ Result<PyRef> column_body(PyObject* self, PyTypeObject*, const BoundArguments& a
 
 constexpr boundary::Method kColumn{
     .name = "column",
-    .signature = {.function_name = "ScoreColumns.column", .names = {"name"}, .required = 1, .method = true},
+    .signature = {.function_name = "ScoreColumns.column", .parameters = {{"name", &boundary::kText}}, .required = 1,
+                  .method = true},
     .doc = "column($self, name)\n--\n\n"
            "One column as a new list of floats (None where the pair had a null text).",
     .body = column_body,
@@ -284,7 +287,8 @@ Result<PyRef> from_buffers_body(PyObject* module, const BoundArguments& argument
 }  // namespace
 
 constexpr boundary::ModuleFunction kScoreColumnsFromBuffers{
-    .signature = {.function_name = "_score_columns_from_buffers", .names = {"names", "rows", "values", "nulls"},
+    .signature = {.function_name = "_score_columns_from_buffers",
+                  .parameters = {{"names"}, {"rows"}, {"values"}, {"nulls"}},
                   .required = 4},
     .doc = "_score_columns_from_buffers(names, rows, values, nulls)\n--\n\n"
            "Rebuilds a pickled ScoreColumns.",

@@ -73,13 +73,6 @@ boundary::Status parse_rouge_types(PyObject* given, ScorerOptions& options) {
     return boundary::Unit{};
 }
 
-Result<bool> truth(PyObject* value) {
-    if (value == nullptr) return false;
-    const int truth = PyObject_IsTrue(value);
-    if (truth < 0) return PyErr::fetch();
-    return truth == 1;
-}
-
 boundary::Status parse_tokenizer(PyObject* given, ScorerOptions& options) {
     if (given == nullptr || given == Py_None) {
         options.tokenizer = TokenizerKind::ascii;
@@ -147,9 +140,9 @@ boundary::Status load_sentence_splitter(ScorerOptions& options) {
 Result<ScorerOptions> parse_scorer_options(const boundary::BoundArguments& arguments) {
     ScorerOptions options;
     if (boundary::Status s = parse_rouge_types(arguments[0], options); !s) return std::move(s).take_error();
-    Result<bool> stem = truth(arguments[1]);
+    Result<bool> stem = arguments.get<boundary::Truth>(1, false);
     if (!stem) return std::move(stem).take_error();
-    Result<bool> split = truth(arguments[2]);
+    Result<bool> split = arguments.get<boundary::Truth>(2, false);
     if (!split) return std::move(split).take_error();
     if (boundary::Status s = parse_tokenizer(arguments[3], options); !s) return std::move(s).take_error();
 

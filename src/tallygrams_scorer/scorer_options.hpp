@@ -55,7 +55,10 @@ struct ScorerOptions {
 // RougeScorer(rouge_types, use_stemmer=False, split_summaries=False, tokenizer=None)
 inline constexpr boundary::Signature kScorerSignature{
     .function_name = "RougeScorer",
-    .names = {"rouge_types", "use_stemmer", "split_summaries", "tokenizer"},
+    .parameters = {{"rouge_types"},
+                   {"use_stemmer", &boundary::kTruth},
+                   {"split_summaries", &boundary::kTruth},
+                   {"tokenizer"}},
     .required = 1,
 };
 
