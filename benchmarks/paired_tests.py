@@ -55,34 +55,43 @@ def columns(pairs: int, seed: int) -> tuple[dict[str, np.ndarray], dict[str, np.
 
 
 def best(function, rounds: int) -> float:
-    times = []
+    return timed(function, rounds)[0]
+
+
+def timed(function, rounds: int) -> tuple[float, float]:
+    """The best wall time of `rounds` calls, and the CPU time of all the
+    process's threads in that call: on a loaded machine, CPU time over the
+    cores is what the call would take alone."""
+    found = []
     for _ in range(rounds):
-        start = time.perf_counter()
+        start, cpu = time.perf_counter(), time.process_time()
         function()
-        times.append(time.perf_counter() - start)
-    return min(times)
+        found.append((time.perf_counter() - start, time.process_time() - cpu))
+    return min(found)
 
 
 def side_by_side(pairs: int, rounds: int, quick: bool) -> None:
     baseline, system = columns(pairs, 1)
-    print(f"1. {pairs:,} pairs x {len(COLUMNS)} columns, wall seconds (best of {rounds}; NumPy once)")
-    print(f"{'test':<34} {'tallygrams':>10} {'NumPy':>10} {'ratio':>7}")
+    print(f"1. {pairs:,} pairs x {len(COLUMNS)} columns, wall seconds (best of {rounds}; NumPy once), "
+          "CPU seconds in brackets")
+    print(f"{'test':<34} {'tallygrams':>17} {'NumPy':>17} {'ratio':>7} {'CPU ratio':>9}")
     for test, samples in (("bootstrap", 1000), ("randomization", 1000 if quick else 10_000)):
-        ours = best(lambda: tallygrams_scorer.compare(baseline, system, test=test, n_samples=samples), rounds)
-        peer = best(lambda: paired_tests_numpy.compare(baseline, system, test=test, n_samples=samples), 1)
+        ours = timed(lambda: tallygrams_scorer.compare(baseline, system, test=test, n_samples=samples), rounds)
+        peer = timed(lambda: paired_tests_numpy.compare(baseline, system, test=test, n_samples=samples), 1)
         label = f"{test}, {samples:,} {'resamples' if test == 'bootstrap' else 'rounds'}"
-        print(f"{label:<34} {ours:10.3f} {peer:10.2f} {peer / ours:6.0f}x")
+        print(f"{label:<34} {ours[0]:7.3f} ({ours[1]:7.3f}) {peer[0]:7.2f} ({peer[1]:7.2f}) "
+              f"{peer[0] / ours[0]:6.0f}x {peer[1] / ours[1]:8.0f}x")
 
 
 def sizes(rounds: int, quick: bool) -> None:
-    print(f"\n2. the README's sizes, {len(COLUMNS)} columns, wall seconds (best of {rounds}), "
-          f"{os.cpu_count()} cores")
+    print(f"\n2. the README's sizes, {len(COLUMNS)} columns, wall seconds (best of {rounds}) and the CPU time of "
+          f"that call, {os.cpu_count()} cores, load average {os.getloadavg()[0]:.1f}")
     cases = [("bootstrap", 100_000 if quick else 1_000_000, 1000), ("randomization", 100_000, 1000 if quick else 10_000)]
     for test, pairs, samples in cases:
         baseline, system = columns(pairs, 2)
-        seconds = best(lambda: tallygrams_scorer.compare(baseline, system, test=test, n_samples=samples), rounds)
+        wall, cpu = timed(lambda: tallygrams_scorer.compare(baseline, system, test=test, n_samples=samples), rounds)
         print(f"{test:<14} {pairs:>9,} pairs x {samples:>6,} {'resamples' if test == 'bootstrap' else 'rounds':<9} "
-              f"{seconds:7.3f}")
+              f"{wall:7.3f} s   CPU {cpu:7.3f} s")
 
 
 def report(pairs: int, rounds: int) -> None:
@@ -103,11 +112,24 @@ def report(pairs: int, rounds: int) -> None:
     def run(extra):
         subprocess.run(command + extra, check=True, stdout=subprocess.DEVNULL)
 
-    without = best(lambda: run([]), rounds)
-    with_report = best(lambda: run(["--report", page]), rounds)
-    print(f"\n3. tallygrams compare, {pairs:,} pairs x 3 systems (line files), wall seconds (best of {rounds})")
-    print(f"without --report {without:7.2f}")
-    print(f"with --report    {with_report:7.2f}   the report: {with_report - without:.2f} s, "
+    def child_timed(extra):
+        """Best wall time over the rounds, and that run's CPU time."""
+        found = []
+        for _ in range(rounds):
+            before, start = os.times(), time.perf_counter()
+            run(extra)
+            after = os.times()
+            cpu = (after.children_user - before.children_user) + (after.children_system - before.children_system)
+            found.append((time.perf_counter() - start, cpu))
+        return min(found)
+
+    without = child_timed([])
+    with_report = child_timed(["--report", page])
+    print(f"\n3. tallygrams compare, {pairs:,} pairs x 3 systems (line files), wall seconds (best of {rounds}), "
+          f"CPU seconds in brackets")
+    print(f"without --report {without[0]:7.2f} ({without[1]:6.2f})")
+    print(f"with --report    {with_report[0]:7.2f} ({with_report[1]:6.2f})   the report: "
+          f"{with_report[0] - without[0]:.2f} s ({with_report[1] - without[1]:.2f} s CPU), "
           f"{os.path.getsize(page) / 1e6:.2f} MB")
 
 
