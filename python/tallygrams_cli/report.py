@@ -169,6 +169,7 @@ def _distributions(report: Report) -> str:
 
 def _resampled(comparison: Comparison) -> str:
     import numpy as np
+    from matplotlib.ticker import MaxNLocator
 
     types = list(comparison.resampled)
     figure, axes = _figure(len(types))
@@ -180,6 +181,7 @@ def _resampled(comparison: Comparison) -> str:
             ax.axvspan(low, high, color="#fdae6b", alpha=0.3, label="interval")
         ax.axvline(comparison.observed[rouge_type], color="#d62728", linewidth=1.5, label="observed")
         ax.axvline(0.0, color="#222222", linewidth=0.8, linestyle="--", label="no difference")
+        ax.xaxis.set_major_locator(MaxNLocator(nbins=5))
         ax.set_title(f"{rouge_type}: resampled difference of F")
         ax.set_xlabel("system \u2212 baseline")
         ax.set_ylabel("resamples")
