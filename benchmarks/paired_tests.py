@@ -22,6 +22,7 @@ run, not runs with each other.
 from __future__ import annotations
 
 import argparse
+import json
 import os
 import subprocess
 import sys
@@ -54,10 +55,6 @@ def columns(pairs: int, seed: int) -> tuple[dict[str, np.ndarray], dict[str, np.
     return baseline, system
 
 
-def best(function, rounds: int) -> float:
-    return timed(function, rounds)[0]
-
-
 def timed(function, rounds: int) -> tuple[float, float]:
     """The best wall time of `rounds` calls, and the CPU time of all the
     process's threads in that call: on a loaded machine, CPU time over the
@@ -70,15 +67,34 @@ def timed(function, rounds: int) -> tuple[float, float]:
     return min(found)
 
 
-def side_by_side(pairs: int, rounds: int, quick: bool) -> None:
+def measure(implementation: str, test: str, pairs: int, samples: int, rounds: int) -> tuple[float, float]:
+    """(wall, CPU) seconds of one implementation's best call, each in a
+    fresh process: NumPy's BLAS threads keep spinning for a while after a
+    product, which would slow whatever ran next in the same process."""
+    command = [sys.executable, __file__, "--measure", implementation, test, str(pairs), str(samples), str(rounds)]
+    result = subprocess.run(command, check=True, capture_output=True, text=True)
+    wall, cpu = json.loads(result.stdout)
+    return wall, cpu
+
+
+def measure_here(implementation: str, test: str, pairs: int, samples: int, rounds: int) -> None:
     baseline, system = columns(pairs, 1)
+    module = tallygrams_scorer if implementation == "tallygrams" else paired_tests_numpy
+    print(json.dumps(timed(lambda: module.compare(baseline, system, test=test, n_samples=samples), rounds)))
+
+
+def unit(test: str) -> str:
+    return "resamples" if test == "bootstrap" else "rounds"
+
+
+def side_by_side(pairs: int, rounds: int, quick: bool) -> None:
     print(f"1. {pairs:,} pairs x {len(COLUMNS)} columns, wall seconds (best of {rounds}; NumPy once), "
           "CPU seconds in brackets")
     print(f"{'test':<34} {'tallygrams':>17} {'NumPy':>17} {'ratio':>7} {'CPU ratio':>9}")
     for test, samples in (("bootstrap", 1000), ("randomization", 1000 if quick else 10_000)):
-        ours = timed(lambda: tallygrams_scorer.compare(baseline, system, test=test, n_samples=samples), rounds)
-        peer = timed(lambda: paired_tests_numpy.compare(baseline, system, test=test, n_samples=samples), 1)
-        label = f"{test}, {samples:,} {'resamples' if test == 'bootstrap' else 'rounds'}"
+        ours = measure("tallygrams", test, pairs, samples, rounds)
+        peer = measure("numpy", test, pairs, samples, 1)
+        label = f"{test}, {samples:,} {unit(test)}"
         print(f"{label:<34} {ours[0]:7.3f} ({ours[1]:7.3f}) {peer[0]:7.2f} ({peer[1]:7.2f}) "
               f"{peer[0] / ours[0]:6.0f}x {peer[1] / ours[1]:8.0f}x")
 
@@ -88,10 +104,8 @@ def sizes(rounds: int, quick: bool) -> None:
           f"that call, {os.cpu_count()} cores, load average {os.getloadavg()[0]:.1f}")
     cases = [("bootstrap", 100_000 if quick else 1_000_000, 1000), ("randomization", 100_000, 1000 if quick else 10_000)]
     for test, pairs, samples in cases:
-        baseline, system = columns(pairs, 2)
-        wall, cpu = timed(lambda: tallygrams_scorer.compare(baseline, system, test=test, n_samples=samples), rounds)
-        print(f"{test:<14} {pairs:>9,} pairs x {samples:>6,} {'resamples' if test == 'bootstrap' else 'rounds':<9} "
-              f"{wall:7.3f} s   CPU {cpu:7.3f} s")
+        wall, cpu = measure("tallygrams", test, pairs, samples, rounds)
+        print(f"{test:<14} {pairs:>9,} pairs x {samples:>6,} {unit(test):<9} {wall:7.3f} s   CPU {cpu:7.3f} s")
 
 
 def report(pairs: int, rounds: int) -> None:
@@ -136,7 +150,12 @@ def report(pairs: int, rounds: int) -> None:
 def main() -> None:
     parser = argparse.ArgumentParser()
     parser.add_argument("--quick", action="store_true", help="smaller workloads")
+    parser.add_argument("--measure", nargs=5, help=argparse.SUPPRESS)
     args = parser.parse_args()
+    if args.measure:
+        implementation, test, pairs, samples, rounds = args.measure
+        measure_here(implementation, test, int(pairs), int(samples), int(rounds))
+        return
     rounds = 1 if args.quick else 3
     side_by_side(20_000 if args.quick else 100_000, rounds, args.quick)
     sizes(rounds, args.quick)
