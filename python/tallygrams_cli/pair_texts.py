@@ -2,75 +2,96 @@
 the report: the tool keeps scores, not texts, so that its memory does not
 grow with the input. Rows count input pairs from 0 in the order the
 sources score them (JSON Lines: records, blank lines skipped; Parquet: rows
-of the files in order, null texts included).
+of the files in order, null texts included). Only the wanted lines are
+decoded, and reading stops after the last of them.
 """
 
 from __future__ import annotations
 
 import contextlib
-from collections.abc import Generator, Iterator
+from collections.abc import Generator
 
-from .inputs import LineReader, parse_record
+from .inputs import parse_record
 from .sources import JsonLines, ParquetData, Source, TextFiles
 
-# Lines or rows read at a time while looking for the wanted ones.
-_STRIDE = 16_384
+_BOM = b"\xef\xbb\xbf"
+# Rows read at a time from Parquet while looking for the wanted ones.
+_PARQUET_BATCH = 16_384
 
 
-def _lines(path: str) -> Iterator[str]:
-    with LineReader(path) as reader:
-        while batch := reader.take(_STRIDE):
-            yield from batch
+def _raw_lines(path: str) -> Generator[bytes]:
+    """The lines of a file as the tool reads them (split at line feeds only,
+    a carriage return before one dropped, a leading byte-order mark
+    dropped), undecoded."""
+    with open(path, "rb") as handle:
+        for number, line in enumerate(handle):
+            if number == 0 and line.startswith(_BOM):
+                line = line[len(_BOM):]
+            if line.endswith(b"\n"):
+                line = line[:-1]
+            yield line[:-1] if line.endswith(b"\r") else line
 
 
-def _picked(texts: Iterator[object], rows: set[int]) -> dict[int, object]:
-    found: dict[int, object] = {}
-    last = max(rows, default=-1)
-    for row, text in enumerate(texts):
-        if row in rows:
-            found[row] = text
-        if row >= last:
-            break
-    return found
+def _decoded(line: bytes) -> str:
+    # The input was read whole while scoring, so it decodes.
+    return line.decode("utf-8")
 
 
-def _records(source: JsonLines) -> Iterator[tuple[list[str], str]]:
-    with LineReader(source.path) as reader:
-        while batch := reader.take(_STRIDE):
-            first = reader.lines - len(batch) + 1
-            for number, line in enumerate(batch, first):
-                if line.strip():
-                    reference, prediction = parse_record(line, f"{source.path}, line {number}",
-                                                         source.reference_key, source.prediction_key)
-                    yield ([reference] if isinstance(reference, str) else reference), prediction
+def _text_rows(source: TextFiles, rows: set[int], references: bool) -> Generator[tuple[int, list[str], str]]:
+    with contextlib.ExitStack() as stack:
+        readers = [stack.enter_context(contextlib.closing(_raw_lines(path)))
+                   for path in (source.reference_paths if references else [])]
+        predictions = stack.enter_context(contextlib.closing(_raw_lines(source.prediction_path)))
+        for row, prediction in enumerate(predictions):
+            texts = [next(reader) for reader in readers]
+            if row in rows:
+                yield row, [_decoded(text) for text in texts], _decoded(prediction)
 
 
-def _parquet_rows(source: ParquetData) -> Iterator[tuple[list[str], str]]:
+def _record_rows(source: JsonLines, rows: set[int]) -> Generator[tuple[int, list[str], str]]:
+    row = 0
+    with contextlib.closing(_raw_lines(source.path)) as lines:
+        for number, line in enumerate(lines, 1):
+            if not line.strip():
+                continue
+            if row in rows:
+                reference, prediction = parse_record(_decoded(line), f"{source.path}, line {number}",
+                                                     source.reference_key, source.prediction_key)
+                yield row, [reference] if isinstance(reference, str) else reference, prediction
+            row += 1
+
+
+def _parquet_rows(source: ParquetData, rows: set[int]) -> Generator[tuple[int, list[str], str]]:
     import pyarrow.parquet as pq  # type: ignore[import-untyped]
 
+    first = 0
     for path in source.files:
         parquet = pq.ParquetFile(path)
-        for batch in parquet.iter_batches(batch_size=_STRIDE, columns=source.columns.names()):
-            references = batch.column(source.columns.reference).to_pylist()
-            predictions = batch.column(source.columns.prediction).to_pylist()
-            for reference, prediction in zip(references, predictions):
-                yield [reference or ""], prediction or ""
+        for batch in parquet.iter_batches(batch_size=_PARQUET_BATCH, columns=source.columns.names()):
+            wanted = sorted(row - first for row in rows if first <= row < first + batch.num_rows)
+            if wanted:
+                references = batch.column(source.columns.reference).take(wanted).to_pylist()
+                predictions = batch.column(source.columns.prediction).take(wanted).to_pylist()
+                for offset, reference, prediction in zip(wanted, references, predictions):
+                    yield first + offset, [reference or ""], prediction or ""
+            first += batch.num_rows
 
 
-def _pairs(source: Source) -> Generator[tuple[list[str], str]]:
+def texts_at(source: Source, rows: set[int], references: bool = True) -> dict[int, tuple[list[str], str]]:
+    """The references (none unless asked for) and the prediction of each
+    wanted row."""
     if isinstance(source, TextFiles):
-        readers = [_lines(path) for path in source.reference_paths]
-        for prediction in _lines(source.prediction_path):
-            yield [next(reader) for reader in readers], prediction
+        found = _text_rows(source, rows, references)
     elif isinstance(source, JsonLines):
-        yield from _records(source)
+        found = _record_rows(source, rows)
     elif isinstance(source, ParquetData):
-        yield from _parquet_rows(source)
+        found = _parquet_rows(source, rows)
     else:
         raise TypeError(f"no texts from {type(source).__name__}")
-
-
-def texts_at(source: Source, rows: set[int]) -> dict[int, tuple[list[str], str]]:
-    """The references and the prediction of each wanted row."""
-    with contextlib.closing(_pairs(source)) as pairs:
-        return _picked(pairs, rows)  # type: ignore[return-value]
+    texts: dict[int, tuple[list[str], str]] = {}
+    with contextlib.closing(found):
+        for row, reference_texts, prediction in found:
+            texts[row] = (reference_texts if references else [], prediction)
+            if len(texts) == len(rows):
+                break
+    return texts

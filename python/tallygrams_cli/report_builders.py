@@ -57,23 +57,16 @@ def main_report(args: argparse.Namespace, buffers: ScoreBuffers, means: Mapping[
                          {name: _f_measures(buffers.columns, args.rouge_types)})
 
 
-def _differing(outcome: compare_output.Outcome, baseline: Mapping[str, array[float]], system: Mapping[str, array[float]],
-               rows: Sequence[int], sources: tuple[Source, Source]) -> list[report.DifferingPair]:
+def _most_differing(outcome: compare_output.Outcome, baseline: Mapping[str, array[float]],
+                    system: Mapping[str, array[float]]) -> list[int]:
+    """The rows where the system's F-measure of the first type differs most
+    from the baseline's: largest |difference| first, the earlier of equals."""
     import numpy as np
 
     name = f"{outcome.rouge_types[0]}_fmeasure"
     b = np.frombuffer(baseline[name], dtype=np.float64)
     s = np.frombuffer(system[name], dtype=np.float64)
-    # Largest |difference| first; among equals, the earlier pair.
-    order = np.lexsort((np.arange(len(b)), -np.abs(s - b)))[:DIFFERING_PAIRS]
-    wanted = {rows[i] for i in order}
-    baseline_texts = pair_texts.texts_at(sources[0], wanted)
-    system_texts = pair_texts.texts_at(sources[1], wanted)
-    return [
-        report.DifferingPair(rows[i] + 1, baseline_texts[rows[i]][0], baseline_texts[rows[i]][1],
-                             system_texts[rows[i]][1], float(b[i]), float(s[i]))
-        for i in order
-    ]
+    return [int(i) for i in np.lexsort((np.arange(len(b)), -np.abs(s - b)))[:DIFFERING_PAIRS]]
 
 
 def comparison_report(outcome: compare_output.Outcome, columns: Sequence[Mapping[str, array[float]]], rows: Sequence[int],
@@ -84,6 +77,11 @@ def comparison_report(outcome: compare_output.Outcome, columns: Sequence[Mapping
     table = report.Table(compare_output.headers(outcome), [compare_output.cells(outcome, row) for row in every_row],
                          compare_output.notes(outcome), [row.marked for row in every_row], name_columns=3)
     f_names = [f"{rouge_type}_fmeasure" for rouge_type in outcome.rouge_types]
+    first_f = f_names[0]
+    differing = [_most_differing(outcome, columns[0], columns[k]) for k in range(1, len(outcome.systems))]
+    # Each input is read once more: the baseline's with the references, for
+    # every row shown, and each system's for its own rows.
+    baseline_texts = pair_texts.texts_at(sources[0], {rows[i] for found in differing for i in found})
     comparisons = []
     for k in range(1, len(outcome.systems)):
         # The differences resampled with the seed and count of the table's
@@ -92,6 +90,12 @@ def comparison_report(outcome: compare_output.Outcome, columns: Sequence[Mapping
             name: memoryview(np.frombuffer(columns[k][name]) - np.frombuffer(columns[0][name])) for name in f_names
         }
         resampled = tallygrams_scorer.resample_means(differences, resamples, seed=outcome.seed)
+        system_texts = pair_texts.texts_at(sources[k], {rows[i] for i in differing[k - 1]}, references=False)
+        pairs = [
+            report.DifferingPair(rows[i] + 1, *baseline_texts[rows[i]], system_texts[rows[i]][1],
+                                 columns[0][first_f][i], columns[k][first_f][i])
+            for i in differing[k - 1]
+        ]
         # Every test's interval comes from the same paired bootstrap.
         first = outcome.comparisons[outcome.tests[0]][k - 1]
         comparisons.append(report.Comparison(
@@ -99,7 +103,7 @@ def comparison_report(outcome: compare_output.Outcome, columns: Sequence[Mapping
             {name.split("_")[0]: resampled[name] for name in f_names},
             {name.split("_")[0]: (first[name].low, first[name].high) for name in f_names},
             {name.split("_")[0]: first[name].difference for name in f_names},
-            _differing(outcome, columns[0], columns[k], rows, (sources[0], sources[k])),
+            pairs,
             f"by the difference of {outcome.rouge_types[0]} F-measure",
         ))
     title = f"tallygrams compare: {len(outcome.systems)} systems on {outcome.pairs} pairs"

@@ -3,9 +3,11 @@ own paired tests on the module's scores, the same from every input format,
 and bad input is one line and status 2 with no report left behind."""
 
 import csv
+import html
 import io
 import json
 import random
+import re
 import subprocess
 import sys
 from pathlib import Path
@@ -207,3 +209,37 @@ def test_report_without_matplotlib_is_a_clear_error(tmp_path):
         assert result.stderr.endswith("--report needs matplotlib, which is not installed "
                                       "(pip install 'tallygrams[report]')\n")
         assert not (tmp_path / "x.html").exists()
+
+
+def shown_pairs(page):
+    """(position, references, baseline, system) of each row of the report's
+    tables of differing pairs."""
+    cells = r'<td class="pair">(.*?)</td>'
+    found = re.findall(rf"<tr><td>(\d+)</td>{cells}{cells}{cells}", page, re.S)
+    return [(int(p), *(html.unescape(text) for text in texts)) for p, *texts in found]
+
+
+@pytest.mark.parametrize("layout", ["lines", "parquet"])
+def test_the_report_shows_each_differing_pair_with_its_own_texts(tmp_path, layout):
+    references, systems = systems_texts(pairs=50)
+    if layout == "lines":
+        keys = write_inputs(tmp_path, references, systems)
+        arguments = INPUTS["lines"]
+    else:
+        # A null text shifts the scored rows against the input's: the
+        # positions shown must still be the input's.
+        systems[1][3] = None
+        pq.write_table(pa.table({"reference": references, "base": systems[0], "drop": systems[1],
+                                 "copy": systems[2]}), tmp_path / "pairs.parquet")
+        keys, arguments = ["base", "drop", "copy"], INPUTS["parquet"]
+    result = run_tool("compare", *arguments, "--report", "r.html", cwd=tmp_path)
+    assert result.returncode == 0, result.stderr
+    shown = shown_pairs((tmp_path / "r.html").read_text())
+    assert len(shown) == 2 * 20
+    # Line files hold each text on one line.
+    as_read = (lambda text: text.replace("\n", " ")) if layout == "lines" else (lambda text: text)
+    for k, (position, reference, baseline, system) in enumerate(shown):
+        row = position - 1
+        assert row != 3 or layout == "lines"
+        assert (reference, baseline) == (as_read(references[row]), as_read(systems[0][row]))
+        assert system == as_read(systems[1 + k // 20][row]), (keys, k)
