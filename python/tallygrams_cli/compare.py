@@ -7,6 +7,7 @@ from __future__ import annotations
 
 import argparse
 import contextlib
+import dataclasses
 import math
 import operator
 import os
@@ -19,11 +20,13 @@ from typing import NamedTuple
 import tallygrams_scorer
 
 from . import compare_output, output, report, report_builders
-from .inputs import InputError
-from .options import _Parser, _positive, _seed, _suffixed, add_scoring_options, check_scoring_combinations
+from .command import BATCH_PAIRS, _reading, _scorer
+from .inputs import InputError, Keys
+from .options import (_batch_pairs, _confidence, _digits, _Parser, _positive, _seed, _suffixed, add_scoring_options,
+                      check_scoring_combinations, signature_of)
 from .parquet import Columns
 from .scoring import ScoreBuffers
-from .sources import JsonLines, ParquetData, Source, TextFiles
+from .sources import JsonLines, ParquetData, Reading, Source, TextFiles
 
 TESTS = ("bootstrap", "randomization")
 DEFAULT_SAMPLES = {"bootstrap": 1000, "randomization": 10_000}
@@ -58,16 +61,6 @@ stopped by SIGINT (Ctrl-C) or SIGTERM."""
 class System(NamedTuple):
     name: str
     source: Source
-
-
-def _confidence(text: str) -> float:
-    try:
-        value = float(text)
-    except ValueError:
-        raise argparse.ArgumentTypeError(f"not a number: {text!r}") from None
-    if not 0 < value < 1:
-        raise argparse.ArgumentTypeError(f"must lie between 0 and 1, such as 0.95: {text}")
-    return value
 
 
 def build_parser(batch_pairs: int) -> argparse.ArgumentParser:
@@ -106,12 +99,19 @@ def build_parser(batch_pairs: int) -> argparse.ArgumentParser:
     results = parser.add_argument_group("results")
     results.add_argument("--format", choices=compare_output.FORMATS, default="text",
                          help="how the table is written to standard output (default text)")
+    results.add_argument("--scale", type=int, choices=output.SCALES, default=1,
+                         help="100 shows the scores and differences from 0 to 100, as papers print them (default 1)")
+    results.add_argument("--digits", metavar="N", type=_digits,
+                         help="decimals of the scores in the text table (default 4, or 2 with --scale 100)")
     results.add_argument("--report", metavar="FILE.html", type=_suffixed(report.SUFFIXES),
                          help="also write an HTML page with the table, the distributions of the per-pair scores "
                               "and of the differences, and the pairs where the systems differ most "
                               "(needs matplotlib: the tallygrams[report] extra)")
+    results.add_argument("--quiet", action="store_true", help="no warnings and no progress bar")
     results.add_argument("--no-progress", action="store_true", help="never draw a progress bar")
-    parser.add_argument("--batch-pairs", type=_positive, default=batch_pairs, help=argparse.SUPPRESS)
+    parser.add_argument("--batch-pairs", type=_batch_pairs, default=batch_pairs, help=argparse.SUPPRESS)
+    # What the main command's reading takes that this command does not offer.
+    parser.set_defaults(scheduler=None, nulls="skip", delimiter=None, json_reader=None)
     return parser
 
 
@@ -149,7 +149,7 @@ def _systems(args: argparse.Namespace, parser: argparse.ArgumentParser) -> list[
         if len(keys) < 2:
             parser.error("name the baseline's and each system's key: --prediction-key BASELINE --prediction-key SYSTEM")
         _distinct(keys, "--prediction-key")
-        return [System(key, JsonLines(args.jsonl, args.reference_key or "reference", key)) for key in keys]
+        return [System(key, JsonLines(args.jsonl, Keys(args.reference_key or "reference", key))) for key in keys]
     if args.parquet:
         names = args.prediction_column or []
         if len(names) < 2:
@@ -170,15 +170,15 @@ def _systems(args: argparse.Namespace, parser: argparse.ArgumentParser) -> list[
 
 
 def _score(systems: list[System], scorer: tallygrams_scorer.RougeScorer, args: argparse.Namespace,
-           names: tuple[str, ...]) -> list[ScoreBuffers]:
+           names: tuple[str, ...], reading: Reading) -> list[ScoreBuffers]:
     """Every system's score columns, row i of each being input pair i
     (NaN where a text is null)."""
-    show_progress = not args.no_progress and sys.stderr.isatty()
+    show_progress = not (args.no_progress or args.quiet) and sys.stderr.isatty()
     scored_systems: list[ScoreBuffers] = []
     for k, system in enumerate(systems):
         buffers = ScoreBuffers(names, keep_null_rows=True)
         progress = output.Progress(sys.stderr, f"scoring {k + 1}/{len(systems)}", show_progress, LONG_INPUT)
-        with contextlib.closing(system.source.score(scorer, args.batch_pairs)) as scores:
+        with contextlib.closing(system.source.score(scorer, reading)) as scores:
             for scored in scores:
                 buffers.append(scored.columns)
                 progress.update(buffers.pairs, scored.done)
@@ -217,9 +217,13 @@ def run(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int:
     systems = _systems(args, parser)
     if args.report is not None:
         report.check_report_path(args.report)
-    scorer = tallygrams_scorer.RougeScorer(args.rouge_types, use_stemmer=args.stemmer, tokenizer=args.tokenizer)
+        for system in systems:
+            if any(_same_input(args.report, path) for path in system.source.input_paths()):
+                raise InputError(f"--report {args.report} would overwrite the input file")
+    scorer = _scorer(args)
+    reading = _reading(args)
     names = output.column_names(args.rouge_types)
-    aligned = _aligned(_score(systems, scorer, args, names), names)
+    aligned = _aligned(_score(systems, scorer, args, names, reading), names)
     pairs = len(aligned.rows)
     if pairs < 2:
         raise InputError(f"a paired test needs at least 2 pairs; the input has {pairs}"
@@ -233,21 +237,30 @@ def run(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int:
                  for columns in aligned.columns]
     comparisons = {
         test: [tallygrams_scorer.compare(aligned.columns[0], columns, test=test,  # type: ignore[arg-type]
-                                         n_samples=samples[test],
-                                         confidence_interval=args.confidence, seed=args.seed)
+                                         n_samples=samples[test], confidence_interval=args.confidence,
+                                         seed=args.seed)
                for columns in aligned.columns[1:]]
         for test in tests
     }
-    references = len(args.references) if args.references else "record"
-    signature = compare_output.settings_signature(args.rouge_types, args.stemmer, args.tokenizer, references,
-                                                  args.confidence, interval_samples, args.seed, samples)
+    notes = reading.notes
+    references = (notes.fewest_references or 1, notes.most_references or 1)
+    signature = dataclasses.replace(
+        signature_of(argparse.Namespace(**{**vars(args), "bootstrap_samples": interval_samples}), references),
+        extra=("test:" + ",".join(f"{test}:{count}" for test, count in samples.items()),))
     outcome = compare_output.Outcome([system.name for system in systems], args.rouge_types, pairs,
                                      aligned.left_out, tests, samples, args.seed, args.confidence, intervals,
-                                     comparisons, signature)
+                                     comparisons, str(signature), output.Figures(args.scale, args.digits))
     if args.report is not None:
         content = report_builders.comparison_report(outcome, aligned.columns, aligned.rows,
                                                      [system.source for system in systems], interval_samples)
         report.write_report(args.report, content)
+    for warning in notes.warnings("rougeLsum" in args.rouge_types):
+        output.message(f"warning: {warning}")
     sys.stdout.write(compare_output.format_outcome(outcome, args.format))
     sys.stdout.flush()
     return 0
+
+
+def main(argv: Sequence[str]) -> int:
+    parser = build_parser(BATCH_PAIRS)
+    return run(parser.parse_args(argv), parser)

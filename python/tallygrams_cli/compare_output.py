@@ -15,10 +15,10 @@ from collections.abc import Mapping, Sequence
 from dataclasses import dataclass
 from typing import Any
 
-import tallygrams
 import tallygrams_scorer
 
-from .output import MEASURES, column_names
+from .output import MEASURES, Figures, column_names, number
+from .signature import percent
 
 FORMATS = ("text", "json", "csv")
 SIGNIFICANCE = 0.05
@@ -57,6 +57,7 @@ class Outcome:
     intervals: Sequence[Mapping[str, tallygrams_scorer.Interval]]
     comparisons: Mapping[str, Sequence[Mapping[str, tallygrams_scorer.Comparison]]]
     signature: str
+    figures: Figures = Figures()
 
     @property
     def corrected(self) -> bool:
@@ -128,7 +129,7 @@ def _p_header(key: str, outcome: Outcome) -> str:
 
 def notes(outcome: Outcome) -> list[str]:
     """The lines above the table: what was done, on what, and how to read it."""
-    percent = f"{100 * outcome.confidence:g}%"
+    level = percent(outcome.confidence)
     counted = f"{len(outcome.systems)} systems on {outcome.pairs} {'pair' if outcome.pairs == 1 else 'pairs'}"
     tests = "; ".join(
         f"{TEST_NAMES[test]} test, {outcome.samples[test]} {'resamples' if test == 'bootstrap' else 'rounds'}"
@@ -138,8 +139,10 @@ def notes(outcome: Outcome) -> list[str]:
     if outcome.left_out:
         lines.append(f"left out: {outcome.left_out} {'pair' if outcome.left_out == 1 else 'pairs'} "
                      "with a null text in some system")
-    lines.append(f"baseline: {outcome.systems[0]}; low, high: {percent} interval of each mean; "
-                 f"diff: system - baseline, with its {percent} paired bootstrap interval")
+    lines.append(f"baseline: {outcome.systems[0]}; low, high: {level} interval of each mean; "
+                 f"diff: system - baseline, with its {level} paired bootstrap interval")
+    if outcome.figures.scale != 1:
+        lines.append(f"scores and differences times {outcome.figures.scale}")
     if outcome.corrected:
         lines.append(f"correction: Holm-Bonferroni over the {len(outcome.systems) - 1} systems, measure by measure "
                      "(the _holm columns); * marks rows whose adjusted p < 0.05"
@@ -156,11 +159,13 @@ def headers(outcome: Outcome) -> list[str]:
 
 
 def cells(outcome: Outcome, row: Row) -> list[str]:
-    """A row as the table shows it."""
-    shown = [row.system, row.rouge_type, row.measure, f"{row.mean:.4f}", f"{row.low:.4f}", f"{row.high:.4f}"]
+    """A row as the table shows it: scores scaled and rounded as asked,
+    differences with their sign, p-values to four decimals."""
+    figures = outcome.figures
+    shown = [row.system, row.rouge_type, row.measure, *(number(value, figures) for value in (row.mean, row.low, row.high))]
     if row.comparison is None:
         return shown + [""] * (3 + len(p_columns(outcome)) + 1)
-    shown += [f"{row.comparison[key]:+.4f}" for key in DIFFERENCE_KEYS]
+    shown += [("+" if row.comparison[key] >= 0 else "") + number(row.comparison[key], figures) for key in DIFFERENCE_KEYS]
     shown += [f"{row.comparison[key]:.4f}" for key in p_columns(outcome)]
     return shown + ["*" if row.marked else ""]
 
@@ -178,9 +183,14 @@ def format_text(outcome: Outcome) -> str:
     return "\n".join(lines) + "\n"
 
 
-def _number(value: float) -> float | None:
+def _number(value: float, scale: int = 1) -> float | None:
     # JSON has no NaN.
-    return None if math.isnan(value) else value
+    return None if math.isnan(value) else value * scale
+
+
+def _scaled(outcome: Outcome, key: str, value: float) -> float:
+    """Scores and differences take the figures' scale; p-values do not."""
+    return value if key.startswith("p_") else value * outcome.figures.scale
 
 
 def format_json(outcome: Outcome) -> str:
@@ -190,10 +200,11 @@ def format_json(outcome: Outcome) -> str:
     for k, system in enumerate(outcome.systems):
         scores: dict[str, dict[str, dict[str, float | bool | None]]] = {t: {} for t in outcome.rouge_types}
         for row in every_row[k * per_system : (k + 1) * per_system]:
-            entry: dict[str, float | bool | None] = {"mean": row.mean, "low": _number(row.low),
-                                                      "high": _number(row.high)}
+            scale = outcome.figures.scale
+            entry: dict[str, float | bool | None] = {"mean": _number(row.mean, scale), "low": _number(row.low, scale),
+                                                      "high": _number(row.high, scale)}
             if row.comparison is not None:
-                entry.update({key: _number(value) for key, value in row.comparison.items()})
+                entry.update({key: _number(_scaled(outcome, key, value)) for key, value in row.comparison.items()})
                 entry["significant"] = row.marked
             scores[row.rouge_type][row.measure] = entry
         systems.append({"name": system, "baseline": k == 0, "scores": scores})
@@ -204,6 +215,7 @@ def format_json(outcome: Outcome) -> str:
         "tests": {test: {"samples": outcome.samples[test]} for test in outcome.tests},
         "seed": outcome.seed,
         "confidence": outcome.confidence,
+        "scale": outcome.figures.scale,
         "correction": "holm-bonferroni" if outcome.corrected else None,
         "significance_level": SIGNIFICANCE,
         "systems": systems,
@@ -218,12 +230,13 @@ def format_csv(outcome: Outcome) -> str:
     writer.writerow(["system", "metric", "measure", "mean", "low", "high", "difference", "difference_low",
                      "difference_high", *keys, "significant", "signature"])
     for row in rows(outcome):
-        values: list[object] = [row.system, row.rouge_type, row.measure, repr(row.mean), repr(row.low),
-                                repr(row.high)]
+        scale = outcome.figures.scale
+        values: list[object] = [row.system, row.rouge_type, row.measure,
+                                *(repr(value * scale) for value in (row.mean, row.low, row.high))]
         if row.comparison is None:
             values += [""] * (3 + len(keys) + 1)
         else:
-            values += [repr(row.comparison[key]) for key in (*DIFFERENCE_KEYS, *keys)]
+            values += [repr(_scaled(outcome, key, row.comparison[key])) for key in (*DIFFERENCE_KEYS, *keys)]
             values.append("true" if row.marked else "false")
         writer.writerow([*values, outcome.signature])
     return buffer.getvalue()
@@ -231,19 +244,3 @@ def format_csv(outcome: Outcome) -> str:
 
 def format_outcome(outcome: Outcome, form: str) -> str:
     return {"text": format_text, "json": format_json, "csv": format_csv}[form](outcome)
-
-
-def settings_signature(rouge_types: Sequence[str], stemmer: bool, tokenizer: str | None, references: int | str,
-                       confidence: float, samples: int, seed: int, tests: Mapping[str, int] | None = None) -> str:
-    """One line naming everything needed to repeat a run's figures."""
-    fields = [
-        f"tallygrams {tallygrams.__version__}",
-        ",".join(rouge_types),
-        f"stem:{'porter' if stemmer else 'none'}",
-        f"tok:{tokenizer or 'default'}",
-        f"refs:{references}",
-        f"ci:{100 * confidence:g}%,{samples},seed:{seed}",
-    ]
-    if tests:
-        fields.append("test:" + ",".join(f"{test}:{count}" for test, count in tests.items()))
-    return "|".join(fields)

@@ -52,12 +52,14 @@ def _record_rows(source: JsonLines, rows: set[int]) -> Generator[tuple[int, list
     row = 0
     with contextlib.closing(_raw_lines(source.path)) as lines:
         for number, line in enumerate(lines, 1):
-            if not line.strip():
+            # Blank as the JSON Lines readers have it.
+            if not line.strip(b" \t\r\n"):
                 continue
             if row in rows:
-                reference, prediction = parse_record(_decoded(line), f"{source.path}, line {number}",
-                                                     source.reference_key, source.prediction_key)
-                yield row, [reference] if isinstance(reference, str) else reference, prediction
+                record = parse_record(_decoded(line), f"{source.path}, line {number}", source.keys)
+                assert record is not None
+                reference = record.reference or ""
+                yield row, [reference] if isinstance(reference, str) else reference, record.prediction or ""
             row += 1
 
 

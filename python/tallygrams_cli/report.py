@@ -22,7 +22,7 @@ from collections.abc import Mapping, Sequence
 from dataclasses import dataclass, field
 from typing import Any
 
-from .files import complete_or_absent
+from .files import PendingFile, cannot_write, complete_or_absent
 from .inputs import InputError
 
 # Per-pair points beyond this many are drawn as one raster image inside the
@@ -268,6 +268,21 @@ def render(report: Report) -> str:
         + "\n".join(part for part in body if part)
         + "\n</body>\n</html>\n"
     )
+
+
+def pending_report(path: str, report: Report) -> PendingFile:
+    """The page rendered and written under a temporary name; it appears
+    under `path` when the caller commits it, with the run's other files."""
+    page = render(report)
+    pending = PendingFile(path, newline="")
+    try:
+        pending.file.write(page)
+    except BaseException as error:
+        pending.discard()
+        if isinstance(error, OSError):
+            raise cannot_write(path, error) from None
+        raise
+    return pending
 
 
 def write_report(path: str, report: Report) -> None:

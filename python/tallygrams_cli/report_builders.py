@@ -13,7 +13,7 @@ from collections.abc import Mapping, Sequence
 import tallygrams_scorer
 
 from . import compare_output, pair_texts, report
-from .output import column_names
+from .output import column_names, percentiles_line
 from .scoring import ScoreBuffers
 from .sources import Source
 
@@ -34,7 +34,7 @@ def _prediction_name(args: argparse.Namespace) -> str:
 
 
 def main_report(args: argparse.Namespace, buffers: ScoreBuffers, means: Mapping[str, float],
-                intervals: Mapping[str, tallygrams_scorer.Interval] | None) -> report.Report:
+                intervals: Mapping[str, tallygrams_scorer.Interval] | None, signature: str) -> report.Report:
     """The main command's report: its table and the per-pair F-measures."""
     headers = ["metric", "measure", "mean"] + (["low", "mid", "high"] if intervals else [])
     cells = []
@@ -45,12 +45,7 @@ def main_report(args: argparse.Namespace, buffers: ScoreBuffers, means: Mapping[
         cells.append([*name.split("_"), *(f"{value:.4f}" for value in values)])
     notes = [f"{buffers.pairs} pairs" + (f", {buffers.left_out} left out for a null text" if buffers.left_out else "")]
     if intervals:
-        notes.append(f"low, mid, high: percentiles 2.5, 50 and 97.5 of {args.bootstrap_samples} bootstrap "
-                     f"resamples (seed {args.seed})")
-    references = len(args.references or [args.positional_references]) if args.jsonl is None and args.parquet is None \
-        else "record"
-    signature = compare_output.settings_signature(args.rouge_types, args.stemmer, args.tokenizer, references, 0.95,
-                                                  args.bootstrap_samples, args.seed)
+        notes.append(percentiles_line(args.confidence) + f" ({args.bootstrap_samples} resamples, seed {args.seed})")
     table = report.Table(headers, cells, notes, name_columns=2)
     name = _prediction_name(args)
     return report.Report(f"tallygrams: {name}, {buffers.pairs} pairs", signature, table,

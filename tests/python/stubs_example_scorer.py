@@ -8,7 +8,8 @@ refuse, with the error code it must produce.
 from typing import assert_type
 
 import tallygrams_scorer
-from tallygrams_scorer import AggregateScore, BootstrapAggregator, RougeScorer, Score, compare, resample_means
+from tallygrams_scorer import (AggregateScore, BootstrapAggregator, RougeScorer, Score, compare, resample_means,
+                               rouge_scorer, scoring, tokenizers)
 
 assert_type(tallygrams_scorer.__version__, str)
 
@@ -44,6 +45,23 @@ compared = compare(columns, columns, test="randomization", n_samples=100)
 assert_type(compared["rouge1_fmeasure"].p_value, float)
 assert_type(resample_means(columns, 10, seed=1)["rouge1_recall"], list[float])
 
+# rouge-score's module names, and the switch for code that cannot be edited.
+switched = rouge_scorer.RougeScorer(["rouge1"], tokenizer=tokenizers.DefaultTokenizer(use_stemmer=True))
+collector = scoring.BootstrapAggregator()
+collector.add_scores(switched.score("cats", "cat"))
+assert_type(collector.aggregate(), dict[str, scoring.AggregateScore])
+assert_type(scoring.fmeasure(0.5, 0.25), float)
+assert isinstance(switched, scoring.BaseScorer)
+
+
+class Words(tokenizers.Tokenizer):
+    def tokenize(self, text: str) -> list[str]:
+        return text.split()
+
+
+rouge_scorer.RougeScorer(["rougeL"], tokenizer=Words())
+assert_type(tallygrams_scorer.accelerate(), None)
+
 
 def rejected() -> None:
     RougeScorer(["rouge1"], tokenizer=3)  # type: ignore[arg-type]
@@ -51,3 +69,4 @@ def rejected() -> None:
     BootstrapAggregator(0.9, 10, 1)  # type: ignore[call-arg]
     scorer.rouge_types = []  # type: ignore[misc]
     compare(columns, columns, test="permutation")  # type: ignore[arg-type]
+    tokenizers.Tokenizer()  # type: ignore[abstract]

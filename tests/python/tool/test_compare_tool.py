@@ -243,3 +243,27 @@ def test_the_report_shows_each_differing_pair_with_its_own_texts(tmp_path, layou
         assert row != 3 or layout == "lines"
         assert (reference, baseline) == (as_read(references[row]), as_read(systems[0][row]))
         assert system == as_read(systems[1 + k // 20][row]), (keys, k)
+
+
+README = (Path(__file__).resolve().parents[3] / "README.md").read_text(encoding="utf-8")
+SECTION = README[README.index("## Is system B really better?"):README.index("## Every configuration")]
+
+
+def test_the_readme_example_runs_and_lists_every_option(tmp_path):
+    references, systems = systems_texts(pairs=30)
+    write_inputs(tmp_path, references, systems)
+    for source, target in (("base", "baseline"), ("copy", "tuned"), ("drop", "shorter")):
+        (tmp_path / f"{source}.txt").rename(tmp_path / f"{target}.txt")
+    commands = [c for c in re.findall(r"```sh\n(.*?)```", SECTION, re.S) if c.startswith("tallygrams compare")]
+    assert commands
+    for command in commands:
+        result = subprocess.run(command.replace("tallygrams", str(TOOL), 1), shell=True, cwd=tmp_path,
+                                capture_output=True, text=True, timeout=300)
+        assert result.returncode == 0, (command, result.stderr)
+        assert result.stdout.splitlines()[-1].startswith("tallygrams ")
+    from tallygrams_cli.command import BATCH_PAIRS
+    from tallygrams_cli.compare import build_parser
+
+    for action in build_parser(BATCH_PAIRS)._actions:
+        if action.help != "==SUPPRESS==" and action.option_strings and action.dest != "help":
+            assert f"`{action.option_strings[0]}" in SECTION, action.option_strings[0]
