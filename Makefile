@@ -80,6 +80,9 @@ benchmark: install
 	$(PYTHON) benchmarks/scorer_compare.py
 	$(PYTHON) benchmarks/arrow_throughput.py
 	$(PYTHON) benchmarks/tool_scale.py
+	$(PYTHON) benchmarks/rouge155_equality.py --runs 400
+	$(PYTHON) benchmarks/rouge155_speed.py
+	$(PYTHON) benchmarks/rouge155_tool_scale.py
 	$(PYTHON) benchmarks/paired_tests.py
 
 # Cost of each stage of the scoring core over a range of text lengths,

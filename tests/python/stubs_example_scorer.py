@@ -8,8 +8,19 @@ refuse, with the error code it must produce.
 from typing import assert_type
 
 import tallygrams_scorer
-from tallygrams_scorer import (AggregateScore, BootstrapAggregator, RougeScorer, Score, compare, resample_means,
-                               rouge_scorer, scoring, tokenizers)
+from tallygrams_scorer import (
+    AggregateScore,
+    BootstrapAggregator,
+    Rouge155Figures,
+    RougeScorer,
+    Score,
+    compare,
+    resample_means,
+    rouge155,
+    rouge_scorer,
+    scoring,
+    tokenizers,
+)
 
 assert_type(tallygrams_scorer.__version__, str)
 
@@ -45,6 +56,12 @@ compared = compare(columns, columns, test="randomization", n_samples=100)
 assert_type(compared["rouge1_fmeasure"].p_value, float)
 assert_type(resample_means(columns, 10, seed=1)["rouge1_recall"], list[float])
 
+evaluation = rouge155(["the cat sat"], [["a cat sat", ["the cat", "sat down"]]], "-n 2 -m", per_pair=True)
+assert_type(evaluation.report(), str)
+figures = evaluation["ROUGE-1"]
+assert isinstance(figures, Rouge155Figures)
+assert rouge155([b"x"], [b"y"], None, weight=None, skip_gap=-1, skip_unigrams="both").per_pair is None
+
 # rouge-score's module names, and the switch for code that cannot be edited.
 switched = rouge_scorer.RougeScorer(["rouge1"], tokenizer=tokenizers.DefaultTokenizer(use_stemmer=True))
 collector = scoring.BootstrapAggregator()
@@ -69,4 +86,6 @@ def rejected() -> None:
     BootstrapAggregator(0.9, 10, 1)  # type: ignore[call-arg]
     scorer.rouge_types = []  # type: ignore[misc]
     compare(columns, columns, test="permutation")  # type: ignore[arg-type]
+    rouge155(["a"], ["b"], units="sentences")  # type: ignore[arg-type]
+
     tokenizers.Tokenizer()  # type: ignore[abstract]
