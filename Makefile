@@ -83,6 +83,7 @@ benchmark: install
 	$(PYTHON) benchmarks/rouge155_equality.py --runs 400
 	$(PYTHON) benchmarks/rouge155_speed.py
 	$(PYTHON) benchmarks/rouge155_tool_scale.py
+	$(PYTHON) benchmarks/paired_tests.py
 
 # Cost of each stage of the scoring core over a range of text lengths,
 # stemming throughput with and without a cache, the tokenizer for every
