@@ -30,6 +30,7 @@
 #include "scorer/metrics/details/summary_lcs_sentence.hpp"
 #include "scorer/metrics/lcs.hpp"
 #include "scorer/numbering/id_sequence.hpp"
+#include "scorer/stop_signal.hpp"
 
 namespace tallygrams::scorer {
 
@@ -66,7 +67,7 @@ inline bool bit_of(const uint64_t* words, size_t bit) noexcept { return (words[b
 // prediction sentence. The prediction must be at most 64 * W bits wide packed.
 template <class Id, size_t W>
 void mark_unions_packed(const IdSequence<Id>& reference, const IdSequence<Id>& prediction, size_t ids,
-                        uint64_t* marks, ScratchArena& arena) {
+                        uint64_t* marks, ScratchArena& arena, StopSignal stop) {
     const ArenaScope scope(arena);
     struct Segment {
         size_t first_bit;
@@ -120,6 +121,7 @@ void mark_unions_packed(const IdSequence<Id>& reference, const IdSequence<Id>& p
         }
 
         for (size_t sg = 0; sg < segment_count; ++sg) {
+            stop.check();  // a walk may climb every row of the sentence
             const Segment segment = segments[sg];
             const size_t first = segment.first_bit;
             // t[m][n]: the clear bits of the last row within the sentence.
@@ -174,16 +176,16 @@ void mark_unions_packed(const IdSequence<Id>& reference, const IdSequence<Id>& p
 
 template <class Id>
 void mark_unions_packed(size_t words, const IdSequence<Id>& reference, const IdSequence<Id>& prediction, size_t ids,
-                        uint64_t* marks, ScratchArena& arena) {
+                        uint64_t* marks, ScratchArena& arena, StopSignal stop = {}) {
     switch (words) {
         case 1:
-            return mark_unions_packed<Id, 1>(reference, prediction, ids, marks, arena);
+            return mark_unions_packed<Id, 1>(reference, prediction, ids, marks, arena, stop);
         case 2:
-            return mark_unions_packed<Id, 2>(reference, prediction, ids, marks, arena);
+            return mark_unions_packed<Id, 2>(reference, prediction, ids, marks, arena, stop);
         case 3:
-            return mark_unions_packed<Id, 3>(reference, prediction, ids, marks, arena);
+            return mark_unions_packed<Id, 3>(reference, prediction, ids, marks, arena, stop);
         default:
-            return mark_unions_packed<Id, 4>(reference, prediction, ids, marks, arena);
+            return mark_unions_packed<Id, 4>(reference, prediction, ids, marks, arena, stop);
     }
 }
 
