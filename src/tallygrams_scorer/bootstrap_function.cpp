@@ -10,8 +10,9 @@
 #include <vector>
 
 #include "boundary/new_object.hpp"
+#include "boundary/pool_access.hpp"
 #include "boundary/run_interruptible.hpp"
-#include "engine/pool/global_pool.hpp"
+#include "engine/memory_capacity.hpp"
 #include "engine/statistics/bootstrap.hpp"
 #include "tallygrams_scorer/mapping_items.hpp"
 #include "tallygrams_scorer/score_tuples.hpp"
@@ -169,19 +170,25 @@ Result<PyRef> bootstrap_body(PyObject* module, const BoundArguments& arguments) 
     std::vector<std::span<const double>> spans;
     for (const auto& values : columns.value().values) spans.push_back(values->values());
 
+    Result<engine::WorkerPool*> pool = boundary::worker_pool();
+    if (!pool) return std::move(pool).take_error();
     std::string failure;
+    PyObject* failure_type = PyExc_ValueError;
     Result<std::optional<std::vector<engine::ColumnSummary>>> interval = boundary::run_interruptible(
         [&](engine::Interruption& interruption) -> std::optional<std::vector<engine::ColumnSummary>> {
             try {
-                return engine::bootstrap_intervals(engine::global_pool(), spans, settings, interruption.flag(),
+                return engine::bootstrap_intervals(*pool.value(), spans, settings, interruption.flag(),
                                                    &interruption);
             } catch (const std::invalid_argument& error) {
                 failure = error.what();
-                return std::nullopt;
+            } catch (const engine::MemoryRequestRefused& error) {
+                failure = error.what();
+                failure_type = PyExc_MemoryError;
             }
+            return std::nullopt;
         });
     if (!interval) return std::move(interval).take_error();
-    if (!failure.empty()) return PyErr::new_message(PyExc_ValueError, failure);
+    if (!failure.empty()) return PyErr::new_message(failure_type, failure);
     const std::optional<std::vector<engine::ColumnSummary>>& summaries = interval.value();
     ensure(summaries.has_value(), "an uninterrupted bootstrap gave no result");
     PyRef result = boundary::new_object_or_fail(PyDict_New());
