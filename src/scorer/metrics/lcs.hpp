@@ -21,7 +21,8 @@
 // Columns are handled in groups of up to four words, all words of a group in
 // registers during one pass over the rows. Between groups, each row's carry
 // is kept in one byte, so memory stays linear: four words per distinct token
-// plus one byte per row. A StopSignal is checked before each group's pass.
+// plus one byte per row. A StopSignal is checked before each group's pass
+// but the first.
 #pragma once
 
 #include <algorithm>
@@ -173,7 +174,7 @@ uint64_t lcs_length(const NumberedTokens<Id>& tokens, ScratchArena& arena, StopS
 
     uint64_t length = 0;
     for (size_t group = 0; group < groups; ++group) {
-        stop.check();
+        if (group > 0) stop.check();  // one group's pass is linear in the rows
         const size_t first = group * kGroupColumns;
         const size_t width = column_count - first < kGroupColumns ? column_count - first : kGroupColumns;
         const size_t group_words = ceil_div(width, 64);

@@ -40,6 +40,9 @@ namespace detail {
 // sentence) are packed.
 inline constexpr size_t kPackedWords = 4;
 
+// Rows of reference sentences between two looks at the stop signal, at most.
+inline constexpr size_t kRowsBetweenStopChecks = 4096;
+
 // Bit k of the result is the parity of bits 0..k of x.
 inline uint64_t prefix_parity(uint64_t x) noexcept {
     x ^= x << 1;
@@ -98,6 +101,7 @@ void mark_unions_packed(const IdSequence<Id>& reference, const IdSequence<Id>& p
     }
     uint64_t* parities = arena.allocate<uint64_t>((longest + 1) * W);  // row i at i * W
 
+    size_t rows_unchecked = 0;
     for (size_t rs = 0; rs < reference.sentence_count; ++rs) {
         const size_t r_start = reference.sentence_start(rs);
         const size_t m = reference.sentence_ends[rs] - r_start;
@@ -120,8 +124,17 @@ void mark_unions_packed(const IdSequence<Id>& reference, const IdSequence<Id>& p
             }
         }
 
+        // Each walk may climb every row of the sentence: a long sentence is
+        // checked before each walk, short ones once they add up to as many
+        // rows (never, in a summary pair).
+        const bool long_sentence = m >= kRowsBetweenStopChecks;
+        rows_unchecked += m;
+        if (rows_unchecked >= kRowsBetweenStopChecks) {
+            stop.check();
+            rows_unchecked = 0;
+        }
         for (size_t sg = 0; sg < segment_count; ++sg) {
-            stop.check();  // a walk may climb every row of the sentence
+            if (long_sentence) stop.check();
             const Segment segment = segments[sg];
             const size_t first = segment.first_bit;
             // t[m][n]: the clear bits of the last row within the sentence.
