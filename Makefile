@@ -61,6 +61,7 @@ benchmark: install
 	$(PYTHON) benchmarks/scorer_compare.py
 	$(PYTHON) benchmarks/arrow_throughput.py
 	$(PYTHON) benchmarks/tool_scale.py
+	$(PYTHON) benchmarks/interrupt_latency.py
 
 # Cost of each stage of the scoring core over a range of text lengths,
 # stemming throughput with and without a cache, the tokenizer for every

@@ -118,8 +118,9 @@ constexpr boundary::Method kScoreBatch{
     .doc = "score_batch($self, targets, predictions)\n--\n\n"
            "Score many pairs on all cores: a list with one dict per pair, in input\n"
            "order, as score() gives it. A target may be a list of references, scored\n"
-           "as score_multi() does. A tokenizer of the caller's own runs first, on the\n"
-           "calling thread; the counting runs in parallel without the GIL.",
+           "as score_multi() does. A tokenizer of the caller's own runs on the calling\n"
+           "thread, for a chunk of pairs at a time; the counting runs in parallel\n"
+           "without the GIL.",
     .body = score_batch_body,
 };
 static_assert(boundary::doc_matches_signature(kScoreBatch));
