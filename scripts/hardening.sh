@@ -65,8 +65,9 @@ check_asan() {
     runtime=$($cxx -print-file-name=libclang_rt.asan-x86_64.so)
     (
         export LD_PRELOAD=$runtime PYTHONMALLOC=malloc PYTHONPATH=$dir
-        "$venv/bin/python" -c "import tallygrams, sys; sys.exit(not tallygrams.__file__.startswith('$dir/'))" \
-            || { echo "asan: the instrumented module is not the one imported" >&2; exit 1; }
+        "$venv/bin/python" -c "import sys, tallygrams, tallygrams_scorer._native as companion
+sys.exit(not all(m.__file__.startswith('$dir/') for m in (tallygrams, companion)))" \
+            || { echo "asan: the instrumented modules are not the ones imported" >&2; exit 1; }
         # Packaging and type-stub tests build wheels and run mypy: they never
         # load the instrumented module, and under the preloaded runtime they
         # only take minutes. Tests that start dask worker processes are left
@@ -127,7 +128,7 @@ check_refleaks() {
         "-DCMAKE_CXX_FLAGS=-O2 -g -fno-canonical-system-headers" || return 1
     "$cmake" --build "$dir" || return 1
     local name module
-    for name in tallygrams tallygrams_scorer; do
+    for name in tallygrams tallygrams_scorer/_native; do
         module=$(ls "$dir"/$name.cpython-314d-*.so) || return 1
         # grep reads to the end: with -q it could close the pipe early, and
         # pipefail would report nm's SIGPIPE as a failure.

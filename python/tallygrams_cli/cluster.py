@@ -21,9 +21,9 @@ import tallygrams_scorer
 
 from . import parquet
 from .inputs import InputError
+from .options import LOCAL_PREFIX
 from .sources import ParquetData, Scored
 
-LOCAL_PREFIX = "local:"
 
 
 def _dask() -> Any:
@@ -80,7 +80,8 @@ def connect(address: str) -> Iterator[Any]:
                 processes=True,
                 host="127.0.0.1",  # loopback only: nothing listens on the network
                 dashboard_address=None,
-                silence_logs=logging.ERROR,
+                # The tool reports the workers' failures itself, in one line.
+                silence_logs=logging.CRITICAL,
                 env={"RAYON_NUM_THREADS": str(threads)},
             )
         with cluster, distributed.Client(cluster) as client:
@@ -95,17 +96,21 @@ def connect(address: str) -> Iterator[Any]:
 
 
 def _score_piece(piece: parquet.Piece, scorer: tallygrams_scorer.RougeScorer, columns: parquet.Columns,
-                 batch_pairs: int) -> list[tallygrams_scorer.ScoreColumns]:
-    return parquet.score_piece(scorer, piece, columns, batch_pairs)
+                 options: parquet.Options) -> list[tuple[Any, Any]] | InputError:
+    # A problem with the input comes back as a value, not raised: raised,
+    # the worker would log it with a traceback on the tool's terminal.
+    try:
+        return parquet.score_piece(scorer, piece, columns, options)
+    except InputError as error:
+        return error
 
 
 def score_on_cluster(client: Any, data: ParquetData, scorer: tallygrams_scorer.RougeScorer,
-                     batch_pairs: int) -> Generator[Scored]:
+                     options: parquet.Options) -> Generator[Scored]:
     """The scores of every row group, in input order, each scored by a worker."""
     pieces = data.pieces()
     total = max(sum(piece.rows for piece in pieces), 1)
-    futures = client.map(_score_piece, pieces, scorer=scorer, columns=data.columns, batch_pairs=batch_pairs,
-                         pure=False)
+    futures = client.map(_score_piece, pieces, scorer=scorer, columns=data.columns, options=options, pure=False)
     futures.reverse()
     done = 0
     try:
@@ -114,9 +119,13 @@ def score_on_cluster(client: Any, data: ParquetData, scorer: tallygrams_scorer.R
             results = future.result()
             # Gathered: the worker may drop its copy.
             future.release()
-            for columns in results:
+            if isinstance(results, InputError):
+                raise results
+            for ids, columns in results:
+                if ids is None:
+                    ids = range(done + 1, done + 1 + columns.num_rows)
                 done += columns.num_rows
-                yield Scored(columns, min(done / total, 1.0))
+                yield Scored(columns, min(done / total, 1.0), ids)
     finally:
         if futures:
             # Stopped early (an error, Ctrl-C): the rest is not wanted. The

@@ -1,18 +1,28 @@
-"""Reading texts from line-oriented files, a run of lines at a time.
+"""The exact reading of one JSON Lines record, and the error every problem
+with the input becomes.
 
 Every problem with an input file is raised as `InputError`, whose message is
-one line that names the file and, where it helps, the line.
+one line that names the file and, where it helps, the line. The faster
+readers of JSON Lines (jsonl.py) hand every record they are not sure of to
+`parse_record`, so that its rules and its words are the only ones:
+
+- a record is a JSON object (RFC 8259; also NaN and Infinity, as Python's
+  json reads them); numbers of any length and nesting of any depth are
+  read, not refused;
+- the reference is a string or a non-empty array of strings (several
+  references); the prediction and the id (--id-key) are strings, the id
+  may also be an integer;
+- null for a text, or within an array of references, makes the pair null:
+  it is left out and counted (or stops the run with --nulls error);
+- a key the tool reads that is missing, or named twice in the record, is
+  an error; the rest of the record is not examined beyond being JSON.
 """
 
 from __future__ import annotations
 
 import json
-from itertools import islice
-from typing import BinaryIO
-
-_BOM = b"\xef\xbb\xbf"
-# Bytes per read when only counting the lines that are left.
-_COUNT_BLOCK = 1 << 20
+import re
+from typing import Any, BinaryIO, NamedTuple
 
 
 class InputError(Exception):
@@ -26,70 +36,45 @@ def open_input(path: str) -> BinaryIO:
         raise InputError(f"cannot read {path}: {error.strerror or error}") from None
 
 
-class LineReader:
-    """The lines of a UTF-8 file, taken a run at a time, with their numbers.
+class Keys(NamedTuple):
+    reference: str
+    prediction: str
+    id: str | None = None
 
-    Only the line feed ends a line; a carriage return before it is dropped.
-    str.splitlines would also split at form feeds, U+2028 and other
-    separators that can occur inside one text, and so silently pair the
-    wrong texts. A final line feed ends the last line; it does not start
-    another one. An empty line is an empty text and keeps its place.
-    """
 
-    def __init__(self, path: str) -> None:
-        self.path = path
-        self._handle = open_input(path)
-        # Lines taken so far; the number of the last one.
-        self.lines = 0
-        self.bytes_read = 0
+class Record(NamedTuple):
+    # None for a null: the pair is left out.
+    reference: str | list[str] | None
+    prediction: str | None
+    id: Any = None
 
-    def close(self) -> None:
-        self._handle.close()
 
-    def __enter__(self) -> LineReader:
-        return self
+# Integers up to this many digits become ints; longer ones (which int()
+# refuses beyond the interpreter's limit) are only numbers to the tool.
+_INT_DIGITS = 20
+_ID_RANGE = range(-(2**63), 2**63)
 
-    def __exit__(self, *exc_info: object) -> None:
-        self.close()
 
-    def take(self, count: int) -> list[str]:
-        """The next `count` lines (fewer at the end of the file)."""
-        try:
-            raw = list(islice(self._handle, count))
-        except OSError as error:
-            raise InputError(f"cannot read {self.path}: {error.strerror or error}") from None
-        if not raw:
-            return []
-        data = b"".join(raw)
-        self.bytes_read += len(data)
-        if self.lines == 0 and data.startswith(_BOM):
-            # A leading byte-order mark is an encoding artefact, not part of the first text.
-            data = data[len(_BOM):]
-        try:
-            text = data.decode("utf-8")
-        except UnicodeDecodeError as error:
-            line = self.lines + data.count(b"\n", 0, error.start) + 1
-            column = error.start - (data.rfind(b"\n", 0, error.start) + 1) + 1
-            raise InputError(f"{self.path}, line {line}: invalid UTF-8 at byte {column} of the line") from None
-        lines = text.split("\n")
-        if data.endswith(b"\n"):
-            lines.pop()
-        self.lines += len(raw)
-        return [line[:-1] if line.endswith("\r") else line for line in lines]
+class _LongNumber(float):
+    """A JSON integer too long for an int: a number the tool does not read."""
 
-    def count_all(self) -> int:
-        """How many lines the whole file has: those taken and those left,
-        which are only counted, not decoded."""
-        count = self.lines
-        last = b"\n"
-        try:
-            while block := self._handle.read(_COUNT_BLOCK):
-                count += block.count(b"\n")
-                last = block[-1:]
-        except OSError as error:
-            raise InputError(f"cannot read {self.path}: {error.strerror or error}") from None
-        # A last line without a line feed is a line too.
-        return count + (last != b"\n")
+
+def _json_int(text: str) -> int | float:
+    return int(text) if len(text) <= _INT_DIGITS else _LongNumber()
+
+
+class _Object(dict):  # type: ignore[type-arg]
+    """A JSON object that remembers the keys it names more than once."""
+
+    repeated: frozenset[str] = frozenset()
+
+
+def _object(pairs: list[tuple[str, object]]) -> _Object:
+    record = _Object(pairs)
+    if len(record) != len(pairs):
+        seen: set[str] = set()
+        record.repeated = frozenset(key for key, _ in pairs if key in seen or seen.add(key))  # type: ignore[func-returns-value]
+    return record
 
 
 def _json_type(value: object) -> str:
@@ -106,26 +91,9 @@ def _json_type(value: object) -> str:
     return "a string"
 
 
-class _DuplicateKey(Exception):
-    def __init__(self, key: str) -> None:
-        super().__init__(key)
-        self.key = key
-
-
-def _unique_keys(pairs: list[tuple[str, object]]) -> dict[str, object]:
-    # JSON leaves the meaning of a repeated name open; json.loads would keep
-    # the last value without a word. A record is refused instead.
-    record = dict(pairs)
-    if len(record) != len(pairs):
-        seen: set[str] = set()
-        for key, _ in pairs:
-            if key in seen:
-                raise _DuplicateKey(key)
-            seen.add(key)
-    return record
-
-
-def _checked_text(value: object, where: str, what: str) -> str:
+def _checked_text(value: object, where: str, what: str) -> str | None:
+    if value is None:
+        return None
     if not isinstance(value, str):
         raise InputError(f"{where}: {what} is {_json_type(value)}, not a string")
     try:
@@ -137,40 +105,174 @@ def _checked_text(value: object, where: str, what: str) -> str:
     return value
 
 
-def parse_record(line: str, where: str, reference_key: str, prediction_key: str) -> tuple[str | list[str], str]:
-    """The reference (one text, or a non-empty array of texts: several
-    references) and the prediction of one JSON Lines record."""
+def _loads(line: str, where: str) -> Any:
     try:
-        record = json.loads(line, object_pairs_hook=_unique_keys)
-    except _DuplicateKey as error:
-        shown = json.dumps(error.key, ensure_ascii=False)
-        raise InputError(f"{where}: duplicate key {shown}") from None
+        return json.loads(line, object_pairs_hook=_object, parse_int=_json_int)
     except RecursionError:
-        raise InputError(f"{where}: malformed JSON: nested too deeply") from None
+        return _deep_object(line, where)
     except ValueError as error:
-        # JSONDecodeError, and also the interpreter's limit on the digits of
-        # an integer, which json reports as a plain ValueError.
         message = getattr(error, "msg", None) or str(error)
         column = getattr(error, "colno", None)
         suffix = f" (column {column})" if column is not None else ""
         raise InputError(f"{where}: malformed JSON: {message}{suffix}") from None
+
+
+def _shown_key(key: str) -> str:
+    return json.dumps(key, ensure_ascii=False)
+
+
+def _value(record: dict[str, Any], key: str, option: str, where: str) -> Any:
+    if key not in record:
+        found = ", ".join(_shown_key(name) for name in list(record)[:20])
+        found = f"the keys are {found}" if found else "the record is empty"
+        raise InputError(f"{where}: no key {_shown_key(key)}; {found} ({option} picks another)")
+    return record[key]
+
+
+def parse_record(line: str, where: str, keys: Keys) -> Record | None:
+    """The texts (and id) of one JSON Lines record; None for a blank line."""
+    if not line.strip(" \t\r\n"):
+        return None
+    record = _loads(line, where)
     if not isinstance(record, dict):
         raise InputError(f"{where}: expected a JSON object, found {_json_type(record)}")
-    shown = json.dumps(reference_key, ensure_ascii=False)
-    if reference_key not in record:
-        raise InputError(f"{where}: no key {shown}")
-    value = record[reference_key]
-    reference: str | list[str]
+    repeated: frozenset[str] = getattr(record, "repeated", frozenset())
+    for key in keys:
+        if key is not None and key in repeated:
+            raise InputError(f"{where}: duplicate key {_shown_key(key)}")
+    value = _value(record, keys.reference, "--reference-key", where)
+    shown = _shown_key(keys.reference)
+    reference: str | list[str] | None
     if isinstance(value, list):
         if not value:
             raise InputError(f"{where}: the value of {shown} is an empty array; give at least one reference")
-        reference = [_checked_text(item, where, f"item {index} of {shown}") for index, item in enumerate(value)]
-    elif isinstance(value, str):
+        items = [_checked_text(item, where, f"item {index} of {shown}") for index, item in enumerate(value)]
+        reference = None if None in items else items  # type: ignore[assignment]
+    elif value is None or isinstance(value, str):
         reference = _checked_text(value, where, f"the value of {shown}")
     else:
         raise InputError(f"{where}: the value of {shown} is {_json_type(value)}, not a string or an array of strings")
-    shown = json.dumps(prediction_key, ensure_ascii=False)
-    if prediction_key not in record:
-        raise InputError(f"{where}: no key {shown}")
-    prediction = _checked_text(record[prediction_key], where, f"the value of {shown}")
-    return reference, prediction
+    shown = _shown_key(keys.prediction)
+    prediction = _checked_text(_value(record, keys.prediction, "--prediction-key", where), where,
+                               f"the value of {shown}")
+    pair_id = None
+    if keys.id is not None:
+        pair_id = _value(record, keys.id, "--id-key", where)
+        if isinstance(pair_id, str):
+            _checked_text(pair_id, where, f"the value of {_shown_key(keys.id)}")
+        elif pair_id is not None and (type(pair_id) is not int or pair_id not in _ID_RANGE):
+            raise InputError(f"{where}: the value of {_shown_key(keys.id)} is {_json_type(pair_id)}; "
+                             "an id must be a string or an integer of 64 bits")
+    return Record(reference, prediction, pair_id)
+
+
+# --- Records nested too deeply for the json module's recursion -------------
+
+_NUMBER = re.compile(r"-?(?:0|[1-9]\d*)(?:\.\d+)?(?:[eE][-+]?\d+)?|NaN|-?Infinity|true|false|null")
+_SPACE = re.compile(r"[ \t\n\r]*")
+
+
+def _deep_object(line: str, where: str) -> dict[str, Any]:
+    """A record json.loads gave up on for its depth: checked to be JSON
+    without recursion, its top-level members read; a member's value that is
+    itself too deep is only known to be an array or an object."""
+
+    def fail(message: str, position: int) -> InputError:
+        return InputError(f"{where}: malformed JSON: {message} (column {position + 1})")
+
+    record = _Object()
+    repeated: set[str] = set()
+    stack: list[str] = []
+    position = _SPACE.match(line, 0).end()  # type: ignore[union-attr]
+    if not line.startswith("{", position):
+        raise fail("Expecting value", position)
+    key: str | None = None
+    value_start = 0
+    expect_value = True
+    while True:
+        position = _SPACE.match(line, position).end()  # type: ignore[union-attr]
+        if position >= len(line):
+            raise fail("Expecting value" if expect_value else "Expecting ',' delimiter", position)
+        char = line[position]
+        if expect_value:
+            if len(stack) == 1 and key is not None:
+                value_start = position
+            if char in "[{":
+                stack.append("]" if char == "[" else "}")
+                position += 1
+                if stack[-1] == "}":
+                    position = _SPACE.match(line, position).end()  # type: ignore[union-attr]
+                    if line.startswith("}", position):
+                        expect_value = False
+                        continue
+                    if not line.startswith('"', position):
+                        raise fail("Expecting property name enclosed in double quotes", position)
+                    name, position = _member_name(line, position, fail)
+                    if len(stack) == 1:
+                        key = name
+                    continue
+                position = _SPACE.match(line, position).end()  # type: ignore[union-attr]
+                if line.startswith("]", position):
+                    expect_value = False
+                continue
+            if char == '"':
+                try:
+                    _, position = json.decoder.scanstring(line, position + 1)  # type: ignore[attr-defined]
+                except ValueError as error:
+                    raise fail(getattr(error, "msg", str(error)), position) from None
+            else:
+                match = _NUMBER.match(line, position)
+                if match is None:
+                    raise fail("Expecting value", position)
+                position = match.end()
+            expect_value = False
+            if len(stack) == 1 and key is not None:
+                _keep_member(record, repeated, key, line[value_start:position])
+            continue
+        # After a value: a comma, or the end of the innermost container.
+        if char == "," and stack:
+            position += 1
+            if stack[-1] == "}":
+                position = _SPACE.match(line, position).end()  # type: ignore[union-attr]
+                if not line.startswith('"', position):
+                    raise fail("Expecting property name enclosed in double quotes", position)
+                name, position = _member_name(line, position, fail)
+                if len(stack) == 1:
+                    key = name
+            expect_value = True
+            continue
+        if stack and char == stack[-1]:
+            stack.pop()
+            position += 1
+            if len(stack) == 1 and key is not None:
+                _keep_member(record, repeated, key, line[value_start:position])
+            if not stack:
+                if _SPACE.match(line, position).end() != len(line):  # type: ignore[union-attr]
+                    raise fail("Extra data", position)
+                record.repeated = frozenset(repeated)
+                return record
+            continue
+        raise fail("Expecting ',' delimiter", position)
+
+
+def _member_name(line: str, position: int, fail: Any) -> tuple[str, int]:
+    try:
+        name, position = json.decoder.scanstring(line, position + 1)  # type: ignore[attr-defined]
+    except ValueError as error:
+        raise fail(getattr(error, "msg", str(error)), position) from None
+    position = _SPACE.match(line, position).end()  # type: ignore[union-attr]
+    if not line.startswith(":", position):
+        raise fail("Expecting ':' delimiter", position)
+    return name, position + 1
+
+
+def _keep_member(record: _Object, repeated: set[str], key: str, text: str) -> None:
+    if key in record:
+        repeated.add(key)
+    try:
+        record[key] = json.loads(text, parse_int=_json_int)
+    except RecursionError:
+        record[key] = [] if text.startswith("[") else {}
+        if text.startswith("["):
+            # Deep, so not a list of strings; any non-string item says so.
+            record[key] = [{}]

@@ -90,9 +90,23 @@ class Piece:
 class Columns:
     reference: str
     prediction: str
+    # The column of the pairs' ids (--id-column), if any.
+    id: str | None = None
 
     def names(self) -> list[str]:
+        return list(dict.fromkeys(name for name in (self.reference, self.prediction, self.id) if name is not None))
+
+    def texts(self) -> list[str]:
         return list(dict.fromkeys((self.reference, self.prediction)))
+
+
+@dataclass(frozen=True)
+class Options:
+    batch_pairs: int
+    # Stop at a null text instead of leaving its pair out.
+    refuse_nulls: bool = False
+    # Replaced by a line break in every text before scoring.
+    separator: str | None = None
 
 
 def _checked(path: str, shown: str, columns: Columns) -> Any:
@@ -100,13 +114,16 @@ def _checked(path: str, shown: str, columns: Columns) -> Any:
     Messages name it as `shown`."""
     parquet = _open(path, shown)
     schema = parquet.schema_arrow
+    options = {columns.reference: "--reference-column", columns.prediction: "--prediction-column"}
+    if columns.id is not None:
+        options[columns.id] = "--id-column"
     for name in columns.names():
         index = schema.get_field_index(name)
         if index < 0:
             present = ", ".join(f'"{field}"' for field in schema.names)
-            raise InputError(f'{shown}: no column "{name}"; its columns are {present}')
+            raise InputError(f'{shown}: no column "{name}"; its columns are {present} ({options[name]} picks another)')
         arrow_type = schema.field(index).type
-        if not _is_text(arrow_type):
+        if name != columns.id and not _is_text(arrow_type):
             raise InputError(f'{shown}: column "{name}" holds {arrow_type}, not text (string)')
     return parquet
 
@@ -122,24 +139,71 @@ def pieces(files: list[str], columns: Columns) -> list[Piece]:
     return found
 
 
+_INVALID = re.compile(r"invalid UTF-8 in row (\d+), at byte (\d+) of its text")
+
+
+def _texts(batch: Any, name: str, separator: str | None) -> Any:
+    column = batch.column(name)
+    if not separator:
+        return column
+    import pyarrow
+    import pyarrow.compute as pc  # type: ignore[import-untyped]
+
+    if pyarrow.types.is_string_view(column.type):
+        column = column.cast(pyarrow.large_string())
+    return pc.replace_substring(column, pattern=separator, replacement="\n")
+
+
+def _refuse_nulls(batch: Any, path: str, first_row: int, columns: Columns) -> None:
+    for name in columns.texts():
+        column = batch.column(name)
+        if column.null_count:
+            row = column.is_null().index(True).as_py()
+            raise InputError(f'{path}, row {first_row + row + 1}: column "{name}" is null (without --nulls error, '
+                             "such pairs are left out and counted)")
+
+
 def score_batch(scorer: tallygrams_scorer.RougeScorer, batch: Any, path: str, first_row: int,
-                columns: Columns) -> tallygrams_scorer.ScoreColumns:
+                columns: Columns, options: Options, notes: Any = None) -> tallygrams_scorer.ScoreColumns:
     """The scores of one Arrow batch of the file at `path`, whose first row
-    is row `first_row` of the file."""
+    is row `first_row` (from 0) of the file."""
+    if options.refuse_nulls:
+        _refuse_nulls(batch, path, first_row, columns)
+    references = _texts(batch, columns.reference, options.separator)
+    predictions = _texts(batch, columns.prediction, options.separator)
+    if notes is not None:
+        notes.texts(references)
+        notes.texts(predictions)
+        notes.references(1, 1)
     try:
-        return scorer.score_arrow(batch.column(columns.reference), batch.column(columns.prediction))
+        return scorer.score_arrow(references, predictions)
     except ValueError as error:
-        # Invalid UTF-8: the scorer counts rows within the batch.
-        notes = " ".join(getattr(error, "__notes__", ()))
-        name = columns.prediction if "'predictions'" in notes else columns.reference
-        message = re.sub(r"\brow (\d+)", lambda match: f"row {first_row + int(match.group(1))}", str(error))
-        raise InputError(f'{path}, column "{name}": {message} (rows count from 0)') from None
+        notes_text = " ".join(getattr(error, "__notes__", ()))
+        name = columns.prediction if "'predictions'" in notes_text else columns.reference
+        match = _INVALID.search(str(error))
+        if match is None:
+            raise InputError(f'{path}, column "{name}": {error}') from None
+        index = int(match.group(1))
+        byte = int(match.group(2))
+        if options.separator:
+            # The byte as the file holds it, before the separator's replacement.
+            import pyarrow
+
+            original = batch.column(name).slice(index, 1).cast(pyarrow.large_binary())[0].as_py()
+            try:
+                original.decode("utf-8")
+            except UnicodeDecodeError as failure:
+                byte = failure.start
+        rest = str(error)[match.end():]
+        raise InputError(f'{path}, row {first_row + index + 1}, column "{name}": invalid UTF-8 at byte '
+                         f"{byte + 1} of its text{rest}") from None
 
 
-def score_file(scorer: tallygrams_scorer.RougeScorer, path: str, shown: str, columns: Columns, batch_pairs: int,
-               row_groups: list[int] | None = None) -> Iterator[tallygrams_scorer.ScoreColumns]:
-    """The scores of a file's rows (or of some of its row groups), a batch
-    at a time. Messages name the file as `shown`."""
+def read_file(path: str, shown: str, columns: Columns, batch_pairs: int,
+              row_groups: list[int] | None = None) -> Iterator[tuple[Any, int]]:
+    """(Arrow batch, the number of its first row in the file, from 0) of a
+    file's rows, or of some of its row groups. Messages name the file as
+    `shown`."""
     parquet = _checked(path, shown, columns)
     first_row = 0
     if row_groups is not None:
@@ -148,7 +212,7 @@ def score_file(scorer: tallygrams_scorer.RougeScorer, path: str, shown: str, col
 
     try:
         for batch in parquet.iter_batches(batch_size=batch_pairs, row_groups=row_groups, columns=columns.names()):
-            yield score_batch(scorer, batch, shown, first_row, columns)
+            yield batch, first_row
             first_row += batch.num_rows
     except pyarrow.ArrowException as error:
         raise InputError(f"cannot read {shown} as Parquet: {error}") from None
@@ -156,7 +220,16 @@ def score_file(scorer: tallygrams_scorer.RougeScorer, path: str, shown: str, col
         raise InputError(f"cannot read {shown}: {error.strerror or error}") from None
 
 
+def score_file(scorer: tallygrams_scorer.RougeScorer, path: str, shown: str, columns: Columns, options: Options,
+               notes: Any = None, row_groups: list[int] | None = None) -> Iterator[tuple[Any, Any]]:
+    """(ids or None, scores) of a file's rows (or of some of its row groups),
+    a batch at a time."""
+    for batch, first_row in read_file(path, shown, columns, options.batch_pairs, row_groups):
+        scores = score_batch(scorer, batch, shown, first_row, columns, options, notes)
+        yield (batch.column(columns.id) if columns.id is not None else None), scores
+
+
 def score_piece(scorer: tallygrams_scorer.RougeScorer, piece: Piece, columns: Columns,
-                batch_pairs: int) -> list[tallygrams_scorer.ScoreColumns]:
+                options: Options) -> list[tuple[Any, Any]]:
     """The scores of one row group: the task a cluster's worker runs."""
-    return list(score_file(scorer, piece.path, piece.shown, columns, batch_pairs, [piece.row_group]))
+    return list(score_file(scorer, piece.path, piece.shown, columns, options, None, [piece.row_group]))

@@ -20,6 +20,34 @@ import tallygrams_scorer
 _BUFFER_ROWS = 10_000
 
 
+class NulledScores:
+    """Score columns with some rows made null: pairs read with a null text,
+    scored as empty ones. Reads like ScoreColumns where the tool reads it."""
+
+    def __init__(self, scored: tallygrams_scorer.ScoreColumns, null_rows: list[int]) -> None:
+        self.column_names = scored.column_names
+        self.num_rows = scored.num_rows
+        self._columns = {name: scored.column(name) for name in scored.column_names}
+        for column in self._columns.values():
+            for row in null_rows:
+                column[row] = None
+
+    def column(self, name: str) -> list[float | None]:
+        return self._columns[name]
+
+    def __arrow_c_array__(self, requested_schema: object | None = None) -> tuple[object, object]:
+        import pyarrow  # type: ignore[import-untyped]
+
+        batch = pyarrow.record_batch({name: pyarrow.array(column, pyarrow.float64())
+                                      for name, column in self._columns.items()})
+        exported: tuple[object, object] = batch.__arrow_c_array__(requested_schema)
+        return exported
+
+
+def with_nulls(scored: tallygrams_scorer.ScoreColumns, null_rows: list[int]) -> Any:
+    return NulledScores(scored, null_rows) if null_rows else scored
+
+
 class ScoreBuffers:
     def __init__(self, names: tuple[str, ...]) -> None:
         self.names = names
@@ -28,22 +56,22 @@ class ScoreBuffers:
         self.left_out = 0
         self._pyarrow: Any = sys.modules.get("pyarrow")
 
-    def append(self, scored: tallygrams_scorer.ScoreColumns) -> None:
+    def append(self, scored: Any) -> None:
         if scored.column_names != self.names:
             raise RuntimeError(f"scored columns {scored.column_names} where {self.names} were expected")
         if self._pyarrow is None and scored.num_rows >= _BUFFER_ROWS:
             try:
-                import pyarrow  # type: ignore[import-untyped]
+                import pyarrow
             except ImportError:
                 pass
             else:
                 self._pyarrow = pyarrow
-        if self._pyarrow is not None:
+        if self._pyarrow is not None and not isinstance(scored, NulledScores):
             self._append_buffers(scored)
         else:
             self._append_lists(scored)
 
-    def _append_lists(self, scored: tallygrams_scorer.ScoreColumns) -> None:
+    def _append_lists(self, scored: Any) -> None:
         values = {name: scored.column(name) for name in self.names}
         first = values[self.names[0]]
         if None in first:
@@ -52,7 +80,7 @@ class ScoreBuffers:
             self.left_out += len(first) - len(kept)
             values = {name: [column[row] for row in kept] for name, column in values.items()}
         for name, column in values.items():
-            self.columns[name].extend(column)  # type: ignore[arg-type]
+            self.columns[name].extend(column)
         self.pairs += len(values[self.names[0]])
 
     def _append_buffers(self, scored: tallygrams_scorer.ScoreColumns) -> None:

@@ -1,7 +1,9 @@
 """Every configuration of rouge-score's RougeScorer, exact and native."""
 
-from collections.abc import Callable, Mapping, Sequence
+from collections.abc import Callable, Iterable, Mapping, Sequence
 from typing import Any, Final, Literal, NamedTuple, Protocol, SupportsIndex, TypeAlias, final
+
+from typing_extensions import disjoint_base
 
 __all__ = [
     "__version__",
@@ -14,6 +16,7 @@ __all__ = [
     "score_arrow",
     "score_record_batch",
     "bootstrap",
+    "accelerate",
 ]
 
 __version__: Final[str]
@@ -50,27 +53,29 @@ class _TokenizerObject(Protocol):
 
 _Tokenizer: TypeAlias = None | Literal["unicode"] | _TokenizerObject | Callable[[str], Sequence[str]]
 
-@final
+@disjoint_base
 class RougeScorer:
     """rouge-score's RougeScorer, natively: the same arguments, the same results."""
 
-    def __new__(
-        cls,
+    # Configured by __init__, so that a subclass may take arguments of its own.
+    def __init__(
+        self,
         rouge_types: Sequence[str],
         use_stemmer: bool = False,
         split_summaries: bool = False,
         tokenizer: _Tokenizer = None,
-    ) -> RougeScorer: ...
+    ) -> None: ...
     @property
     def rouge_types(self) -> list[str]: ...
     def score(self, target: str, prediction: str) -> dict[str, Score]: ...
-    def score_multi(self, targets: Sequence[str], prediction: str) -> dict[str, Score]: ...
+    def score_multi(self, targets: Iterable[str], prediction: str) -> dict[str, Score]: ...
     # A target is one reference, or a sequence of them (scored as score_multi).
     def score_batch(self, targets: Sequence[str | Sequence[str]], predictions: Sequence[str]) -> list[dict[str, Score]]: ...
     def score_columns(self, targets: Sequence[str | Sequence[str]], predictions: Sequence[str]) -> ScoreColumns: ...
     def score_arrow(self, references: _ArrowExporter, predictions: _ArrowExporter) -> ScoreColumns: ...
     def tokenize(self, text: str) -> list[str]: ...
-    def __reduce__(self) -> tuple[type[RougeScorer], tuple[Any, ...]]: ...
+    def __reduce__(self) -> tuple[Any, ...]: ...
+    def __setstate__(self, state: tuple[tuple[Any, ...], dict[str, Any] | None]) -> None: ...
 
 @final
 class BootstrapAggregator:
@@ -113,3 +118,4 @@ def bootstrap(
     seed: SupportsIndex = 0,
     confidence_interval: float = 0.95,
 ) -> dict[str, Interval]: ...
+def accelerate() -> None: ...

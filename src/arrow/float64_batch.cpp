@@ -22,16 +22,19 @@ struct SchemaNode {
     std::vector<ArrowSchema*> child_pointers;
 };
 
-void release_schema(ArrowSchema* schema) {
-    auto* node = static_cast<SchemaNode*>(schema->private_data);
-    for (ArrowSchema& child : node->children) {
+// The release callback of a structure exported here: its children first
+// (those not moved out), then its node.
+template <class Structure, class Node>
+void release_exported(Structure* structure) {
+    auto* node = static_cast<Node*>(structure->private_data);
+    for (Structure& child : node->children) {
         if (child.release != nullptr) child.release(&child);
     }
     delete node;
-    schema->release = nullptr;
+    structure->release = nullptr;
 }
 
-// Likewise for arrays: a node keeps alive the buffers its array points at.
+// The same for arrays; a node also keeps alive the buffers its array points at.
 struct ArrayNode {
     std::shared_ptr<const OwnedBuffer> values;
     std::shared_ptr<const ValidityBitmap> validity;
@@ -40,14 +43,6 @@ struct ArrayNode {
     std::vector<ArrowArray*> child_pointers;
 };
 
-void release_array(ArrowArray* array) {
-    auto* node = static_cast<ArrayNode*>(array->private_data);
-    for (ArrowArray& child : node->children) {
-        if (child.release != nullptr) child.release(&child);
-    }
-    delete node;
-    array->release = nullptr;
-}
 
 }  // namespace
 
@@ -100,7 +95,7 @@ void export_float64_schema(const std::vector<std::string>& column_names, ArrowSc
         child.format = "g";
         child.name = nodes[i]->name.c_str();
         child.flags = ARROW_FLAG_NULLABLE;
-        child.release = &release_schema;
+        child.release = &release_exported<ArrowSchema, SchemaNode>;
         child.private_data = nodes[i].release();
         root->child_pointers[i] = &child;
     }
@@ -109,7 +104,7 @@ void export_float64_schema(const std::vector<std::string>& column_names, ArrowSc
     out->name = "";
     out->n_children = static_cast<int64_t>(n);
     out->children = n == 0 ? nullptr : root->child_pointers.data();
-    out->release = &release_schema;
+    out->release = &release_exported<ArrowSchema, SchemaNode>;
     out->private_data = root.release();
 }
 
@@ -135,7 +130,7 @@ void Float64Batch::export_array(ArrowArray* out) const {
         child.null_count = static_cast<int64_t>(columns_[i].null_count());
         child.n_buffers = 2;
         child.buffers = nodes[i]->buffers;
-        child.release = &release_array;
+        child.release = &release_exported<ArrowArray, ArrayNode>;
         child.private_data = nodes[i].release();
         root->child_pointers[i] = &child;
     }
@@ -145,7 +140,7 @@ void Float64Batch::export_array(ArrowArray* out) const {
     out->buffers = root->buffers;
     out->n_children = static_cast<int64_t>(n);
     out->children = n == 0 ? nullptr : root->child_pointers.data();
-    out->release = &release_array;
+    out->release = &release_exported<ArrowArray, ArrayNode>;
     out->private_data = root.release();
 }
 

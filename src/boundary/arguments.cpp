@@ -3,8 +3,9 @@
 #include <string>
 
 #include "boundary/new_object.hpp"
-#include "boundary/per_interpreter.hpp"
+#include "boundary/interned_name.hpp"
 #include "common/internal_failure.hpp"
+#include "common/stable_texts.hpp"
 
 namespace tallygrams::boundary {
 namespace {
@@ -82,20 +83,6 @@ PyErr missing_arguments(const Signature& signature, const BoundArguments& bound)
     return PyErr::new_message(PyExc_SystemError, "unreachable");
 }
 
-// The method name, interned in each interpreter.
-class InternedName final : public PerInterpreterObject {
-public:
-    explicit InternedName(const char* text) noexcept : PerInterpreterObject(text), text_(text) {}
-
-private:
-    Result<PyRef> create() override {
-        PyObject* name = PyUnicode_InternFromString(text_);
-        if (name == nullptr) return PyErr::fetch();
-        return PyRef(name);
-    }
-    const char* text_;
-};
-
 InternedName add_note_name("add_note");
 
 }  // namespace
@@ -170,7 +157,13 @@ Result<std::string_view> extract_text(PyObject* object) {
 }
 
 PyErr annotate_argument_error(std::string_view parameter_name, PyErr error) {
-    return add_note("while processing '" + std::string(parameter_name) + "'", std::move(error));
+    return annotate_item_error(parameter_name, -1, std::move(error));
+}
+
+PyErr annotate_item_error(std::string_view parameter_name, Py_ssize_t item, PyErr error) {
+    std::string note = std::string(stable::kArgumentNote) + "'" + std::string(parameter_name) + "'";
+    if (item >= 0) note += ", item " + std::to_string(item);
+    return add_note(note, std::move(error));
 }
 
 PyErr add_note(std::string_view note_text, PyErr error) {

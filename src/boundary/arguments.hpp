@@ -76,6 +76,10 @@ Result<std::string_view> extract_text(PyObject* object);
 // note cannot be added, the error is returned as it was.
 PyErr annotate_argument_error(std::string_view parameter_name, PyErr error);
 
+// The same for item `item` of a sequence argument: "while processing
+// '<name>', item <item>"; a negative `item` names the argument alone.
+PyErr annotate_item_error(std::string_view parameter_name, Py_ssize_t item, PyErr error);
+
 // Adds `note` to the error's exception, if it can.
 PyErr add_note(std::string_view note, PyErr error);
 

@@ -1,8 +1,9 @@
-// What the module's classes share: a class object per interpreter, created
-// from its type definition; instances made by the generic allocator, as
-// object's constructor slot would (the classes refuse instantiation from
-// Python); refusing to be
-// pickled; and the deallocation of instances of a heap type.
+// What the classes of the module `tallygrams` share: a class object per
+// interpreter, created from its type definition; instances made by the
+// generic allocator, as object's constructor slot would (the classes refuse
+// instantiation from Python); refusing to be pickled; and the deallocation
+// of instances of a heap type. (The companion's classes are made for its
+// module state instead: native_object.hpp.)
 #pragma once
 
 #include <string>

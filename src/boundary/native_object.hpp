@@ -80,6 +80,23 @@ std::array<PyType_Slot, N + 4> native_object_slots(const PyType_Slot (&own)[N]) 
     return slots;
 }
 
+// The definition of a class of garbage-collected native objects, over the
+// slot table above (which must outlive it). Their classes are immutable, as
+// every class of the module: its methods reach the module's state through
+// their defining class.
+template <class Payload, size_t N>
+PyType_Spec native_object_spec(const char* name, const std::array<PyType_Slot, N>& slots,
+                               unsigned int extra_flags = 0) {
+    return PyType_Spec{
+        .name = name,
+        .basicsize = static_cast<int>(sizeof(NativeObject<Payload>)),
+        .itemsize = 0,
+        .flags = static_cast<unsigned int>(Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_IMMUTABLETYPE |
+                                           extra_flags),
+        .slots = const_cast<PyType_Slot*>(slots.data()),
+    };
+}
+
 // The class `definition` describes, made for `module` (whose state its
 // methods reach through their defining class).
 inline Result<PyRef> new_module_class(PyObject* module, PyType_Spec& definition) {

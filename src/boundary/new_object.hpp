@@ -5,6 +5,7 @@
 
 #include "boundary/py_ref.hpp"
 #include "common/internal_failure.hpp"
+#include "common/stable_texts.hpp"
 
 namespace tallygrams::boundary {
 
@@ -15,7 +16,7 @@ namespace tallygrams::boundary {
 inline PyRef new_object_or_fail(PyObject* created, std::source_location where = std::source_location::current()) {
     if (created == nullptr) [[unlikely]] {
         if (PyErr_Occurred()) PyErr_WriteUnraisable(nullptr);
-        fail_internally("PyObject pointer is null", where);
+        fail_internally(stable::kNullObject, where);
     }
     return PyRef(created);
 }

@@ -7,6 +7,7 @@
 #include "boundary/per_interpreter.hpp"
 #include "boundary/py_err.hpp"
 #include "common/internal_failure.hpp"
+#include "common/stable_texts.hpp"
 
 namespace tallygrams::boundary {
 namespace {
@@ -23,7 +24,7 @@ constexpr const char* kPanicDoc =
 // each module recognises the others' panics coming back from Python code. A
 // Python object, not a C++ pointer, since the shared objects need not agree
 // on anything else.
-constexpr const char* kInterpreterDictKey = "tallygrams.PanicException";
+constexpr const char* kInterpreterDictKey = stable::kPanicExceptionKey;
 
 class PanicTypeObject final : public PerInterpreterObject {
 public:
@@ -42,7 +43,7 @@ private:
         if (present < 0) return PyErr::fetch_as_is();
         if (present == 0) {
             PyRef created(
-                PyErr_NewExceptionWithDoc("pyo3_runtime.PanicException", kPanicDoc, PyExc_BaseException, nullptr));
+                PyErr_NewExceptionWithDoc(stable::kPanicExceptionName, kPanicDoc, PyExc_BaseException, nullptr));
             if (!created) return PyErr::fetch_as_is();
             PyRef key(PyUnicode_FromString(kInterpreterDictKey));
             if (!key) return PyErr::fetch_as_is();
@@ -96,7 +97,7 @@ void raise_panic(std::string_view message) noexcept {
 }
 
 void resume_panic(PyRef exception) {
-    std::string message = "Unwrapped panic from Python code";
+    std::string message = stable::kUnreadablePanic;
     if (PyRef text{PyObject_Str(exception.get())}) {
         message = lossy_utf8(text.get());
     } else {

@@ -3,6 +3,7 @@
 #include <string>
 
 #include "boundary/arguments.hpp"
+#include "common/stable_texts.hpp"
 
 namespace tallygrams::boundary {
 namespace {
@@ -52,7 +53,7 @@ Result<size_t> Count::convert(PyObject* object, std::string_view name) {
     int overflow = 0;
     const long long count = PyLong_AsLongLongAndOverflow(index.value().get(), &overflow);
     if (count == -1 && PyErr_Occurred()) return annotate_argument_error(name, PyErr::fetch());
-    if (overflow < 0 || (overflow == 0 && count <= 0)) return out_of_range(name, "must be positive");
+    if (overflow < 0 || (overflow == 0 && count <= 0)) return out_of_range(name, stable::kMustBePositive);
     // Sizes are Py_ssize_t to the interpreter, and a count is one.
     if (overflow > 0 || count > PY_SSIZE_T_MAX) return out_of_range(name, "is too large");
     return static_cast<size_t>(count);
@@ -61,7 +62,7 @@ Result<size_t> Count::convert(PyObject* object, std::string_view name) {
 Result<double> UnitInterval::convert(PyObject* object, std::string_view name) {
     const double value = PyFloat_AsDouble(object);
     if (value == -1.0 && PyErr_Occurred()) return annotate_argument_error(name, PyErr::fetch());
-    if (!(value >= 0.0 && value <= 1.0)) return out_of_range(name, "must be in range [0, 1]");
+    if (!(value >= 0.0 && value <= 1.0)) return out_of_range(name, stable::kMustBeInUnitInterval);
     return value;
 }
 

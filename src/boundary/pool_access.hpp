@@ -11,6 +11,7 @@
 
 #include "boundary/py_err.hpp"
 #include "boundary/run_detached.hpp"
+#include "common/stable_texts.hpp"
 #include "engine/pool/global_pool.hpp"
 
 namespace tallygrams::boundary {
@@ -20,7 +21,7 @@ inline Result<engine::WorkerPool*> worker_pool() {
     std::string failure;
     engine::WorkerPool* pool = run_detached([&] { return engine::try_global_pool(failure); });
     if (pool != nullptr) return pool;
-    for (const char* variable : {"RAYON_NUM_THREADS", "RAYON_RS_NUM_CPUS"}) {
+    for (const char* variable : {stable::kWorkerCountVariable, stable::kCpuCountVariable}) {
         if (const char* value = std::getenv(variable); value != nullptr && *value != '\0') {
             return PyErr::new_message(PyExc_ValueError, std::string(variable) + "=" + value +
                                                             " asks for more worker threads than this process can "

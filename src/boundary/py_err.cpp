@@ -1,6 +1,7 @@
 #include "boundary/py_err.hpp"
 
 #include "boundary/panic.hpp"
+#include "common/stable_texts.hpp"
 
 namespace tallygrams::boundary {
 
@@ -78,17 +79,19 @@ std::string lossy_utf8(PyObject* text) {
 std::string type_mismatch_message(PyObject* object, std::string_view expected) {
     std::string message;
     if (object == Py_None) {
-        message = "'None' is not an instance of '";
+        message = "'None'";
     } else {
         message = "'";
         if (PyRef qualname{PyType_GetQualName(Py_TYPE(object))}) {
             message += lossy_utf8(qualname.get());
         } else {
             PyErr_Clear();
-            message += "<failed to extract type name>";
+            message += stable::kUnknownTypeName;
         }
-        message += "' object is not an instance of '";
+        message += "' object";
     }
+    message += stable::kIsNotAnInstanceOf;
+    message += "'";
     message += expected;
     message += "'";
     return message;

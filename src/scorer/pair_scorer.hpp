@@ -1,6 +1,10 @@
-// The one entry into the scoring core: two UTF-8 texts in, nine numbers out.
-// Pure and reentrant: no global state, no I/O, no error result. A broken
-// invariant inside unwinds as an InternalFailure for the caller to report.
+// The default scorer, one of the scoring core's two entries (the other,
+// configurable_scorer.hpp, takes every rouge-score configuration): two
+// UTF-8 texts in, the nine numbers of rouge1, rouge2 and rougeL out.
+// Reentrant, with no I/O and no error result. Its one piece of global state,
+// the token hash's seed (drawn once per process), decides no score. A
+// broken invariant inside unwinds as an InternalFailure for the caller to
+// report.
 #pragma once
 
 #include <cstdint>

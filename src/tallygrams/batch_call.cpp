@@ -1,5 +1,6 @@
 #include "tallygrams/batch_call.hpp"
 
+#include "common/stable_texts.hpp"
 #include "tallygrams/extraction.hpp"
 
 namespace tallygrams::batch {
@@ -11,7 +12,7 @@ boundary::Result<BatchInputs> extract_inputs(const boundary::BoundArguments& arg
     if (!predictions) return std::move(predictions).take_error();
 
     if (references.value().size() != predictions.value().size()) {
-        return boundary::PyErr::new_message(PyExc_ValueError, "references and predictions must have the same length");
+        return boundary::PyErr::new_message(PyExc_ValueError, stable::kBatchLengthsDiffer);
     }
     return BatchInputs{std::move(references).take_value(), std::move(predictions).take_value()};
 }

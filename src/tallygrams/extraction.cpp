@@ -8,6 +8,7 @@
 #include "tallygrams/parallel_copy.hpp"
 #include "boundary/arguments.hpp"
 #include "common/internal_failure.hpp"
+#include "common/stable_texts.hpp"
 
 namespace tallygrams::batch {
 namespace {
@@ -85,7 +86,7 @@ boundary::Result<batch::OwnedStrings> copy_list_or_tuple(PyObject* object) {
 boundary::Result<batch::OwnedStrings> copy_sequence(PyObject* object) {
     if (PyType_HasFeature(Py_TYPE(object), Py_TPFLAGS_UNICODE_SUBCLASS)) {
         // A lone string is never taken as a sequence of characters.
-        return boundary::PyErr::new_message(PyExc_TypeError, "Can't extract `str` to `Vec`");
+        return boundary::PyErr::new_message(PyExc_TypeError, stable::kLoneStrBatch);
     }
     if (!PySequence_Check(object)) return boundary::type_mismatch(object, kSequenceName);
     if (PyList_CheckExact(object) || PyTuple_CheckExact(object)) return copy_list_or_tuple(object);

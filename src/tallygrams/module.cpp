@@ -16,7 +16,8 @@ namespace {
 using boundary::method_definition;
 using boundary::Status;
 
-constexpr const char* kVersion = "0.1.12";
+// From pyproject.toml, through the build.
+constexpr const char* kVersion = TALLYGRAMS_VERSION;
 
 // In the order they enter the module.
 PyMethodDef* const kFunctions[] = {

@@ -51,7 +51,8 @@ public:
     }
 
     // Workers announce themselves before claiming any chunk, so that once
-    // every chunk is claimed, `active` counts exactly the copies in flight.
+    // every chunk is claimed, `active` counts every copy still in flight
+    // (and perhaps a helper about to find nothing left, a short wait).
     void help() noexcept {
         active_.fetch_add(1, std::memory_order_seq_cst);
         copy_some();
@@ -95,10 +96,9 @@ inline void copy_in_parallel(std::vector<CopyItem> items, engine::WorkerPool* po
         return;
     }
     auto copy = std::make_shared<detail::SharedCopy>(std::move(items));
-    if (pool != nullptr && copy->chunks() > 1) {
-        const size_t helpers = std::min(pool->worker_count(), copy->chunks() - 1);
-        for (size_t i = 0; i < helpers; ++i) pool->submit(new detail::CopyHelpJob(copy));
-    }
+    // More than one chunk here: the caller takes one, helpers the others.
+    const size_t helpers = std::min(pool->worker_count(), copy->chunks() - 1);
+    for (size_t i = 0; i < helpers; ++i) pool->submit(new detail::CopyHelpJob(copy));
     copy->copy_some();
     copy->wait_for_helpers();
 }

@@ -6,7 +6,7 @@
 #include "boundary/call_boundary.hpp"
 #include "boundary/heap_type.hpp"
 #include "boundary/new_object.hpp"
-#include "boundary/per_interpreter.hpp"
+#include "boundary/interned_name.hpp"
 
 namespace tallygrams::module {
 namespace {
@@ -58,23 +58,10 @@ PyType_Spec score_type_definition = {
 
 boundary::HeapTypeCell score_type_cell(score_type_definition, "Score");
 
-// A metric name, interned in each interpreter and reused as the key of
-// every dict there: creating and hashing three new strings per scored pair
-// cost more than building the dict itself.
-class MetricName final : public boundary::PerInterpreterObject {
-public:
-    explicit MetricName(const char* text) noexcept : PerInterpreterObject(text), text_(text) {}
-
-private:
-    Result<PyRef> create() override {
-        PyObject* name = PyUnicode_InternFromString(text_);
-        if (name == nullptr) return boundary::PyErr::fetch();
-        return PyRef(name);
-    }
-    const char* text_;
-};
-
-MetricName metric_names[3] = {MetricName("rouge1"), MetricName("rouge2"), MetricName("rougeL")};
+// The metric names, reused as the keys of every dict: creating and hashing
+// three new strings per scored pair cost more than building the dict itself.
+boundary::InternedName metric_names[3] = {boundary::InternedName("rouge1"), boundary::InternedName("rouge2"),
+                                          boundary::InternedName("rougeL")};
 
 }  // namespace
 

@@ -32,11 +32,14 @@ std::array<std::vector<double>, 3> interval_values(std::vector<double> means, si
     return bounds;
 }
 
-Result<PyRef> make_bound(PyObject* row_class, const std::vector<double>& values) {
+Result<PyRef> make_bound(PyObject* row_class, PyObject* number_type, const std::vector<double>& values) {
     std::vector<PyRef> owned;
     std::vector<PyObject*> items;
     for (double value : values) {
-        owned.push_back(boundary::new_object_or_fail(PyFloat_FromDouble(value)));
+        PyRef number = boundary::new_object_or_fail(PyFloat_FromDouble(value));
+        PyRef typed(PyObject_CallOneArg(number_type, number.get()));
+        if (!typed) return PyErr::fetch();
+        owned.push_back(std::move(typed));
         items.push_back(owned.back().get());
     }
     if (row_class == reinterpret_cast<PyObject*>(&PyTuple_Type) || row_class == reinterpret_cast<PyObject*>(&PyList_Type)) {

@@ -16,7 +16,10 @@ namespace tallygrams::companion {
 std::array<std::vector<double>, 3> interval_values(std::vector<double> means, size_t width, double confidence);
 
 // row_class(*values), as rouge-score builds each bound; plain tuples and
-// lists, which cannot be built that way, are built from the values.
-boundary::Result<boundary::PyRef> make_bound(PyObject* row_class, const std::vector<double>& values);
+// lists, which cannot be built that way, are built from the values. Each
+// value is a `number_type` (numpy.float64, as NumPy's percentiles are in
+// rouge-score), so that the bounds print as rouge-score's do.
+boundary::Result<boundary::PyRef> make_bound(PyObject* row_class, PyObject* number_type,
+                                             const std::vector<double>& values);
 
 }  // namespace tallygrams::companion

@@ -13,15 +13,15 @@ using boundary::Result;
 using boundary::Status;
 
 Result<PyRef> reference_list(PyObject* targets, std::string_view argument, Py_ssize_t item) {
-    const auto noted = [&](PyErr error) {
-        std::string note = "while processing '" + std::string(argument) + "'";
-        if (item >= 0) note += ", item " + std::to_string(item);
-        return boundary::add_note(note, std::move(error));
-    };
+    const auto noted = [&](PyErr error) { return boundary::annotate_item_error(argument, item, std::move(error)); };
     if (PyUnicode_Check(targets)) {
         return noted(PyErr::new_message(PyExc_TypeError, "expected a list of reference texts, not a single str"));
     }
-    if (!PySequence_Check(targets) || PyBytes_Check(targets) || PyByteArray_Check(targets)) {
+    // score_multi takes any iterable of texts, as rouge-score's loop over
+    // `targets` does (a generator included); within a batch, a target that
+    // is not a str must be a sequence of them.
+    const bool iterable = PySequence_Check(targets) || (item < 0 && Py_TYPE(targets)->tp_iter != nullptr);
+    if (!iterable || PyBytes_Check(targets) || PyByteArray_Check(targets)) {
         return noted(boundary::type_mismatch(targets, item >= 0 ? "str" : "Sequence"));
     }
     PyRef items(PySequence_Tuple(targets));

@@ -14,8 +14,9 @@
 
 namespace tallygrams::companion {
 
-// rouge-score's list of references: any sequence of str that is not a str
-// itself, and not empty. A failure carries the note naming `argument` (and
+// rouge-score's list of references, as a tuple: any sequence of str that is
+// not a str itself, and not empty; for score_multi (`item` negative), any
+// iterable of them. A failure carries the note naming `argument` (and
 // `item`, when not negative).
 boundary::Result<boundary::PyRef> reference_list(PyObject* targets, std::string_view argument, Py_ssize_t item = -1);
 

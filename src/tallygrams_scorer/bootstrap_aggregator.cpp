@@ -280,6 +280,8 @@ Result<PyRef> aggregate_body(PyObject* self, PyTypeObject* defining_class, const
     }
     Result<PyRef> randint = numpy_randint(aggregator.numpy_random.get(), aggregator.seed);
     if (!randint) return std::move(randint).take_error();
+    Result<PyRef> float64 = numpy_float64();
+    if (!float64) return std::move(float64).take_error();
     // Drawing, building the bounds and filling the dict run the caller's
     // code (NumPy, the score class, the keys' hashes), which may add scores
     // to this very aggregator or clear it: each column is copied before any
@@ -297,7 +299,7 @@ Result<PyRef> aggregate_body(PyObject* self, PyTypeObject* defining_class, const
         const auto bounds = interval_values(std::move(means).take_value(), column.width, aggregator.confidence);
         std::array<PyRef, 3> made;
         for (size_t b = 0; b < 3; ++b) {
-            Result<PyRef> bound = make_bound(column.row_class.get(), bounds[b]);
+            Result<PyRef> bound = make_bound(column.row_class.get(), float64.value().get(), bounds[b]);
             if (!bound) return std::move(bound).take_error();
             made[b] = std::move(bound).take_value();
         }
@@ -319,9 +321,129 @@ constexpr boundary::Method kAggregate{
 };
 static_assert(boundary::doc_matches_signature(kAggregate));
 
+// --- pickling and copying ------------------------------------------------------------
+
+// As rouge-score's aggregator pickles with everything added to it: the
+// constructor's first two arguments, then (seed, columns) for __setstate__,
+// each column (score type, score class, width, values).
+Result<PyRef> reduce_body(PyObject* self, PyTypeObject* /*defining_class*/, const BoundArguments& /*arguments*/) {
+    const Aggregator& aggregator = aggregator_of(self);
+    if (!aggregator.positions) return PyErr::new_message(PyExc_RuntimeError, "the aggregator has been cleared");
+    PyRef columns = boundary::new_object_or_fail(PyList_New(0));
+    for (const ScoreColumn& column : aggregator.columns) {
+        PyRef values = boundary::new_object_or_fail(PyList_New(static_cast<Py_ssize_t>(column.values.size())));
+        for (size_t k = 0; k < column.values.size(); ++k) {
+            PyList_SET_ITEM(values.get(), static_cast<Py_ssize_t>(k),
+                            boundary::new_object_or_fail(PyFloat_FromDouble(column.values[k])).release());
+        }
+        PyRef entry = boundary::new_object_or_fail(
+            Py_BuildValue("(OOnO)", column.key.get(), column.row_class.get(), static_cast<Py_ssize_t>(column.width),
+                          values.get()));
+        if (PyList_Append(columns.get(), entry.get()) < 0) return PyErr::fetch();
+    }
+    PyRef seed = aggregator.seed ? boundary::new_object_or_fail(PyLong_FromUnsignedLongLong(*aggregator.seed))
+                                 : PyRef::borrow(Py_None);
+    return boundary::new_object_or_fail(Py_BuildValue("(O(dn)(OO))", reinterpret_cast<PyObject*>(Py_TYPE(self)),
+                                                      aggregator.confidence,
+                                                      static_cast<Py_ssize_t>(aggregator.samples), seed.get(),
+                                                      columns.get()));
+}
+
+constexpr boundary::Method kReduce{
+    .name = "__reduce__",
+    .signature = {.function_name = "BootstrapAggregator.__reduce__", .method = true},
+    .doc = "__reduce__($self)\n--\n\n"
+           "Pickled (and copied) with every score added so far.",
+    .body = reduce_body,
+};
+static_assert(boundary::doc_matches_signature(kReduce));
+
+// One column of a pickled state, checked as any input is: a pickle may have
+// been written by hand.
+Result<ScoreColumn> column_from_state(PyObject* entry) {
+    const auto malformed = [] {
+        return PyErr::new_message(PyExc_ValueError, "malformed BootstrapAggregator state");
+    };
+    if (!PyTuple_Check(entry) || PyTuple_GET_SIZE(entry) != 4 || !PyLong_Check(PyTuple_GET_ITEM(entry, 2)) ||
+        !PyList_Check(PyTuple_GET_ITEM(entry, 3))) {
+        return malformed();
+    }
+    ScoreColumn column;
+    column.key = PyRef::borrow(PyTuple_GET_ITEM(entry, 0));
+    column.row_class = PyRef::borrow(PyTuple_GET_ITEM(entry, 1));
+    const Py_ssize_t width = PyLong_AsSsize_t(PyTuple_GET_ITEM(entry, 2));
+    if (width == -1 && PyErr_Occurred()) PyErr_Clear();
+    // A tuple of the values, so that no float's conversion can change them.
+    PyRef values(PySequence_Tuple(PyTuple_GET_ITEM(entry, 3)));
+    if (!values) return PyErr::fetch();
+    const Py_ssize_t count = PyTuple_GET_SIZE(values.get());
+    if (width < 1 || count == 0 || count % width != 0) return malformed();
+    column.width = static_cast<size_t>(width);
+    column.values.reserve(static_cast<size_t>(count));
+    for (Py_ssize_t k = 0; k < count; ++k) {
+        PyObject* value = PyTuple_GET_ITEM(values.get(), k);
+        if (!PyFloat_Check(value)) return malformed();
+        column.values.push_back(PyFloat_AS_DOUBLE(value));
+    }
+    return column;
+}
+
+Result<PyRef> setstate_body(PyObject* self, PyTypeObject* /*defining_class*/, const BoundArguments& arguments) {
+    Aggregator& aggregator = aggregator_of(self);
+    if (!aggregator.positions) return PyErr::new_message(PyExc_RuntimeError, "the aggregator has been cleared");
+    if (!aggregator.columns.empty()) {
+        return PyErr::new_message(PyExc_TypeError, "only an aggregator without scores takes a pickled state");
+    }
+    PyObject* state = arguments[0];
+    if (!PyTuple_Check(state) || PyTuple_GET_SIZE(state) != 2 || !PyList_Check(PyTuple_GET_ITEM(state, 1))) {
+        return PyErr::new_message(PyExc_ValueError, "malformed BootstrapAggregator state");
+    }
+    std::optional<uint64_t> seed;
+    if (PyTuple_GET_ITEM(state, 0) != Py_None) {
+        Result<std::optional<uint64_t>> read = boundary::SeedOrNone::convert(PyTuple_GET_ITEM(state, 0), "seed");
+        if (!read) return std::move(read).take_error();
+        seed = read.value();
+    }
+    // Everything is read before anything is kept.
+    PyRef entries(PySequence_Tuple(PyTuple_GET_ITEM(state, 1)));
+    if (!entries) return PyErr::fetch();
+    std::vector<ScoreColumn> columns;
+    PyRef positions = boundary::new_object_or_fail(PyDict_New());
+    for (Py_ssize_t k = 0; k < PyTuple_GET_SIZE(entries.get()); ++k) {
+        Result<ScoreColumn> column = column_from_state(PyTuple_GET_ITEM(entries.get(), k));
+        if (!column) return std::move(column).take_error();
+        PyRef index = boundary::new_object_or_fail(PyLong_FromSsize_t(k));
+        const int fresh = PyDict_SetDefaultRef(positions.get(), column.value().key.get(), index.get(), nullptr);
+        if (fresh < 0) return PyErr::fetch();
+        if (fresh == 1) return PyErr::new_message(PyExc_ValueError, "malformed BootstrapAggregator state");
+        columns.push_back(std::move(column).take_value());
+    }
+    // The keys' hashes ran the caller's code: only an aggregator still
+    // without scores takes the state.
+    if (!aggregator.positions || !aggregator.columns.empty()) {
+        return PyErr::new_message(PyExc_RuntimeError, "the aggregator was changed while its state was set");
+    }
+    aggregator.seed = seed;
+    aggregator.columns = std::move(columns);
+    aggregator.positions = std::move(positions);
+    return PyRef::borrow(Py_None);
+}
+
+constexpr boundary::Method kSetState{
+    .name = "__setstate__",
+    .signature = {.function_name = "BootstrapAggregator.__setstate__", .parameters = {{"state"}}, .required = 1,
+                  .method = true},
+    .doc = "__setstate__($self, state)\n--\n\n"
+           "Restores the seed and the scores of a pickled aggregator.",
+    .body = setstate_body,
+};
+static_assert(boundary::doc_matches_signature(kSetState));
+
 PyMethodDef aggregator_methods[] = {
     boundary::method_table_entry<kAddScores>(),
     boundary::method_table_entry<kAggregate>(),
+    boundary::method_table_entry<kReduce>(),
+    boundary::method_table_entry<kSetState>(),
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -332,13 +454,8 @@ const PyType_Slot aggregator_own_slots[] = {
 };
 const auto aggregator_slots = boundary::native_object_slots<Aggregator>(aggregator_own_slots);
 
-PyType_Spec aggregator_spec = {
-    .name = "tallygrams_scorer.BootstrapAggregator",
-    .basicsize = static_cast<int>(sizeof(boundary::NativeObject<Aggregator>)),
-    .itemsize = 0,
-    .flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_IMMUTABLETYPE,
-    .slots = const_cast<PyType_Slot*>(aggregator_slots.data()),
-};
+PyType_Spec aggregator_spec =
+    boundary::native_object_spec<Aggregator>("tallygrams_scorer.BootstrapAggregator", aggregator_slots);
 
 }  // namespace
 

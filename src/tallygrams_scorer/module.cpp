@@ -1,7 +1,9 @@
-// The compiled module `tallygrams_scorer`: every configuration of the
-// rouge-score package's scorer, exactly and natively. This file assembles
-// the module from the classes and functions beside it; each module object
-// keeps its own classes in its state, so every interpreter has its own.
+// The compiled part of the package `tallygrams_scorer`: every configuration
+// of the rouge-score package's scorer, exactly and natively. This file
+// assembles the module `tallygrams_scorer._native` from the classes and
+// functions beside it; the package's __init__.py takes all of them in. Each
+// module object keeps its own classes in its state, so every interpreter
+// has its own.
 #include "boundary/call_boundary.hpp"
 #include "boundary/module_attributes.hpp"
 #include "boundary/new_object.hpp"
@@ -21,7 +23,18 @@ using boundary::PyRef;
 using boundary::Result;
 using boundary::Status;
 
-constexpr const char* kVersion = "0.1.12";
+// From pyproject.toml, through the build.
+constexpr const char* kVersion = TALLYGRAMS_VERSION;
+// The name the classes and functions give as their module: the package's,
+// where they are found, so that pickles name them as before the package
+// existed and do not depend on how the package is split.
+constexpr const char* kPublicModule = "tallygrams_scorer";
+
+Status add_public_function(PyObject* module, PyObject* public_name, PyMethodDef* definition) {
+    PyRef function(PyCMethod_New(definition, module, public_name, nullptr));
+    if (!function) return boundary::PyErr::fetch();
+    return boundary::add_to_module(module, definition->ml_name, function.get());
+}
 
 Status add_owned_class(PyObject* module, std::string_view name, PyObject*& slot, Result<PyRef> created) {
     if (!created) return std::move(created).take_error();
@@ -67,13 +80,14 @@ Status execute_module(PyObject* module) {
         return s;
     }
     if (Status s = create_default_scorer(state); !s) return s;
+    PyRef public_name = boundary::new_object_or_fail(PyUnicode_FromString(kPublicModule));
     for (PyMethodDef* definition : kFunctions) {
-        if (Status s = boundary::add_function(module, definition); !s) return s;
+        if (Status s = add_public_function(module, public_name.get(), definition); !s) return s;
     }
     // What a pickled ScoreColumns is rebuilt with: on the module, so that a
     // pickle can name it, but not in __all__.
-    PyRef rebuild(PyCMethod_New(&boundary::method_definition<kScoreColumnsFromBuffers>, module,
-                                boundary::new_object_or_fail(PyModule_GetNameObject(module)).get(), nullptr));
+    PyRef rebuild(PyCMethod_New(&boundary::method_definition<kScoreColumnsFromBuffers>, module, public_name.get(),
+                                nullptr));
     if (!rebuild) return boundary::PyErr::fetch();
     if (PyModule_AddObjectRef(module, "_score_columns_from_buffers", rebuild.get()) < 0) return boundary::PyErr::fetch();
     return boundary::Unit{};
@@ -117,10 +131,8 @@ PyModuleDef_Slot module_slots[] = {
 
 PyModuleDef definition = {
     .m_base = PyModuleDef_HEAD_INIT,
-    .m_name = "tallygrams_scorer",
-    .m_doc = "Every configuration of rouge-score's RougeScorer (rouge1 to rouge9, rougeL,\n"
-             "rougeLsum, stemming, several references, any tokenizer), exact to the last bit\n"
-             "and native, with batches on all cores.",
+    .m_name = "tallygrams_scorer._native",
+    .m_doc = "The compiled part of tallygrams_scorer; import that package instead.",
     .m_size = sizeof(ModuleState),
     .m_methods = nullptr,
     .m_slots = module_slots,
@@ -135,6 +147,6 @@ PyModuleDef& module_definition() { return definition; }
 
 }  // namespace tallygrams::companion
 
-extern "C" __attribute__((visibility("default"))) PyObject* PyInit_tallygrams_scorer() {
+extern "C" __attribute__((visibility("default"))) PyObject* PyInit__native() {
     return PyModuleDef_Init(&tallygrams::companion::module_definition());
 }

@@ -26,6 +26,14 @@ Result<PyRef> import_numpy_random() {
                               "rouge-score does, and NumPy cannot be imported; install numpy");
 }
 
+Result<PyRef> numpy_float64() {
+    PyRef numpy(PyImport_ImportModule("numpy"));
+    if (!numpy) return PyErr::fetch();
+    PyRef type(PyObject_GetAttrString(numpy.get(), "float64"));
+    if (!type) return PyErr::fetch();
+    return type;
+}
+
 Result<PyRef> numpy_randint(PyObject* numpy_random, std::optional<uint64_t> seed) {
     if (!seed) {
         PyRef randint(PyObject_GetAttrString(numpy_random, "randint"));

@@ -17,6 +17,9 @@ namespace tallygrams::companion {
 // numpy.random, or an ImportError that says why the aggregator needs it.
 boundary::Result<boundary::PyRef> import_numpy_random();
 
+// numpy.float64, the type of the numbers NumPy's percentiles give.
+boundary::Result<boundary::PyRef> numpy_float64();
+
 // The randint to draw with: the global generator's, looked up anew at each
 // call as the caller may replace it, or, given a seed, that of a generator
 // of its own, started afresh. One call of size (k, n) draws exactly what k

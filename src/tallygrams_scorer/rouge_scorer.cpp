@@ -148,7 +148,10 @@ Result<PyRef> tokenize_body(PyObject* self, PyTypeObject* /*defining_class*/, co
     });
     PyRef list = boundary::new_object_or_fail(PyList_New(static_cast<Py_ssize_t>(tokens.size())));
     for (size_t i = 0; i < tokens.size(); ++i) {
-        PyRef token(PyUnicode_DecodeUTF8(tokens[i].data(), static_cast<Py_ssize_t>(tokens[i].size()), "strict"));
+        // A caller's tokenizer may give tokens with lone surrogates (see
+        // TextPreparer::utf8_of).
+        PyRef token(
+            PyUnicode_DecodeUTF8(tokens[i].data(), static_cast<Py_ssize_t>(tokens[i].size()), "surrogatepass"));
         if (!token) return PyErr::fetch();
         PyList_SET_ITEM(list.get(), static_cast<Py_ssize_t>(i), token.release());
     }
@@ -165,13 +168,31 @@ constexpr boundary::Method kTokenize{
 };
 static_assert(boundary::doc_matches_signature(kTokenize));
 
-Result<PyRef> reduce_body(PyObject* self, PyTypeObject* /*defining_class*/, const BoundArguments& /*arguments*/) {
+// The constructor's arguments, as given.
+PyRef constructor_arguments(const ScorerOptions& o) {
+    return boundary::new_object_or_fail(
+        PyTuple_Pack(4, o.rouge_types.get(), o.use_stemmer.get(), o.split_summaries.get(), o.tokenizer_argument.get()));
+}
+
+Result<PyRef> reduce_body(PyObject* self, PyTypeObject* defining_class, const BoundArguments& /*arguments*/) {
     Result<const ScorerOptions*> options = usable_options(self);
     if (!options) return std::move(options).take_error();
-    const ScorerOptions& o = *options.value();
-    PyRef args = boundary::new_object_or_fail(PyTuple_Pack(4, o.rouge_types.get(), o.use_stemmer.get(),
-                                                           o.split_summaries.get(), o.tokenizer_argument.get()));
-    return boundary::new_object_or_fail(PyTuple_Pack(2, reinterpret_cast<PyObject*>(Py_TYPE(self)), args.get()));
+    PyRef args = constructor_arguments(*options.value());
+    PyObject* type = reinterpret_cast<PyObject*>(Py_TYPE(self));
+    if (Py_TYPE(self) == defining_class) return boundary::new_object_or_fail(PyTuple_Pack(2, type, args.get()));
+    // A subclass's constructor may take other arguments: it is rebuilt as
+    // copyreg rebuilds any object, allocated bare, then given this scorer's
+    // arguments and its attributes through __setstate__.
+    PyRef copyreg(PyImport_ImportModule("copyreg"));
+    if (!copyreg) return PyErr::fetch();
+    PyRef newobj(PyObject_GetAttrString(copyreg.get(), "__newobj__"));
+    if (!newobj) return PyErr::fetch();
+    PyObject* found = nullptr;
+    if (PyObject_GetOptionalAttrString(self, "__dict__", &found) < 0) return PyErr::fetch();
+    PyRef attributes(found != nullptr ? found : Py_NewRef(Py_None));
+    PyRef state = boundary::new_object_or_fail(PyTuple_Pack(2, args.get(), attributes.get()));
+    PyRef new_args = boundary::new_object_or_fail(PyTuple_Pack(1, type));
+    return boundary::new_object_or_fail(PyTuple_Pack(3, newobj.get(), new_args.get(), state.get()));
 }
 
 constexpr boundary::Method kReduce{
@@ -179,15 +200,66 @@ constexpr boundary::Method kReduce{
     .signature = {.function_name = "RougeScorer.__reduce__", .method = true},
     .doc = "__reduce__($self)\n--\n\n"
            "Pickled as the constructor's arguments (a tokenizer of the caller's own\n"
-           "must be picklable itself).",
+           "must be picklable itself); a subclass's instance with its attributes too.",
     .body = reduce_body,
 };
 static_assert(boundary::doc_matches_signature(kReduce));
 
+// Configures a scorer that was only allocated: what __init__ and
+// __setstate__ share. A scorer is configured once.
+boundary::Status configure(PyObject* self, PyObject* args, PyObject* kwargs) {
+    Scorer& scorer = boundary::payload_of<Scorer>(self);
+    ScorerStage expected = ScorerStage::made;
+    if (!scorer.stage.compare_exchange_strong(expected, ScorerStage::configuring, std::memory_order_acq_rel)) {
+        return PyErr::new_message(PyExc_TypeError,
+                                  "a RougeScorer's settings are fixed once it is initialised; make a new one instead");
+    }
+    Result<BoundArguments> bound = boundary::bind_arguments(kScorerSignature, args, kwargs);
+    Result<ScorerOptions> options =
+        bound ? parse_scorer_options(bound.value()) : Result<ScorerOptions>(std::move(bound).take_error());
+    if (!options) {
+        scorer.stage.store(ScorerStage::made, std::memory_order_release);
+        return std::move(options).take_error();
+    }
+    scorer.options = std::move(options).take_value();
+    scorer.stage.store(ScorerStage::configured, std::memory_order_release);
+    return boundary::Unit{};
+}
+
+Result<PyRef> setstate_body(PyObject* self, PyTypeObject* /*defining_class*/, const BoundArguments& arguments) {
+    PyObject* state = arguments[0];
+    if (!PyTuple_Check(state) || PyTuple_GET_SIZE(state) != 2 || !PyTuple_Check(PyTuple_GET_ITEM(state, 0))) {
+        return PyErr::new_message(PyExc_TypeError, "a RougeScorer's state is (arguments, attributes)");
+    }
+    if (boundary::Status s = configure(self, PyTuple_GET_ITEM(state, 0), nullptr); !s) return std::move(s).take_error();
+    PyObject* attributes = PyTuple_GET_ITEM(state, 1);
+    if (attributes != Py_None) {
+        PyRef own(PyObject_GetAttrString(self, "__dict__"));
+        if (!own) return PyErr::fetch();
+        if (PyDict_Update(own.get(), attributes) < 0) return PyErr::fetch();
+    }
+    return PyRef::borrow(Py_None);
+}
+
+constexpr boundary::Method kSetState{
+    .name = "__setstate__",
+    .signature = {.function_name = "RougeScorer.__setstate__", .parameters = {{"state"}}, .required = 1, .method = true},
+    .doc = "__setstate__($self, state)\n--\n\n"
+           "Configures an unpickled subclass instance: (arguments, attributes).",
+    .body = setstate_body,
+};
+static_assert(boundary::doc_matches_signature(kSetState));
+
 PyObject* scorer_repr(PyObject* self) {
     return boundary::boundary_object([&]() -> Result<PyRef> {
-        const ScorerOptions& o = boundary::payload_of<Scorer>(self).options;
-        PyRef text(PyUnicode_FromFormat("RougeScorer(%R, use_stemmer=%R, split_summaries=%R, tokenizer=%R)",
+        PyRef name(PyType_GetName(Py_TYPE(self)));
+        if (!name) return PyErr::fetch();
+        const Scorer& scorer = boundary::payload_of<Scorer>(self);
+        if (scorer.stage.load(std::memory_order_acquire) != ScorerStage::configured) {
+            return boundary::new_object_or_fail(PyUnicode_FromFormat("<%U, not initialised>", name.get()));
+        }
+        const ScorerOptions& o = scorer.options;
+        PyRef text(PyUnicode_FromFormat("%U(%R, use_stemmer=%R, split_summaries=%R, tokenizer=%R)", name.get(),
                                         o.rouge_types.get(), o.use_stemmer.get(), o.split_summaries.get(),
                                         o.tokenizer_argument ? o.tokenizer_argument.get() : Py_None));
         if (!text) return PyErr::fetch();
@@ -197,20 +269,21 @@ PyObject* scorer_repr(PyObject* self) {
 
 PyObject* get_rouge_types(PyObject* self, void* /*closure*/) {
     return boundary::boundary_object([&]() -> Result<PyRef> {
-        return boundary::new_object_or_fail(PySequence_List(boundary::payload_of<Scorer>(self).options.rouge_types.get()));
+        Result<const ScorerOptions*> options = usable_options(self);
+        if (!options) return std::move(options).take_error();
+        return boundary::new_object_or_fail(PySequence_List(options.value()->rouge_types.get()));
     });
 }
 
-PyObject* scorer_new(PyTypeObject* type, PyObject* args, PyObject* kwargs) {
-    return boundary::boundary_object([&]() -> Result<PyRef> {
-        Result<BoundArguments> bound = boundary::bind_arguments(kScorerSignature, args, kwargs);
-        if (!bound) return std::move(bound).take_error();
-        Result<ScorerOptions> options = parse_scorer_options(bound.value());
-        if (!options) return std::move(options).take_error();
-        auto scorer = std::make_unique<Scorer>();
-        scorer->options = std::move(options).take_value();
-        return boundary::new_native_object(type, std::move(scorer));
-    });
+// Allocation only: the arguments are the business of __init__, which a
+// subclass may give a signature of its own.
+PyObject* scorer_new(PyTypeObject* type, PyObject* /*args*/, PyObject* /*kwargs*/) {
+    return boundary::boundary_object(
+        [&]() -> Result<PyRef> { return boundary::new_native_object(type, std::make_unique<Scorer>()); });
+}
+
+int scorer_init(PyObject* self, PyObject* args, PyObject* kwargs) {
+    return boundary::boundary_status([&] { return configure(self, args, kwargs); });
 }
 
 constexpr const char* kClassDoc =
@@ -232,6 +305,7 @@ PyMethodDef scorer_methods[] = {
     boundary::method_table_entry<kScoreArrowMethod>(),
     boundary::method_table_entry<kTokenize>(),
     boundary::method_table_entry<kReduce>(),
+    boundary::method_table_entry<kSetState>(),
     {nullptr, nullptr, 0, nullptr},
 };
 
@@ -244,19 +318,16 @@ PyGetSetDef scorer_getset[] = {
 const PyType_Slot scorer_own_slots[] = {
     {Py_tp_doc, const_cast<char*>(kClassDoc)},
     {Py_tp_new, reinterpret_cast<void*>(scorer_new)},
+    {Py_tp_init, reinterpret_cast<void*>(scorer_init)},
     {Py_tp_repr, reinterpret_cast<void*>(scorer_repr)},
     {Py_tp_methods, scorer_methods},
     {Py_tp_getset, scorer_getset},
 };
 const auto scorer_slots = boundary::native_object_slots<Scorer>(scorer_own_slots);
 
-PyType_Spec scorer_spec = {
-    .name = "tallygrams_scorer.RougeScorer",
-    .basicsize = static_cast<int>(sizeof(boundary::NativeObject<Scorer>)),
-    .itemsize = 0,
-    .flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_IMMUTABLETYPE,
-    .slots = const_cast<PyType_Slot*>(scorer_slots.data()),
-};
+// Subclasses are allowed, as rouge-score's scorer is a plain class.
+PyType_Spec scorer_spec = boundary::native_object_spec<Scorer>("tallygrams_scorer.RougeScorer", scorer_slots,
+                                                               Py_TPFLAGS_BASETYPE);
 
 }  // namespace
 

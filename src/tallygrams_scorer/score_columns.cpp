@@ -236,13 +236,9 @@ const PyType_Slot table_own_slots[] = {
 };
 const auto table_slots = boundary::native_object_slots<ScoreTable>(table_own_slots);
 
-PyType_Spec table_spec = {
-    .name = "tallygrams_scorer.ScoreColumns",
-    .basicsize = static_cast<int>(sizeof(boundary::NativeObject<ScoreTable>)),
-    .itemsize = 0,
-    .flags = Py_TPFLAGS_DEFAULT | Py_TPFLAGS_HAVE_GC | Py_TPFLAGS_IMMUTABLETYPE | Py_TPFLAGS_DISALLOW_INSTANTIATION,
-    .slots = const_cast<PyType_Slot*>(table_slots.data()),
-};
+// Made only by scoring, or by unpickling through a module function.
+PyType_Spec table_spec = boundary::native_object_spec<ScoreTable>("tallygrams_scorer.ScoreColumns", table_slots,
+                                                                  Py_TPFLAGS_DISALLOW_INSTANTIATION);
 
 // --- rebuilding from a pickle -------------------------------------------------------
 

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "boundary/new_object.hpp"
+#include "common/stable_texts.hpp"
 
 namespace tallygrams::companion {
 namespace {
@@ -47,15 +48,15 @@ boundary::Status parse_rouge_types(PyObject* given, ScorerOptions& options) {
         const char* utf8 = PyUnicode_AsUTF8AndSize(name, &size);
         if (utf8 == nullptr) {
             PyErr_Clear();  // a lone surrogate names no metric
-            return PyErr::new_message(PyExc_ValueError, "Invalid rouge type: " + boundary::lossy_utf8(name));
+            return PyErr::new_message(PyExc_ValueError, std::string(stable::kInvalidRougeType) + boundary::lossy_utf8(name));
         }
         const std::string_view text(utf8, static_cast<size_t>(size));
         const scorer::ParsedRougeType parsed = scorer::parse_rouge_type(text);
         if (parsed.error == scorer::RougeTypeError::non_positive_n) {
-            return PyErr::new_message(PyExc_ValueError, "rougen requires positive n: " + std::string(text));
+            return PyErr::new_message(PyExc_ValueError, std::string(stable::kNonPositiveN) + std::string(text));
         }
         if (parsed.error != scorer::RougeTypeError::none) {
-            return PyErr::new_message(PyExc_ValueError, "Invalid rouge type: " + std::string(text));
+            return PyErr::new_message(PyExc_ValueError, std::string(stable::kInvalidRougeType) + std::string(text));
         }
         const int repeated = PyDict_Contains(seen.get(), name);
         if (repeated < 0) return PyErr::fetch();
@@ -74,7 +75,11 @@ boundary::Status parse_rouge_types(PyObject* given, ScorerOptions& options) {
 }
 
 boundary::Status parse_tokenizer(PyObject* given, ScorerOptions& options) {
-    if (given == nullptr || given == Py_None) {
+    // rouge-score takes the default tokenizer for any false value (`if
+    // tokenizer:`), an object whose __len__ is 0 included.
+    Result<bool> given_truth = given == nullptr ? Result<bool>(false) : boundary::Truth::convert(given, "tokenizer");
+    if (!given_truth) return std::move(given_truth).take_error();
+    if (!given_truth.value()) {
         options.tokenizer = TokenizerKind::ascii;
         return boundary::Unit{};
     }

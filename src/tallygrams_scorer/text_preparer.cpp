@@ -45,14 +45,25 @@ Result<PyRef> frozen(PyObject* sequence, const char* what) {
     return items;
 }
 
-Result<std::string_view> utf8_of(PyObject* text) {
-    Py_ssize_t size = 0;
-    const char* utf8 = PyUnicode_AsUTF8AndSize(text, &size);
-    if (utf8 == nullptr) return PyErr::fetch();
-    return std::string_view(utf8, static_cast<size_t>(size));
-}
-
 }  // namespace
+
+// rouge-score scores a str that holds lone surrogates: its tokenizer takes
+// them for characters that are neither letters nor digits. Such a str has
+// no UTF-8, so it is encoded with "surrogatepass", which gives each
+// surrogate a three-byte sequence of its own (ED A0 80 to ED BF BF) that no
+// valid text contains. Both tokenizers read those bytes as separators, and
+// a caller's tokens stay equal and distinct as they were.
+Result<std::string_view> TextPreparer::utf8_of(PyObject* text) {
+    Py_ssize_t size = 0;
+    if (const char* utf8 = PyUnicode_AsUTF8AndSize(text, &size)) return std::string_view(utf8, static_cast<size_t>(size));
+    if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) return PyErr::fetch();
+    PyErr_Clear();
+    PyRef encoded(PyUnicode_AsEncodedString(text, "utf-8", "surrogatepass"));
+    if (!encoded) return PyErr::fetch();
+    const std::string_view bytes(PyBytes_AS_STRING(encoded.get()), static_cast<size_t>(PyBytes_GET_SIZE(encoded.get())));
+    store_.kept.push_back(std::move(encoded));
+    return bytes;
+}
 
 Result<PyRef> TextPreparer::call_tokenizer(PyObject* text) {
     PyRef tokens(PyObject_CallOneArg(tokenize_, text));
@@ -101,13 +112,18 @@ Result<PreparedText> TextPreparer::prepare(PyObject* text, std::string_view argu
         }
         return prepared;
     }
-    std::string note = "while processing '" + std::string(argument) + "'";
-    if (item >= 0) note += ", item " + std::to_string(item);
-    return boundary::add_note(note, std::move(prepared).take_error());
+    return boundary::annotate_item_error(argument, item, std::move(prepared).take_error());
 }
 
 Result<PreparedText> TextPreparer::prepare_text(PyObject* text) {
-    Result<std::string_view> utf8 = boundary::extract_text(text);
+    if (PyBytes_Check(text) || PyByteArray_Check(text)) {
+        // rouge-score's tokenizer decodes bytes as UTF-8 but lower-cases
+        // only their ASCII letters: say what to do rather than guess.
+        return PyErr::new_message(PyExc_TypeError, std::string("texts must be str, not ") + Py_TYPE(text)->tp_name +
+                                                       "; decode them first, for example text.decode(\"utf-8\")");
+    }
+    if (!PyUnicode_Check(text)) return boundary::type_mismatch(text, "str");
+    Result<std::string_view> utf8 = utf8_of(text);
     if (!utf8) return std::move(utf8).take_error();
     PreparedText prepared;
     prepared.text = utf8.value();

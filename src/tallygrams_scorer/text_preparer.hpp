@@ -34,6 +34,7 @@ private:
     boundary::Result<boundary::PyRef> call_tokenizer(PyObject* text);
     boundary::Result<PyObject*> sentences_of(PyObject* text);
     boundary::Status add_tokens(PyObject* tokens);
+    boundary::Result<std::string_view> utf8_of(PyObject* text);
 
     TextRules rules_;
     PyObject* tokenize_;

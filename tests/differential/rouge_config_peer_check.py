@@ -37,7 +37,7 @@ SEPARATORS = [" ", " ", " ", "  ", ", ", ". ", "\n", "\n", "\n\n", "\r\n", "\n!!
 
 
 class ToyStemmer:
-    """The stand-in stemmer of reference/rouge_config_checks.hpp."""
+    """The stand-in stemmer of tests/oracles/rouge_config_checks.hpp."""
 
     def stem(self, word):
         if word[0] == "z":

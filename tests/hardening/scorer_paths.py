@@ -64,7 +64,8 @@ def scorer_bad_inputs():
     expect(TypeError, STEMMING.score_multi, [1], "a")
     expect(ValueError, STEMMING.score_batch, ["a"], [])
     expect(TypeError, STEMMING.score_columns, ["a", 2], ["a", "b"])
-    expect(UnicodeEncodeError, STEMMING.score, "\ud800", "a")
+    expect(TypeError, STEMMING.score, b"\xed\xa0\x80", "a")
+    assert STEMMING.score("\ud800a", "a")["rouge1"].recall == 1.0
     expect(TypeError, tallygrams_scorer.bootstrap, {"x": [1.0, "y"]}, 10)
     expect(ValueError, tallygrams_scorer.bootstrap, {"x": [1.0]}, 10, confidence_interval=2.0)
 
@@ -75,6 +76,16 @@ def scorer_pickling():
     columns = STEMMING.score_columns(TARGETS[:4], PREDICTIONS[:4])
     assert pickle.loads(pickle.dumps(columns)).to_pydict() == columns.to_pydict()
     assert pickle.loads(pickle.dumps(FIRST)) == FIRST
+    # A subclass's instance: through copyreg and __setstate__, with its attributes.
+    derived = pickle.loads(pickle.dumps(DerivedScorer(["rouge1", "rougeLsum"], "x")))
+    assert (derived.label, derived.score(TARGETS[0], PREDICTIONS[0])["rouge1"]) == ("x", FIRST["rouge1"])
+    expect(RuntimeError, DerivedScorer.__new__(DerivedScorer).score, "a", "b")
+
+
+class DerivedScorer(RougeScorer):
+    def __init__(self, rouge_types, label):
+        super().__init__(rouge_types, use_stemmer=True)
+        self.label = label
 
 
 def columns_exported():
@@ -108,15 +119,19 @@ def sizes_beyond_memory():
 
 
 def reimport_scorer():
-    # A second module object with classes of its own; the first goes back
-    # into sys.modules, so that the other paths' objects still pickle.
-    first = sys.modules.pop("tallygrams_scorer")
+    # A second module object with classes of its own (the package and its
+    # compiled part imported afresh); the first goes back into sys.modules,
+    # so that the other paths' objects still pickle.
+    names = [name for name in sys.modules if name == "tallygrams_scorer" or name.startswith("tallygrams_scorer.")]
+    first = {name: sys.modules.pop(name) for name in names}
     try:
         fresh = importlib.import_module("tallygrams_scorer")
         assert fresh.RougeScorer(["rouge1"]).score("a", "a")["rouge1"].recall == 1.0
-        assert fresh.RougeScorer is not first.RougeScorer
+        assert fresh.RougeScorer is not first["tallygrams_scorer"].RougeScorer
     finally:
-        sys.modules["tallygrams_scorer"] = first
+        for name in [name for name in sys.modules if name.startswith("tallygrams_scorer")]:
+            del sys.modules[name]
+        sys.modules.update(first)
     del fresh
     gc.collect()
 

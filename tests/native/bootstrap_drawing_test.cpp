@@ -32,7 +32,7 @@ TEST(RandomStream, IsSplitMix64AndDrawsLowHalfFirst) {
         EXPECT_EQ(draws.next(), static_cast<uint32_t>(expected[j] >> 32));
     }
     // Keys are words of parent streams.
-    EXPECT_EQ(resample_key(1234567, 3), splitmix_word(mix64(1234567), 3));
+    EXPECT_EQ(resample_key(1234567, 3), splitmix_word(tallygrams::mix64(1234567), 3));
     EXPECT_EQ(substream_key(1234567, 4), expected[4]);
 }
 

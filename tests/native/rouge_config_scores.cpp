@@ -1,7 +1,7 @@
 // Scores cases read on standard input with the configurable scorer, for
 // rouge_config_peer_check.py to compare with rouge-score itself. One case
 // per line, tab-separated: tokenization and stemming (numbers, as in
-// reference/rouge_config_checks.hpp), the metric names (hex UTF-8, comma-
+// tests/oracles/rouge_config_checks.hpp), the metric names (hex UTF-8, comma-
 // separated), the prediction and each reference (hex UTF-8). One line out
 // per case: per result, in dict order, the name in hex, precision, recall,
 // F-measure (17 significant digits, which give the double back exactly)

@@ -8,7 +8,7 @@ refuse, with the error code it must produce.
 from typing import assert_type
 
 import tallygrams_scorer
-from tallygrams_scorer import AggregateScore, BootstrapAggregator, RougeScorer, Score
+from tallygrams_scorer import AggregateScore, BootstrapAggregator, RougeScorer, Score, rouge_scorer, scoring, tokenizers
 
 assert_type(tallygrams_scorer.__version__, str)
 
@@ -39,9 +39,27 @@ result = aggregator.aggregate()
 assert_type(result, dict[str, AggregateScore])
 assert_type(result["rouge1"].mid.recall, float)
 
+# rouge-score's module names, and the switch for code that cannot be edited.
+switched = rouge_scorer.RougeScorer(["rouge1"], tokenizer=tokenizers.DefaultTokenizer(use_stemmer=True))
+collector = scoring.BootstrapAggregator()
+collector.add_scores(switched.score("cats", "cat"))
+assert_type(collector.aggregate(), dict[str, scoring.AggregateScore])
+assert_type(scoring.fmeasure(0.5, 0.25), float)
+assert isinstance(switched, scoring.BaseScorer)
+
+
+class Words(tokenizers.Tokenizer):
+    def tokenize(self, text: str) -> list[str]:
+        return text.split()
+
+
+rouge_scorer.RougeScorer(["rougeL"], tokenizer=Words())
+assert_type(tallygrams_scorer.accelerate(), None)
+
 
 def rejected() -> None:
     RougeScorer(["rouge1"], tokenizer=3)  # type: ignore[arg-type]
     scorer.score("a", b"b")  # type: ignore[arg-type]
     BootstrapAggregator(0.9, 10, 1)  # type: ignore[call-arg]
     scorer.rouge_types = []  # type: ignore[misc]
+    tokenizers.Tokenizer()  # type: ignore[abstract]

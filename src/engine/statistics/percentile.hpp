@@ -3,8 +3,9 @@
 // The q-th percentile of m ascending values sits at the virtual index
 // (m - 1) * q / 100; between two neighbours it is interpolated from the
 // nearer one. The arithmetic is spelled out operation by operation so that
-// the result matches, bit for bit, the default method of the common
-// numerical libraries and the command-line tool's pure-Python bootstrap.
+// the result matches NumPy's default `percentile` bit for bit: the
+// companion's BootstrapAggregator reads its bounds as rouge-score's does,
+// with NumPy.
 #pragma once
 
 #include <algorithm>

@@ -19,16 +19,12 @@
 
 #include <cstdint>
 
+#include "common/bits.hpp"
+
 namespace tallygrams::engine {
 
 // The odd constant by which SplitMix64 advances: 2^64 divided by the golden ratio.
 inline constexpr uint64_t kSplitMixGamma = 0x9e3779b97f4a7c15u;
-
-constexpr uint64_t mix64(uint64_t z) noexcept {
-    z = (z ^ (z >> 30)) * 0xbf58476d1ce4e5b9u;
-    z = (z ^ (z >> 27)) * 0x94d049bb133111ebu;
-    return z ^ (z >> 31);
-}
 
 // Word `index` (from 0) of the SplitMix64 stream keyed by `key`.
 constexpr uint64_t splitmix_word(uint64_t key, uint64_t index) noexcept {

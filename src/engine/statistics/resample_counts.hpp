@@ -24,12 +24,13 @@ namespace tallygrams::engine {
 inline constexpr size_t kDrawsBetweenPolls = size_t{1} << 16;
 
 // Sets totals[b] (block_count of them) to the number of the resample's n
-// draws that fall into block b. Returns false, leaving the totals partial, if
+// draws that fall into block b; `resample_key` is the resample's own key,
+// from which every stream of its draws derives. Returns false, leaving the totals partial, if
 // `cancelled` was set meanwhile. The pair count must be below 2^31.
-inline bool draw_block_totals(uint64_t resample, const BlockLayout& layout, uint32_t* totals,
+inline bool draw_block_totals(uint64_t resample_key, const BlockLayout& layout, uint32_t* totals,
                               const std::atomic<bool>& cancelled) noexcept {
     std::fill(totals, totals + layout.block_count(), 0u);
-    Draws32 stream(substream_key(resample, kBlockTotalsSubstream));
+    Draws32 stream(substream_key(resample_key, kBlockTotalsSubstream));
     const BoundedDraw pick(static_cast<uint32_t>(layout.pairs()));
     const unsigned shift = layout.shift();
     for (size_t done = 0; done < layout.pairs();) {
@@ -42,9 +43,9 @@ inline bool draw_block_totals(uint64_t resample, const BlockLayout& layout, uint
 
 // Adds to counts[i * stride] how often the resample picks pair i of `block`,
 // given that `total` of its draws fall into the block.
-inline void draw_block_counts(uint64_t resample, const BlockLayout& layout, size_t block, uint32_t total,
+inline void draw_block_counts(uint64_t resample_key, const BlockLayout& layout, size_t block, uint32_t total,
                               int32_t* counts, size_t stride) noexcept {
-    Draws32 stream(substream_key(resample, block_counts_substream(block)));
+    Draws32 stream(substream_key(resample_key, block_counts_substream(block)));
     const BoundedDraw pick(static_cast<uint32_t>(layout.size(block)));
     for (uint32_t i = 0; i < total; ++i) ++counts[size_t{pick(stream)} * stride];
 }

@@ -1,7 +1,9 @@
 // Clipped n-gram overlap over numbered tokens: each reference occurrence of
 // an n-gram matches at most one prediction occurrence. The reference fills
-// the counts, the prediction drains them; the prediction's own n-grams are
-// never tabulated.
+// the counts and the prediction drains them, so for unigrams, and for
+// bigrams of small vocabularies, the prediction's own n-grams are never
+// tabulated; larger vocabularies sort both texts' bigrams together
+// (bigram_overlap_by_buckets).
 #pragma once
 
 #include <bit>

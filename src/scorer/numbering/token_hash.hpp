@@ -37,6 +37,8 @@
 #endif
 #include <unistd.h>
 
+#include "common/bits.hpp"
+
 namespace tallygrams::scorer {
 
 // The first 16 bytes of a token as two little-endian words, zero-padded.
@@ -87,15 +89,6 @@ inline uint64_t folded_multiply(uint64_t x, uint64_t y) noexcept {
     const uint64_t high = high_high + (low_high >> 32) + (high_low >> 32) + (middle >> 32);
     return low ^ high;
 #endif
-}
-
-// SplitMix64's finaliser (G. Steele, D. Lea and C. Flood, "Fast splittable
-// pseudorandom number generators", OOPSLA 2014): spreads whatever entropy
-// the inputs of the seed have over all 64 bits.
-inline uint64_t mix64(uint64_t x) noexcept {
-    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ULL;
-    x = (x ^ (x >> 27)) * 0x94D049BB133111EBULL;
-    return x ^ (x >> 31);
 }
 
 // 128 bits from the kernel's random source; where that is unavailable, a

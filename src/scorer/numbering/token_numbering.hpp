@@ -1,7 +1,10 @@
-// Numbering the tokens of one pair: each distinct reference token gets a
-// small integer, and every later comparison is an integer comparison. A
-// prediction token that never occurs in the reference cannot match anything
-// in any metric, so all of them share one extra number, `absent`.
+// Numbering tokens: each distinct token of one side gets a small integer,
+// and every later comparison is an integer comparison. The other side is
+// only looked up: a token of it that the first side lacks cannot match
+// anything in any metric, so all of those share one extra number, `absent`.
+// The default scorer numbers the reference and looks up the prediction
+// (number_tokens below); the configurable scorer numbers the prediction
+// once and looks up each of its references (numbered_texts.hpp).
 #pragma once
 
 #include <algorithm>

@@ -5,6 +5,7 @@ numbers to the last bit."""
 import array
 import collections
 import collections.abc
+import copy
 import pickle
 import random
 import subprocess
@@ -108,12 +109,34 @@ def test_a_bad_sample_leaves_the_aggregator_as_it_was():
     assert tallygrams_scorer.BootstrapAggregator().aggregate() == {}
 
 
-def test_refuses_pickling_rather_than_losing_its_scores():
-    aggregator = tallygrams_scorer.BootstrapAggregator()
-    aggregator.add_scores({"a": 1.0})
-    for protocol in range(pickle.HIGHEST_PROTOCOL + 1):
-        with pytest.raises(TypeError, match="cannot pickle"):
-            pickle.dumps(aggregator, protocol)
+def test_pickles_and_copies_with_its_scores():
+    aggregator = tallygrams_scorer.BootstrapAggregator(0.9, 40, seed=3)
+    aggregator.add_scores({"a": 1.0, "b": tallygrams_scorer.Score(0.5, 0.25, 1 / 3)})
+    aggregator.add_scores({"a": 0.5, "b": tallygrams_scorer.Score(0.125, 1.0, 0.2)})
+    expected = repr(aggregator.aggregate())
+    copies = [pickle.loads(pickle.dumps(aggregator, protocol)) for protocol in range(pickle.HIGHEST_PROTOCOL + 1)]
+    for copy_ in [*copies, copy.copy(aggregator), copy.deepcopy(aggregator)]:
+        assert repr(copy_.aggregate()) == expected
+        copy_.add_scores({"a": 0.0, "b": (0.0, 0.0, 0.0)})  # the copy's own scores
+    assert repr(aggregator.aggregate()) == expected
+
+
+@pytest.mark.parametrize("state", [
+    "None", "(None,)", "(None, [('a', float, 0, [1.0])])", "(None, [('a', float, 2, [1.0])])",
+    "(None, [('a', float, 1, ['x'])])", "(None, [('a', float, 1, [])])", "(None, [('a', float, 2**70, [1.0])])",
+    "(None, [('a', float, 1, [1.0]), ('a', float, 1, [2.0])])", "(-1, [])", "(None, [([], float, 1, [1.0])])",
+])
+def test_a_tampered_pickled_state_is_refused(state):
+    out = run_isolated(f"""
+        import tallygrams_scorer
+        aggregator = tallygrams_scorer.BootstrapAggregator()
+        try:
+            aggregator.__setstate__({state})
+        except (TypeError, ValueError) as error:
+            print(type(error).__name__)
+        print(aggregator.aggregate())
+    """)
+    assert out.split() in (["ValueError", "{}"], ["TypeError", "{}"]), out
 
 
 def run_isolated(code):
@@ -266,7 +289,7 @@ def test_a_score_list_emptied_while_it_is_read():
         aggregator.add_scores({"a": row})
         print(aggregator.aggregate()["a"].mid)
     """)
-    assert out.strip() == "[0.25, 0.0, 1.0, 2.0, 3.0, 4.0]"
+    assert out.strip() == "[" + ", ".join(f"np.float64({v})" for v in [0.25, 0.0, 1.0, 2.0, 3.0, 4.0]) + "]"
 
 
 def test_a_replaced_randint_that_draws_out_of_range(monkeypatch):

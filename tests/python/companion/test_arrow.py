@@ -4,6 +4,9 @@ path scores the same texts; the result is Arrow again and pickles."""
 
 import pickle
 import random
+import subprocess
+import sys
+from pathlib import Path
 
 import pyarrow as pa
 import pytest
@@ -149,3 +152,27 @@ def test_an_exporters_release_callbacks_run_exactly_once():
     with pytest.raises(ValueError):
         tallygrams_scorer.score_arrow(failing, pa.array(["a", "b"]))
     assert failing.released == {"schema": 1, "array": 1}
+
+
+@pytest.mark.parametrize("data_size, outcome", [
+    (None, "[1.0, 1.0]"),
+    (30, "ValueError: the view of row 1 (29 bytes at offset 28) lies outside data buffer 0 (30 bytes)"),
+    (0, "ValueError: the view of row 0 (28 bytes at offset 0) lies outside data buffer 0 (0 bytes)"),
+])
+def test_a_hand_made_string_view_is_read_only_inside_the_size_its_producer_states(data_size, outcome):
+    # The one layout whose producer states its data buffer's size (see the
+    # README for what cannot be checked); in a subprocess, as a missed check
+    # would read out of bounds.
+    code = f"""if True:
+        import tallygrams_scorer
+        from arrow_exporter import CountingExporter
+        texts = [b"the cat sat on the mat today", b"another rather long text here"]
+        try:
+            print(tallygrams_scorer.score_arrow(CountingExporter(texts, string_view=True, data_size={data_size}),
+                                                CountingExporter(texts)).column("rouge1_recall"))
+        except ValueError as error:
+            print("ValueError:", error)
+    """
+    result = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=60,
+                            cwd=Path(__file__).resolve().parents[1])
+    assert (result.returncode, result.stdout.strip()) == (0, outcome), result.stderr

@@ -24,6 +24,7 @@
 #include <cstdint>
 
 #include "common/arithmetic.hpp"
+#include "common/bits.hpp"
 #include "common/internal_failure.hpp"
 #include "scorer/details/scratch_arena.hpp"
 #include "scorer/metrics/bit_count.hpp"

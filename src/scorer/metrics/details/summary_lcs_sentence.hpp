@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "common/arithmetic.hpp"
+#include "common/bits.hpp"
 #include "common/internal_failure.hpp"
 #include "scorer/details/scratch_arena.hpp"
 #include "scorer/metrics/bit_count.hpp"
@@ -34,8 +35,6 @@ inline uint8_t row_word_step(uint8_t carry, uint64_t& v, uint64_t match) noexcep
     v = sum | (v & ~match);
     return carry;
 }
-
-inline uint64_t low_bits(size_t count) noexcept { return count >= 64 ? ~uint64_t{0} : (uint64_t{1} << count) - 1; }
 
 // t[i][j] from row i: the clear bits below bit j.
 inline uint64_t lcs_prefix(const uint64_t* row, size_t j) noexcept {

@@ -20,6 +20,8 @@
 #include <emmintrin.h>
 #endif
 
+#include "common/bits.hpp"
+
 namespace tallygrams::scorer::details {
 
 constexpr bool is_plain_vowel(char c) noexcept { return c == 'a' || c == 'e' || c == 'i' || c == 'o' || c == 'u'; }
@@ -61,8 +63,6 @@ inline uint64_t load_last_eight(const char* end) noexcept {
     return bytes;
 }
 
-inline uint64_t first_bits(size_t count) noexcept { return count >= 64 ? ~uint64_t{0} : (uint64_t{1} << count) - 1; }
-
 // Bit i set when letter i of a word of up to 64 letters is a consonant.
 // Reads 64 bytes from `text`, whatever the word's length.
 inline uint64_t consonant_mask(const char* text, size_t size) noexcept {
@@ -83,7 +83,7 @@ inline uint64_t consonant_mask(const char* text, size_t size) noexcept {
         ys |= uint64_t{text[i] == 'y'} << i;
     }
 #endif
-    const uint64_t letters = first_bits(size);
+    const uint64_t letters = low_bits(size);
     uint64_t consonants = ~vowels & ~ys & letters;
     // Each y in turn from the left, so that a run of y's alternates.
     for (uint64_t rest = ys & letters; rest != 0; rest &= rest - 1) {
@@ -149,7 +149,7 @@ public:
     // condition asks for more than whether m is 0, 1 or greater.
     size_t measure(size_t length) const noexcept {
         if (masked_) {
-            const uint64_t transitions = consonants_ & ~(consonants_ << 1) & ~uint64_t{1} & first_bits(length);
+            const uint64_t transitions = consonants_ & ~(consonants_ << 1) & ~uint64_t{1} & low_bits(length);
             return transitions == 0 ? 0 : (transitions & (transitions - 1)) == 0 ? 1 : 2;
         }
         size_t m = 0;
@@ -164,7 +164,7 @@ public:
 
     // Porter's *v*: the first `length` letters hold a vowel.
     bool contains_vowel(size_t length) const noexcept {
-        if (masked_) return (~consonants_ & first_bits(length)) != 0;
+        if (masked_) return (~consonants_ & low_bits(length)) != 0;
         bool previous_consonant = false;
         for (size_t i = 0; i < length; ++i) {
             previous_consonant = classify(text_[i], previous_consonant);

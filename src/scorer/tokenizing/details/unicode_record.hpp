@@ -1,6 +1,6 @@
 // The shape of one entry of the generated Unicode tables: what the tokenizer
 // for every script needs to know about a code point. The tables themselves
-// (scorer/details/unicode_tables.hpp) are written at build time by
+// (scorer/tokenizing/details/unicode_tables.hpp) are written at build time by
 // scripts/generate_unicode_tables.py, which uses the names below.
 #pragma once
 
