@@ -81,6 +81,9 @@ benchmark: install
 	$(PYTHON) benchmarks/arrow_throughput.py
 	$(PYTHON) benchmarks/tool_scale.py
 	$(PYTHON) benchmarks/interrupt_latency.py
+	$(PYTHON) benchmarks/rouge155_equality.py --runs 400
+	$(PYTHON) benchmarks/rouge155_speed.py
+	$(PYTHON) benchmarks/rouge155_tool_scale.py
 
 # Cost of each stage of the scoring core over a range of text lengths,
 # stemming throughput with and without a cache, the tokenizer for every

@@ -14,6 +14,10 @@ native_packages=(g++ make libgtest-dev)
 # English word lists (in /usr/share/dict) that the stemmer is checked against,
 # word for word, by the native tests.
 native_packages+=(wamerican wbritish wamerican-huge)
+# Perl and the XML parser the ROUGE-1.5.5 script loads, to run it as the
+# oracle of rouge155 (its WordNet database is built by the tests, with DB_File
+# from perl's own modules).
+native_packages+=(perl libxml-parser-perl)
 # Google Benchmark only for the native benchmarks.
 if [ "${1:-}" = "--benchmarks" ]; then native_packages+=(libbenchmark-dev); fi
 mapfile -t missing < <(missing_packages "${native_packages[@]}")

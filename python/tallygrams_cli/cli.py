@@ -40,6 +40,11 @@ def main(argv: Sequence[str] | None = None) -> int:
     try:
         if handles_sigterm:
             previous = signal.signal(signal.SIGTERM, _raise_terminated)
+        words = sys.argv[1:] if argv is None else list(argv)
+        if words[:1] == ["rouge155"]:
+            from . import rouge155
+
+            return rouge155.main(words[1:])
         from . import command
         from .files import WriteFailure, silence_stdout
         from .inputs import InputError

@@ -17,6 +17,11 @@ __all__ = [
     "score_record_batch",
     "bootstrap",
     "accelerate",
+    "rouge155",
+    "Rouge155Result",
+    "Rouge155Figures",
+    "Rouge155Interval",
+    "Rouge155Counts",
 ]
 
 __version__: Final[str]
@@ -119,3 +124,54 @@ def bootstrap(
     confidence_interval: float = 0.95,
 ) -> dict[str, Interval]: ...
 def accelerate() -> None: ...
+
+class Rouge155Interval(NamedTuple):
+    """A figure of the ROUGE-1.5.5 script over an evaluation: its average over the bootstrap resamples and its confidence interval, each as printed."""
+
+    average: float
+    low: float
+    high: float
+
+class Rouge155Figures(NamedTuple):
+    """A measure's recall, precision and F as the script prints them: intervals for an evaluation, floats for one pair."""
+
+    recall: Any
+    precision: Any
+    f: Any
+
+class Rouge155Counts(NamedTuple):
+    """A measure's counts under -t 1 or 2: the references', the prediction's, and the hits."""
+
+    reference: float
+    prediction: float
+    hits: float
+
+class Rouge155Result(dict[str, Rouge155Figures | Rouge155Counts]):
+    """{measure name: figures}, the script's printed text (report()) and, with -d, each pair's figures."""
+
+    per_pair: dict[str, list[Rouge155Figures] | list[Rouge155Counts]] | None
+    def report(self) -> str: ...
+
+_Summary: TypeAlias = str | bytes | Sequence[str]
+
+def rouge155(
+    predictions: Sequence[_Summary],
+    references: Sequence[str | bytes | Sequence[_Summary]],
+    options: str | None = "-c 95 -2 4 -U -r 1000 -n 4 -w 1.2 -a",
+    *,
+    ngrams: int | None = None,
+    lcs: bool | None = None,
+    weight: float | None = None,
+    skip_gap: int | None = None,
+    skip_unigrams: bool | Literal["both"] | None = None,
+    stemming: bool | None = None,
+    remove_stopwords: bool | None = None,
+    word_limit: int | None = None,
+    byte_limit: int | None = None,
+    multi_reference: Literal["average", "best"] | None = None,
+    alpha: float | None = None,
+    units: Literal["pairs", "tokens", "counts"] | None = None,
+    confidence: float | None = None,
+    resamples: int | None = None,
+    per_pair: bool | None = None,
+) -> Rouge155Result: ...

@@ -11,7 +11,7 @@
 
 namespace tallygrams::boundary {
 
-inline constexpr size_t kMaxParameters = 8;
+inline constexpr size_t kMaxParameters = 20;
 
 // The parameters of a function or method, in the manner of a Python `def`
 // with annotations: each has a name and a type (parameter_types.hpp); the

@@ -4,6 +4,8 @@
 // functions beside it; the package's __init__.py takes all of them in. Each
 // module object keeps its own classes in its state, so every interpreter
 // has its own.
+#include <utility>
+
 #include "boundary/call_boundary.hpp"
 #include "boundary/module_attributes.hpp"
 #include "boundary/new_object.hpp"
@@ -13,6 +15,8 @@
 #include "tallygrams_scorer/bootstrap_function.hpp"
 #include "tallygrams_scorer/score_columns.hpp"
 #include "tallygrams_scorer/module_state.hpp"
+#include "tallygrams_scorer/rouge155_function.hpp"
+#include "tallygrams_scorer/rouge155_result.hpp"
 #include "tallygrams_scorer/rouge_scorer.hpp"
 #include "tallygrams_scorer/score_tuples.hpp"
 
@@ -47,6 +51,7 @@ PyMethodDef* const kFunctions[] = {
     &boundary::method_definition<kScoreArrowFunction>,
     &boundary::method_definition<kScoreRecordBatchFunction>,
     &boundary::method_definition<kBootstrapFunction>,
+    &boundary::method_definition<kRouge155Function>,
 };
 
 // The scorer behind score_arrow and score_record_batch's default.
@@ -79,6 +84,13 @@ Status execute_module(PyObject* module) {
         !s) {
         return s;
     }
+    if (Status s = create_rouge155_classes(state); !s) return s;
+    for (const auto& [name, cls] : {std::pair{"Rouge155Result", state.rouge155_result_class},
+                                    std::pair{"Rouge155Figures", state.rouge155_figures_class},
+                                    std::pair{"Rouge155Interval", state.rouge155_interval_class},
+                                    std::pair{"Rouge155Counts", state.rouge155_counts_class}}) {
+        if (Status s = boundary::add_to_module(module, name, cls); !s) return s;
+    }
     if (Status s = create_default_scorer(state); !s) return s;
     PyRef public_name = boundary::new_object_or_fail(PyUnicode_FromString(kPublicModule));
     for (PyMethodDef* definition : kFunctions) {
@@ -106,6 +118,10 @@ int traverse_module(PyObject* module, visitproc visit, void* arg) {
     Py_VISIT(state.aggregator_type);
     Py_VISIT(state.score_columns_type);
     Py_VISIT(state.default_scorer);
+    Py_VISIT(state.rouge155_interval_class);
+    Py_VISIT(state.rouge155_figures_class);
+    Py_VISIT(state.rouge155_counts_class);
+    Py_VISIT(state.rouge155_result_class);
     return 0;
 }
 
@@ -118,6 +134,10 @@ int clear_module(PyObject* module) {
     Py_CLEAR(state.aggregator_type);
     Py_CLEAR(state.score_columns_type);
     Py_CLEAR(state.default_scorer);
+    Py_CLEAR(state.rouge155_interval_class);
+    Py_CLEAR(state.rouge155_figures_class);
+    Py_CLEAR(state.rouge155_counts_class);
+    Py_CLEAR(state.rouge155_result_class);
     return 0;
 }
 

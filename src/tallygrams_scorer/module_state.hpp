@@ -15,6 +15,10 @@ struct ModuleState {
     PyObject* aggregator_type = nullptr;
     PyObject* score_columns_type = nullptr;
     PyObject* default_scorer = nullptr;  // RougeScorer(["rouge1", "rouge2", "rougeL"]), for score_arrow
+    PyObject* rouge155_interval_class = nullptr;  // Rouge155Interval(average, low, high), a named tuple
+    PyObject* rouge155_figures_class = nullptr;   // Rouge155Figures(recall, precision, f), a named tuple
+    PyObject* rouge155_counts_class = nullptr;    // Rouge155Counts(reference, prediction, hits), a named tuple
+    PyObject* rouge155_result_class = nullptr;    // Rouge155Result, a dict
 };
 
 // The module definition, for finding a module from one of its classes.

@@ -145,4 +145,31 @@ TEST(Tokenizer, WideKernelsAgreeWithTheBaseline) {
     }
 }
 
+// normalize_bytes reads bytes, not UTF-8: every byte of 0x80 and above
+// separates (even where the Unicode path would make a letter of it), and
+// byte i of the output stands for byte i of the input, across block ends.
+TEST(Tokenizer, ByteNormalisationSeparatesEveryHighByteInPlace) {
+    using namespace tallygrams::scorer;
+    std::mt19937_64 rng(23);
+    const std::vector<std::string> pieces = {"Ab", "9", " ", "\xC4\xB0", "\xE2\x84\xAA", "\xFF", "\x80x", "-"};
+    for (int round = 0; round < 2000; ++round) {
+        std::string text;
+        for (size_t k = rng() % 60; k > 0; --k) text += pieces[rng() % pieces.size()];
+        ScratchArena arena;
+        const NormalizedText normalized = normalize_bytes(text, arena);
+        ASSERT_EQ(normalized.length, text.size());
+        for (size_t i = 0; i < text.size(); ++i) {
+            const auto b = static_cast<unsigned char>(text[i]);
+            const bool alnum = (b >= '0' && b <= '9') || ((b | 0x20) >= 'a' && (b | 0x20) <= 'z');
+            ASSERT_EQ(normalized.bytes[i], alnum ? static_cast<char>(b >= 'A' && b <= 'Z' ? b | 0x20 : b) : ' ') << i;
+        }
+        size_t tokens = 0;
+        for_each_token(normalized, [&](size_t start, size_t length) {
+            ++tokens;
+            ASSERT_LE(start + length, text.size());
+        });
+        ASSERT_EQ(tokens, count_tokens(normalized));
+    }
+}
+
 }  // namespace

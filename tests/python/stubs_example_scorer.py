@@ -8,7 +8,17 @@ refuse, with the error code it must produce.
 from typing import assert_type
 
 import tallygrams_scorer
-from tallygrams_scorer import AggregateScore, BootstrapAggregator, RougeScorer, Score, rouge_scorer, scoring, tokenizers
+from tallygrams_scorer import (
+    AggregateScore,
+    BootstrapAggregator,
+    Rouge155Figures,
+    RougeScorer,
+    Score,
+    rouge155,
+    rouge_scorer,
+    scoring,
+    tokenizers,
+)
 
 assert_type(tallygrams_scorer.__version__, str)
 
@@ -39,6 +49,12 @@ result = aggregator.aggregate()
 assert_type(result, dict[str, AggregateScore])
 assert_type(result["rouge1"].mid.recall, float)
 
+evaluation = rouge155(["the cat sat"], [["a cat sat", ["the cat", "sat down"]]], "-n 2 -m", per_pair=True)
+assert_type(evaluation.report(), str)
+figures = evaluation["ROUGE-1"]
+assert isinstance(figures, Rouge155Figures)
+assert rouge155([b"x"], [b"y"], None, weight=None, skip_gap=-1, skip_unigrams="both").per_pair is None
+
 # rouge-score's module names, and the switch for code that cannot be edited.
 switched = rouge_scorer.RougeScorer(["rouge1"], tokenizer=tokenizers.DefaultTokenizer(use_stemmer=True))
 collector = scoring.BootstrapAggregator()
@@ -62,4 +78,6 @@ def rejected() -> None:
     scorer.score("a", b"b")  # type: ignore[arg-type]
     BootstrapAggregator(0.9, 10, 1)  # type: ignore[call-arg]
     scorer.rouge_types = []  # type: ignore[misc]
+    rouge155(["a"], ["b"], units="sentences")  # type: ignore[arg-type]
+
     tokenizers.Tokenizer()  # type: ignore[abstract]

@@ -110,6 +110,31 @@ uint64_t count_hits(const IdSequence<Id>& reference, const IdSequence<Id>& predi
 
 }  // namespace detail
 
+// Words of marks that mark_summary_lcs needs for `reference`.
+template <class Id>
+size_t summary_lcs_mark_words(const IdSequence<Id>& reference) noexcept {
+    return ceil_div(reference.count, 64) + 1;
+}
+
+// Sets bit p of `marks` (zeroed, summary_lcs_mark_words long) for every
+// reference position p on the union of its sentence's LCS with the
+// prediction's sentences: the positions whose tokens summary_lcs_hits
+// counts, before any clipping. For callers that clip them their own way.
+// `stop` as for summary_lcs_hits.
+template <class Id>
+void mark_summary_lcs(const IdSequence<Id>& reference, const IdSequence<Id>& prediction, Id distinct,
+                      uint64_t* marks, ScratchArena& arena, size_t packed_words = detail::kPackedWords,
+                      size_t row_budget_words = detail::kRowBudgetWords, StopSignal stop = {}) {
+    const ArenaScope scope(arena);
+    const size_t ids = size_t{distinct} + 1;
+    const size_t width = detail::packed_width(prediction);
+    if (width <= 64 * packed_words) {
+        if (width > 0) detail::mark_unions_packed(ceil_div(width, 64), reference, prediction, ids, marks, arena, stop);
+    } else {
+        detail::mark_unions_by_sentence(reference, prediction, ids, marks, arena, row_budget_words, stop);
+    }
+}
+
 // The hits of the summary-level LCS. Prediction ids lie below `distinct`;
 // reference tokens the prediction lacks are `distinct` (absent). Empty
 // sentences are skipped: they add nothing to any union.
@@ -121,15 +146,9 @@ uint64_t summary_lcs_hits(const IdSequence<Id>& reference, const IdSequence<Id>&
                           ScratchArena& arena, size_t packed_words = detail::kPackedWords,
                           size_t row_budget_words = detail::kRowBudgetWords, StopSignal stop = {}) {
     const ArenaScope scope(arena);
-    const size_t ids = size_t{distinct} + 1;
-    uint64_t* marks = arena.allocate_zeroed<uint64_t>(ceil_div(reference.count, 64) + 1);
-    const size_t width = detail::packed_width(prediction);
-    if (width <= 64 * packed_words) {
-        if (width > 0) detail::mark_unions_packed(ceil_div(width, 64), reference, prediction, ids, marks, arena, stop);
-    } else {
-        detail::mark_unions_by_sentence(reference, prediction, ids, marks, arena, row_budget_words, stop);
-    }
-    return detail::count_hits(reference, prediction, ids, marks, arena);
+    uint64_t* marks = arena.allocate_zeroed<uint64_t>(summary_lcs_mark_words(reference));
+    mark_summary_lcs(reference, prediction, distinct, marks, arena, packed_words, row_budget_words, stop);
+    return detail::count_hits(reference, prediction, size_t{distinct} + 1, marks, arena);
 }
 
 }  // namespace tallygrams::scorer

@@ -1,8 +1,9 @@
-// A bounded memo of word -> Porter stem, for callers that stem the same
-// words over and over (every pair of an evaluation repeats the common words
-// of its language). The core keeps no state of its own: whoever wants a
-// cache owns one, one per thread, and hands it to the stemming transform
-// (stemming.hpp). A stem never depends on the cache, only its cost does.
+// A bounded memo of word -> stem (the Porter stemmer's, or another's), for
+// callers that stem the same words over and over (every pair of an
+// evaluation repeats the common words of its language). The core keeps no
+// state of its own: whoever wants a cache owns one, one per thread, and
+// hands it to the stemming transform (stemming.hpp). A stem never depends
+// on the cache, only its cost does.
 #pragma once
 
 #include <cstddef>
@@ -15,22 +16,30 @@
 
 namespace tallygrams::scorer {
 
+// The stemmer a cache remembers: stem(word, out) writes the stem of `word`
+// to `out`, which has room(word.size()) bytes, and returns its size.
+struct PorterStemmer {
+    static size_t stem(std::string_view word, char* out) noexcept { return porter_stem(word, out); }
+    static constexpr size_t room(size_t word_size) noexcept { return porter_stem_room(word_size); }
+};
+
 // A bounded memo of word -> stem: direct-mapped, 4096 slots of 64 bytes
 // (256 KiB), one allocation; a new word replaces whatever its slot held, and
 // words outside 4 to 24 bytes are stemmed every time. Not for concurrent
 // use: one per thread.
-class StemCache {
+template <class Stemmer>
+class BasicStemCache {
 public:
     static constexpr size_t kMaxWord = 24;
     static constexpr size_t kSlotBits = 12;
     static constexpr size_t kSlots = size_t{1} << kSlotBits;
 
-    StemCache() : slots_(std::make_unique<Slot[]>(kSlots)) {}
+    BasicStemCache() : slots_(std::make_unique<Slot[]>(kSlots)) {}
 
-    // The same contract as porter_stem.
-    size_t stem(std::string_view word, char* out) noexcept {
+    // The same contract as Stemmer::stem.
+    size_t stem(std::string_view word, char* out) noexcept(noexcept(Stemmer::stem(word, out))) {
         const size_t size = word.size();
-        if (size < 4 || size > kMaxWord) return porter_stem(word, out);
+        if (size < 4 || size > kMaxWord) return Stemmer::stem(word, out);
         const Chunks key = chunks_of(word.data(), size);
         Slot& slot = slots_[slot_of(key, size)];
         if (slot.word_size != size || !(chunks_of(slot.word, size) == key)) {
@@ -38,7 +47,7 @@ public:
             // the word itself.
             slot.word_size = static_cast<uint8_t>(size);
             std::memcpy(slot.word, word.data(), size);
-            slot.stem_size = static_cast<uint8_t>(porter_stem(word, slot.stem));
+            slot.stem_size = static_cast<uint8_t>(Stemmer::stem(word, slot.stem));
         }
         copy_short(out, slot.stem, slot.stem_size);
         return slot.stem_size;
@@ -52,7 +61,7 @@ private:
         char word[kMaxWord];
         char stem[kMaxWord];
     };
-    static_assert(sizeof(Slot) == 64 && porter_stem_room(kMaxWord) <= kMaxWord);
+    static_assert(sizeof(Slot) == 64 && Stemmer::room(kMaxWord) <= kMaxWord);
 
     // Three eight-byte (or, below eight bytes, four-byte) pieces that
     // together cover a word of 4 to 24 bytes, overlapping where it is
@@ -102,5 +111,7 @@ private:
 
     std::unique_ptr<Slot[]> slots_;
 };
+
+using StemCache = BasicStemCache<PorterStemmer>;
 
 }  // namespace tallygrams::scorer

@@ -185,6 +185,23 @@ inline NormalizedText normalize(std::string_view text, ScratchArena& arena) {
     return NormalizedText{out, length, padded, masks};
 }
 
+// Normalises `text` byte by byte, whatever it holds: ASCII letters folded to
+// lower case, ASCII digits kept, every other byte (any byte of 128 and
+// above included) a separator. Byte i of the result stands for byte i of
+// `text`. For callers whose texts are bytes rather than UTF-8.
+inline NormalizedText normalize_bytes(std::string_view text, ScratchArena& arena) {
+    const size_t padded = round_up(text.size() + NormalizedText::kTokenPadding, NormalizedText::kBlock);
+    char* out = arena.allocate<char>(padded);
+    uint64_t* masks = arena.allocate<uint64_t>(padded / NormalizedText::kBlock);
+    // The ASCII kernel already treats every byte of 128 and above as a
+    // separator; only whether it met one is of no interest here.
+    (void)detail::normalize_if_ascii(text, out, masks);
+    const size_t filled = round_up(text.size(), NormalizedText::kBlock);
+    std::memset(out + filled, ' ', padded - filled);
+    for (size_t block = filled; block < padded; block += NormalizedText::kBlock) masks[block / NormalizedText::kBlock] = 0;
+    return NormalizedText{out, text.size(), padded, masks};
+}
+
 namespace detail {
 
 // One per 0-to-1 step in the token byte mask. The baseline has no popcount
