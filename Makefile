@@ -80,6 +80,7 @@ benchmark: install
 	$(PYTHON) benchmarks/scorer_compare.py
 	$(PYTHON) benchmarks/arrow_throughput.py
 	$(PYTHON) benchmarks/tool_scale.py
+	$(PYTHON) benchmarks/interrupt_latency.py
 	$(PYTHON) benchmarks/rouge155_equality.py --runs 400
 	$(PYTHON) benchmarks/rouge155_speed.py
 	$(PYTHON) benchmarks/rouge155_tool_scale.py

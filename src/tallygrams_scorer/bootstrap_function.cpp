@@ -9,8 +9,9 @@
 #include <vector>
 
 #include "boundary/new_object.hpp"
+#include "boundary/pool_access.hpp"
 #include "boundary/run_interruptible.hpp"
-#include "engine/pool/global_pool.hpp"
+#include "engine/memory_capacity.hpp"
 #include "engine/statistics/bootstrap.hpp"
 #include "tallygrams_scorer/named_columns.hpp"
 #include "tallygrams_scorer/score_tuples.hpp"
@@ -53,24 +54,30 @@ Result<Sampling> read_sampling(const BoundArguments& arguments, bool confidence)
     return sampling;
 }
 
-// `compute(spans, interruption)`, which returns std::optional<Value>, on the
-// pool with the lock released; the engine's refusal of its arguments
-// becomes a ValueError.
+// `compute(pool, spans, interruption)`, which returns std::optional<Value>,
+// on the pool with the lock released; the engine's refusal of its arguments
+// becomes a ValueError, and of memory it cannot have, a MemoryError.
 template <class Value, class Compute>
 Result<Value> run_on_columns(const NamedColumns& columns, Compute&& compute) {
     const std::vector<std::span<const double>> spans = columns.spans();
+    Result<engine::WorkerPool*> pool = boundary::worker_pool();
+    if (!pool) return std::move(pool).take_error();
     std::string failure;
+    PyObject* failure_type = PyExc_ValueError;
     Result<std::optional<Value>> outcome =
         boundary::run_interruptible([&](engine::Interruption& interruption) -> std::optional<Value> {
             try {
-                return compute(engine::Columns(spans), interruption);
+                return compute(*pool.value(), engine::Columns(spans), interruption);
             } catch (const std::invalid_argument& error) {
                 failure = error.what();
-                return std::nullopt;
+            } catch (const engine::MemoryRequestRefused& error) {
+                failure = error.what();
+                failure_type = PyExc_MemoryError;
             }
+            return std::nullopt;
         });
     if (!outcome) return std::move(outcome).take_error();
-    if (!failure.empty()) return PyErr::new_message(PyExc_ValueError, failure);
+    if (!failure.empty()) return PyErr::new_message(failure_type, failure);
     ensure(outcome.value().has_value(), "an uninterrupted bootstrap gave no result");
     return std::move(*outcome.value());
 }
@@ -82,9 +89,9 @@ Result<PyRef> bootstrap_body(PyObject* module, const BoundArguments& arguments) 
     const engine::BootstrapSettings& settings = sampling.value().settings;
     Result<std::vector<engine::ColumnSummary>> summaries =
         run_on_columns<std::vector<engine::ColumnSummary>>(
-            sampling.value().columns, [&](engine::Columns spans, engine::Interruption& interruption) {
-            return engine::bootstrap_intervals(engine::global_pool(), spans, settings, interruption.flag(),
-                                               &interruption);
+            sampling.value().columns,
+            [&](engine::WorkerPool& pool, engine::Columns spans, engine::Interruption& interruption) {
+            return engine::bootstrap_intervals(pool, spans, settings, interruption.flag(), &interruption);
         });
     if (!summaries) return std::move(summaries).take_error();
     PyRef result = boundary::new_object_or_fail(PyDict_New());
@@ -108,8 +115,9 @@ Result<PyRef> resample_means_body(PyObject*, const BoundArguments& arguments) {
     const engine::BootstrapSettings& settings = sampling.value().settings;
     Result<std::vector<double>> means =
         run_on_columns<std::vector<double>>(
-            sampling.value().columns, [&](engine::Columns spans, engine::Interruption& interruption) {
-            return engine::resample_means(engine::global_pool(), spans, settings, interruption.flag(), &interruption);
+            sampling.value().columns,
+            [&](engine::WorkerPool& pool, engine::Columns spans, engine::Interruption& interruption) {
+            return engine::resample_means(pool, spans, settings, interruption.flag(), &interruption);
         });
     if (!means) return std::move(means).take_error();
     const size_t resamples = settings.resamples;

@@ -11,8 +11,9 @@
 
 #include "boundary/new_object.hpp"
 #include "boundary/parameter_types.hpp"
+#include "boundary/pool_access.hpp"
 #include "boundary/run_interruptible.hpp"
-#include "engine/pool/global_pool.hpp"
+#include "engine/memory_capacity.hpp"
 #include "engine/statistics/paired_tests.hpp"
 #include "tallygrams_scorer/named_columns.hpp"
 #include "tallygrams_scorer/score_tuples.hpp"
@@ -161,11 +162,14 @@ Result<PyRef> compare_body(PyObject* module, const BoundArguments& arguments) {
         return PyErr::new_message(PyExc_ValueError, "the columns have no rows to compare");
     }
 
+    Result<engine::WorkerPool*> pool = boundary::worker_pool();
+    if (!pool) return std::move(pool).take_error();
     std::string failure;
+    PyObject* failure_type = PyExc_ValueError;
     Result<std::optional<std::vector<engine::ColumnComparison>>> outcome = boundary::run_interruptible(
         [&](engine::Interruption& interruption) -> std::optional<std::vector<engine::ColumnComparison>> {
             try {
-                return engine::compare_columns(engine::global_pool(), baseline_spans, system_spans.value(),
+                return engine::compare_columns(*pool.value(), baseline_spans, system_spans.value(),
                                                settings.value(), interruption.flag(), &interruption);
             } catch (const engine::NonFiniteValue& error) {
                 const NamedColumns& side = error.in_system ? system.value() : baseline.value();
@@ -174,11 +178,14 @@ Result<PyRef> compare_body(PyObject* module, const BoundArguments& arguments) {
                           "' is " + shown_value(error.value) + "; every row needs a finite score on both sides";
             } catch (const std::invalid_argument& error) {
                 failure = error.what();
+            } catch (const engine::MemoryRequestRefused& error) {
+                failure = error.what();
+                failure_type = PyExc_MemoryError;
             }
             return std::nullopt;
         });
     if (!outcome) return std::move(outcome).take_error();
-    if (!failure.empty()) return PyErr::new_message(PyExc_ValueError, failure);
+    if (!failure.empty()) return PyErr::new_message(failure_type, failure);
     ensure(outcome.value().has_value(), "an uninterrupted paired test gave no result");
     return comparisons_dict(state, baseline.value(), *outcome.value());
 }

@@ -21,7 +21,8 @@
 // Columns are handled in groups of up to four words, all words of a group in
 // registers during one pass over the rows. Between groups, each row's carry
 // is kept in one byte, so memory stays linear: four words per distinct token
-// plus one byte per row.
+// plus one byte per row. A StopSignal is checked before each group's pass
+// but the first.
 #pragma once
 
 #include <algorithm>
@@ -36,6 +37,7 @@
 #include "common/arithmetic.hpp"
 #include "scorer/details/scratch_arena.hpp"
 #include "scorer/numbering/token_numbering.hpp"
+#include "scorer/stop_signal.hpp"
 
 namespace tallygrams::scorer {
 
@@ -127,7 +129,7 @@ uint64_t lcs_group_of_width(size_t words, const Id* rows, size_t row_count, cons
 // sample of every eighth row and the group's width in words; ordinary text,
 // where nearly every row takes part, stops sampling after one group.
 template <class Id>
-uint64_t lcs_length(const NumberedTokens<Id>& tokens, ScratchArena& arena) {
+uint64_t lcs_length(const NumberedTokens<Id>& tokens, ScratchArena& arena, StopSignal stop = {}) {
     const ArenaScope scope(arena);
     // The longer sequence gives the rows, the shorter the columns (bits).
     const bool prediction_is_rows = tokens.reference_count < tokens.prediction_count;
@@ -172,6 +174,7 @@ uint64_t lcs_length(const NumberedTokens<Id>& tokens, ScratchArena& arena) {
 
     uint64_t length = 0;
     for (size_t group = 0; group < groups; ++group) {
+        if (group > 0) stop.check();  // one group's pass is linear in the rows
         const size_t first = group * kGroupColumns;
         const size_t width = column_count - first < kGroupColumns ? column_count - first : kGroupColumns;
         const size_t group_words = ceil_div(width, 64);
