@@ -80,9 +80,11 @@ benchmark: install
 	$(PYTHON) benchmarks/scorer_compare.py
 	$(PYTHON) benchmarks/arrow_throughput.py
 	$(PYTHON) benchmarks/tool_scale.py
+	$(PYTHON) benchmarks/interrupt_latency.py
 	$(PYTHON) benchmarks/rouge155_equality.py --runs 400
 	$(PYTHON) benchmarks/rouge155_speed.py
 	$(PYTHON) benchmarks/rouge155_tool_scale.py
+	$(PYTHON) benchmarks/paired_tests.py
 
 # The scoring core stage by stage on 100,000 generated summary pairs, the
 # cost of each stage over a range of text lengths, stemming throughput with

@@ -18,6 +18,8 @@ native_packages+=(wamerican wbritish wamerican-huge)
 # oracle of rouge155 (its WordNet database is built by the tests, with DB_File
 # from perl's own modules).
 native_packages+=(perl libxml-parser-perl)
+# A real browser, headless, in which the tests open the tool's HTML report.
+native_packages+=(chromium)
 # Google Benchmark only for the native benchmarks.
 if [ "${1:-}" = "--benchmarks" ]; then native_packages+=(libbenchmark-dev); fi
 mapfile -t missing < <(missing_packages "${native_packages[@]}")

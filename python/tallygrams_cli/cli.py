@@ -50,7 +50,11 @@ def main(argv: Sequence[str] | None = None) -> int:
         from .inputs import InputError
 
         try:
-            return command.main(argv)
+            if words[:1] == ["compare"]:
+                from . import compare
+
+                return compare.main(words[1:])
+            return command.main(words)
         except WriteFailure as error:
             if "standard output" in str(error):
                 silence_stdout()

@@ -16,7 +16,7 @@ from typing import Any
 
 import tallygrams_scorer
 
-from . import output, per_pair, summary
+from . import output, per_pair, report, report_builders, summary
 from .blocks import STDIN
 from .files import STDOUT, cannot_write
 from .inputs import InputError, Keys
@@ -91,7 +91,7 @@ def _within(path: str, folder: str) -> bool:
 
 
 def _check_outputs(args: argparse.Namespace, source: Source) -> None:
-    outputs = [("--per-pair", args.per_pair), ("--summary", args.summary)]
+    outputs = [("--per-pair", args.per_pair), ("--summary", args.summary), ("--report", args.report)]
     outputs = [(option, path) for option, path in outputs if path is not None and path != STDOUT]
     for option, path in outputs:
         for input_path in source.input_paths():
@@ -99,8 +99,10 @@ def _check_outputs(args: argparse.Namespace, source: Source) -> None:
                 raise InputError(f"{option} {path} would overwrite the input file {input_path}")
             if _within(path, input_path):
                 raise InputError(f"{option} {path} is inside the input folder {input_path}; write it elsewhere")
-    if len(outputs) == 2 and os.path.abspath(args.per_pair) == os.path.abspath(args.summary):
-        raise InputError("--per-pair and --summary name the same file")
+    for k, (option, path) in enumerate(outputs):
+        for other, other_path in outputs[:k]:
+            if os.path.abspath(path) == os.path.abspath(other_path):
+                raise InputError(f"{other} and {option} name the same file")
 
 
 def _scorer(args: argparse.Namespace) -> tallygrams_scorer.RougeScorer:
@@ -169,6 +171,8 @@ def run(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int:
     source = _source(args, parser)
     scorer = _scorer(args)
     _check_outputs(args, source)
+    if args.report is not None:
+        report.check_report_path(args.report)
     reading = _reading(args)
     buffers = ScoreBuffers(output.column_names(args.rouge_types))
     show_progress = not (args.no_progress or args.quiet) and sys.stderr.isatty()
@@ -220,10 +224,17 @@ def run(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int:
         if args.summary is not None:
             pending = summary.pending_summary(args.summary, result, figures)
             stack.callback(pending.discard)
+        page = None
+        if args.report is not None:
+            content = report_builders.main_report(args, buffers, means, intervals, str(signature))
+            page = report.pending_report(args.report, content)
+            stack.callback(page.discard)
         if writer is not None:
             writer.commit(str(signature))
         if pending is not None:
             pending.commit()
+        if page is not None:
+            page.commit()
         # Leaving the block closes the input (and the cluster); the files'
         # discards do nothing once they are committed.
     for warning in notes.warnings("rougeLsum" in args.rouge_types):

@@ -18,7 +18,7 @@ from typing import NoReturn
 
 import tallygrams_scorer
 
-from . import capacity, output, per_pair, summary
+from . import capacity, output, per_pair, report, summary
 from .signature import Signature
 
 DESCRIPTION = """\
@@ -277,6 +277,9 @@ def build_parser(batch_pairs: int) -> argparse.ArgumentParser:
     files.add_argument("--summary", metavar="FILE.csv|FILE.json", type=_suffixed(summary.SUFFIXES),
                        help="also write the summary to this file with every digit: CSV (rouge-score's "
                             "score_type,low,mid,high and more) or JSON")
+    files.add_argument("--report", metavar="FILE.html", type=_suffixed(report.SUFFIXES),
+                       help="also write an HTML page with the summary and charts of the per-pair scores "
+                            "(needs matplotlib: the tallygrams[report] extra)")
     parser.add_argument("--version", action="version", version=f"tallygrams {tallygrams_scorer.__version__}")
     # Pairs per batch, for tests that need many batches from a small input.
     parser.add_argument("--batch-pairs", type=_batch_pairs, default=batch_pairs, help=argparse.SUPPRESS)
@@ -285,16 +288,21 @@ def build_parser(batch_pairs: int) -> argparse.ArgumentParser:
     return parser
 
 
-def check_combinations(args: argparse.Namespace, parser: argparse.ArgumentParser) -> None:
-    """Options that are valid alone but not together."""
+def check_scoring_combinations(args: argparse.Namespace, parser: argparse.ArgumentParser) -> None:
+    """Scoring options that are valid alone but not together."""
     if args.stemmer and args.tokenizer is not None:
         parser.error("--stemmer stems the words of the default tokenizer; it cannot be combined with --tokenizer")
-    if args.bootstrap_samples == 0 and (args.format == "csv" or (args.summary or "").lower().endswith(".csv")):
-        parser.error("a CSV summary holds the interval, which --bootstrap-samples 0 skips; "
-                     "use a .json summary or --format json for the means alone")
     if args.split_summaries and args.sentence_separator is not None:
         parser.error("--sentence-separator marks the sentences as lines; --split-summaries finds them with NLTK "
                      "instead: give one of them")
+
+
+def check_combinations(args: argparse.Namespace, parser: argparse.ArgumentParser) -> None:
+    """Options that are valid alone but not together."""
+    check_scoring_combinations(args, parser)
+    if args.bootstrap_samples == 0 and (args.format == "csv" or (args.summary or "").lower().endswith(".csv")):
+        parser.error("a CSV summary holds the interval, which --bootstrap-samples 0 skips; "
+                     "use a .json summary or --format json for the means alone")
     if args.per_pair is not None:
         if args.per_pair_format is None and args.per_pair != "-":
             try:

@@ -3,7 +3,8 @@
 They are the only memory that grows with the input: 8 bytes per pair and
 column, in packed arrays of doubles that the native bootstrap reads in
 place. Rows whose scores are null (a null text in Arrow input) are left
-out; the per-pair file still has them.
+out; the per-pair file still has them. Buffers that keep such rows hold NaN
+in their place instead, so that row i is input pair i.
 """
 
 from __future__ import annotations
@@ -49,8 +50,9 @@ def with_nulls(scored: tallygrams_scorer.ScoreColumns, null_rows: list[int]) -> 
 
 
 class ScoreBuffers:
-    def __init__(self, names: tuple[str, ...]) -> None:
+    def __init__(self, names: tuple[str, ...], keep_null_rows: bool = False) -> None:
         self.names = names
+        self.keep_null_rows = keep_null_rows
         self.columns = {name: array("d") for name in names}
         self.pairs = 0
         self.left_out = 0
@@ -74,7 +76,10 @@ class ScoreBuffers:
     def _append_lists(self, scored: Any) -> None:
         values = {name: scored.column(name) for name in self.names}
         first = values[self.names[0]]
-        if None in first:
+        if None in first and self.keep_null_rows:
+            values = {name: [math.nan if value is None else value for value in column]
+                      for name, column in values.items()}
+        elif None in first:
             # A null text makes every score of its row null.
             kept = [row for row, value in enumerate(first) if value is not None]
             self.left_out += len(first) - len(kept)
@@ -86,10 +91,16 @@ class ScoreBuffers:
     def _append_buffers(self, scored: tallygrams_scorer.ScoreColumns) -> None:
         batch = self._pyarrow.record_batch(scored)
         nulls = batch.column(0).null_count
-        if nulls:
+        columns = batch.columns
+        if nulls and self.keep_null_rows:
+            import pyarrow.compute as compute  # type: ignore[import-untyped]
+
+            columns = [compute.fill_null(column, math.nan) for column in columns]
+        elif nulls:
             batch = batch.filter(batch.column(0).is_valid())
+            columns = batch.columns
             self.left_out += nulls
-        for name, column in zip(self.names, batch.columns):
+        for name, column in zip(self.names, columns):
             data = column.buffers()[1]
             start = column.offset * 8
             self.columns[name].frombytes(memoryview(data)[start : start + 8 * len(column)])

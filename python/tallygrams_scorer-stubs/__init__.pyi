@@ -10,12 +10,15 @@ __all__ = [
     "Score",
     "AggregateScore",
     "Interval",
+    "Comparison",
     "RougeScorer",
     "BootstrapAggregator",
     "ScoreColumns",
     "score_arrow",
     "score_record_batch",
     "bootstrap",
+    "resample_means",
+    "compare",
     "accelerate",
     "rouge155",
     "Rouge155Result",
@@ -47,6 +50,18 @@ class Interval(NamedTuple):
     low: float
     mid: float
     high: float
+
+class Comparison(NamedTuple):
+    """A column's mean for the baseline and for the system, their difference
+    (system - baseline) with its paired-bootstrap interval, and the two-sided
+    p-value of the paired test."""
+
+    baseline: float
+    system: float
+    difference: float
+    low: float
+    high: float
+    p_value: float
 
 class _ArrowExporter(Protocol):
     # Anything with __arrow_c_stream__ or __arrow_c_array__ will do; the
@@ -123,6 +138,21 @@ def bootstrap(
     seed: SupportsIndex = 0,
     confidence_interval: float = 0.95,
 ) -> dict[str, Interval]: ...
+def resample_means(
+    columns: ScoreColumns | Mapping[str, Sequence[float] | memoryview],
+    n_samples: int = 1000,
+    *,
+    seed: int = 0,
+) -> dict[str, list[float]]: ...
+def compare(
+    baseline: ScoreColumns | Mapping[str, Sequence[float] | memoryview],
+    system: ScoreColumns | Mapping[str, Sequence[float] | memoryview],
+    *,
+    test: Literal["bootstrap", "randomization"] = "bootstrap",
+    n_samples: int | None = None,
+    confidence_interval: float = 0.95,
+    seed: int = 0,
+) -> dict[str, Comparison]: ...
 def accelerate() -> None: ...
 
 class Rouge155Interval(NamedTuple):

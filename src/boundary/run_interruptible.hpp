@@ -4,6 +4,19 @@
 // raises (KeyboardInterrupt, or whatever a handler raises), the run is
 // stopped (engine/interruption.hpp) and, once it has wound down, that
 // exception is what the call returns.
+//
+// How a long call of the companion module sees Ctrl-C, in three places:
+//  - here, between items: the computation checks interruption.stopped()
+//    before each item (a pair, a block of resamples) and returns early;
+//  - inside one item whose work grows with the product of two lengths:
+//    hand scorer::StopSignal(interruption.flag()) to the core
+//    (scorer/stop_signal.hpp); it unwinds the item as PairAbandoned, which
+//    the item's caller catches and counts as not done;
+//  - with the lock held, in loops that call C code only (a tokenizer
+//    written in C, building results): SignalCheckpoint
+//    (signal_checkpoint.hpp).
+// The module `tallygrams` has interruption rules of its own and uses none
+// of this; the core's StopSignal defaults to never stopping.
 #pragma once
 
 #include <utility>

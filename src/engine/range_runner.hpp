@@ -54,14 +54,16 @@ size_t run_range(WorkerPool& pool, const Leaf& leaf, size_t start, size_t end, S
 }  // namespace detail
 
 // Calls leaf(start, end) for pieces covering [0, n) exactly once, in
-// parallel, and returns the sum of the leaves' results. Fewer than 2 items
-// run on the calling thread. A failure in any leaf is rethrown here after
-// every piece has finished. With an interruption, the calling thread polls
-// it while it waits; leaves that check it stop early (interruption.hpp).
-// Must not be called from one of the pool's workers.
+// parallel, and returns the sum of the leaves' results. A failure in any
+// leaf is rethrown here after every piece has finished. With an
+// interruption, the calling thread polls it while it waits; leaves that
+// check it stop early (interruption.hpp). Without one, fewer than 2 items
+// run on the calling thread; with one, a lone item runs on the pool too, as
+// only a thread that waits can poll. Must not be called from one of the
+// pool's workers.
 template <class Leaf>
 size_t run_ranges(WorkerPool& pool, size_t n, const Leaf& leaf, Interruption* interruption = nullptr) {
-    if (n < 2) return leaf(0, n);
+    if (n == 0 || (n == 1 && interruption == nullptr)) return leaf(0, n);
     size_t done = 0;
     pool.run_and_wait(
         [&] { done = detail::run_range(pool, leaf, 0, n, detail::SplitBudget(pool.worker_count() * 32), false); },

@@ -8,7 +8,8 @@
 // works within the arena's inline buffer.
 //
 // Pure and reentrant, like score_pair: a broken precondition unwinds as an
-// InternalFailure.
+// InternalFailure. A caller that hands in a StopSignal may see the pair
+// abandoned as PairAbandoned (stop_signal.hpp).
 #pragma once
 
 #include <algorithm>
@@ -27,6 +28,7 @@
 #include "scorer/numbering/numbered_texts.hpp"
 #include "scorer/rouge_types.hpp"
 #include "scorer/score_arithmetic.hpp"
+#include "scorer/stop_signal.hpp"
 #include "scorer/tokenizing/tokenized_text.hpp"
 
 namespace tallygrams::scorer {
@@ -100,7 +102,8 @@ void score_long_ngrams(const RougeConfig& config, const NumberedTexts<Id>& texts
 
 template <class Id>
 void score_configured(const RougeConfig& config, std::span<const TokenizedText> references,
-                      const TokenizedText& prediction, Score* out, bool* integer_zeros, ScratchArena& arena) {
+                      const TokenizedText& prediction, Score* out, bool* integer_zeros, ScratchArena& arena,
+                      StopSignal stop = {}) {
     ensure(!references.empty(), "scoring needs at least one reference");
     const ArenaScope scope(arena);
     const NumberedTexts<Id> texts =
@@ -123,7 +126,8 @@ void score_configured(const RougeConfig& config, std::span<const TokenizedText> 
         const NumberedText<Id>& ref = texts.references[r];
         const uint64_t n_r = ref.whole.count;
         const uint64_t n_p = p.whole.count;
-        const PairCounts counts = counted ? pair_counts(whole_pair(ref, p, texts.distinct), arena, wanted) : PairCounts{};
+        const PairCounts counts =
+            counted ? pair_counts(whole_pair(ref, p, texts.distinct), arena, wanted, stop) : PairCounts{};
         for (size_t k = 0; k < config.size(); ++k) {
             const RougeType type = config[k];
             switch (type.kind) {
@@ -146,7 +150,8 @@ void score_configured(const RougeConfig& config, std::span<const TokenizedText> 
                     const uint64_t m = ref.sentences.count;
                     const uint64_t n = p.sentences.count;
                     if (m >= 1 && n >= 1) {
-                        const uint64_t hits = summary_lcs_hits(ref.sentences, p.sentences, texts.distinct, arena);
+                        const uint64_t hits = summary_lcs_hits(ref.sentences, p.sentences, texts.distinct, arena,
+                                                               detail::kPackedWords, detail::kRowBudgetWords, stop);
                         best[k].offer(score_from_counts(hits, n, m));
                     } else {
                         best[k].offer(Score{}, true);
@@ -181,14 +186,15 @@ inline bool fits_narrow_ids(std::span<const TokenizedText> references, const Tok
 // needs_sentences). If `integer_zeros` is given, it receives per metric
 // whether rouge-score gives that result as the integers 0 rather than the
 // floats 0.0: rougeL and rougeLsum do when either text of the winning pair
-// has no tokens.
+// has no tokens. `stop` is checked inside the metrics whose work grows with
+// the product of the texts' lengths.
 inline void score_tokenized(const RougeConfig& config, std::span<const TokenizedText> references,
                             const TokenizedText& prediction, Score* out, ScratchArena& arena,
-                            bool* integer_zeros = nullptr) {
+                            bool* integer_zeros = nullptr, StopSignal stop = {}) {
     if (detail::fits_narrow_ids(references, prediction)) {
-        detail::score_configured<uint32_t>(config, references, prediction, out, integer_zeros, arena);
+        detail::score_configured<uint32_t>(config, references, prediction, out, integer_zeros, arena, stop);
     } else {
-        detail::score_configured<uint64_t>(config, references, prediction, out, integer_zeros, arena);
+        detail::score_configured<uint64_t>(config, references, prediction, out, integer_zeros, arena, stop);
     }
 }
 

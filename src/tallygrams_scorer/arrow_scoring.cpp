@@ -15,7 +15,7 @@
 #include "boundary/new_object.hpp"
 #include "boundary/run_interruptible.hpp"
 #include "engine/column_output.hpp"
-#include "engine/pool/global_pool.hpp"
+#include "boundary/pool_access.hpp"
 #include "engine/range_runner.hpp"
 #include "tallygrams_scorer/batch_inputs.hpp"
 #include "tallygrams_scorer/module_state.hpp"
@@ -89,8 +89,10 @@ Result<arrow::Float64Batch> score_in_place(const ScorerOptions& options, const a
     arrow::LowestRow invalid;
     const TextRules rules = options.rules();
     const PreparedStore no_store;
+    Result<engine::WorkerPool*> pool = boundary::worker_pool();
+    if (!pool) return std::move(pool).take_error();
     Result<size_t> done = boundary::run_interruptible([&](engine::Interruption& interruption) {
-        return engine::run_ranges(engine::global_pool(), n, [&](size_t start, size_t end) {
+        return engine::run_ranges(*pool.value(), n, [&](size_t start, size_t end) {
             arrow::TextColumn::Cursor ref_rows = references.cursor(start);
             arrow::TextColumn::Cursor pred_rows = predictions.cursor(start);
             scorer::Score scores[scorer::RougeConfig::kMaxTypes];
@@ -106,8 +108,10 @@ Result<arrow::Float64Batch> score_in_place(const ScorerOptions& options, const a
                 }
                 const PreparedText reference_text{.text = *reference};
                 const PreparedText prediction_text{.text = *prediction};
-                score_prepared_pair(options, rules, no_store, std::span<const PreparedText>(&reference_text, 1),
-                                    prediction_text, scores, zeros);
+                if (!score_prepared_pair(options, rules, no_store, std::span<const PreparedText>(&reference_text, 1),
+                                         prediction_text, scores, zeros, scorer::StopSignal(interruption.flag()))) {
+                    break;
+                }
                 columns.write(row, scores);
             }
             return end - start;
@@ -124,18 +128,18 @@ Result<arrow::Float64Batch> score_in_place(const ScorerOptions& options, const a
 
 // A tokenizer of the caller's own, or NLTK's sentence splitter, needs each
 // text as a str: rows are decoded (and so checked) with the lock held, then
-// scored like any batch.
+// scored like any batch, a chunk at a time.
 Result<arrow::Float64Batch> score_through_python(const ScorerOptions& options, const arrow::TextColumn& references,
                                                  const arrow::TextColumn& predictions, const char* reference_name,
                                                  const char* prediction_name) {
     const size_t n = references.length();
-    PreparedPairs pairs;
-    TextPreparer preparer = preparer_for(options, pairs.store);
+    PairResults results(n, options.config.size());
     PyRef empty = boundary::new_object_or_fail(PyUnicode_FromString(""));
-    pairs.first_reference.push_back(0);
     arrow::TextColumn::Cursor ref_rows = references.cursor(0);
     arrow::TextColumn::Cursor pred_rows = predictions.cursor(0);
-    for (size_t row = 0; row < n; ++row) {
+    // Rows are read in order, one pair at a time.
+    boundary::Status scored = score_in_chunks(options, n, results, [&](size_t row, PreparedPairs& pairs,
+                                                                       TextPreparer& preparer) -> boundary::Status {
         const std::optional<std::string_view> texts[2] = {ref_rows.next(), pred_rows.next()};
         const bool null_pair = !texts[0] || !texts[1];
         for (size_t side = 0; side < 2; ++side) {
@@ -155,11 +159,9 @@ Result<arrow::Float64Batch> score_through_python(const ScorerOptions& options, c
             if (!prepared) return std::move(prepared).take_error();
             (side == 0 ? pairs.references : pairs.predictions).push_back(prepared.value());
         }
-        pairs.first_reference.push_back(pairs.references.size());
-    }
-    Result<PairResults> scored = score_prepared(options, pairs);
+        return boundary::Unit{};
+    });
     if (!scored) return std::move(scored).take_error();
-    const PairResults& results = scored.value();
     ResultColumns columns(options, n);
     for (size_t row = 0; row < n; ++row) columns.write(row, results.scores.data() + row * results.metrics);
     return columns.into_batch(arrow::pair_validity(references, predictions));
@@ -171,6 +173,7 @@ Result<arrow::Float64Batch> score_text_columns(const ScorerOptions& options, con
     if (boundary::Status s = same_length(references.length(), predictions.length(), reference_name, prediction_name); !s) {
         return std::move(s).take_error();
     }
+    if (boundary::Status s = check_result_memory(options, references.length()); !s) return std::move(s).take_error();
     const bool python_work = options.tokenizer == TokenizerKind::python ||
                              (options.split_sentences && options.config.needs_sentences());
     if (python_work) return score_through_python(options, references, predictions, reference_name, prediction_name);
@@ -207,12 +210,10 @@ Result<PyRef> score_arrow_body(PyObject* self, PyTypeObject* defining_class, con
 Result<PyRef> score_columns_body(PyObject* self, PyTypeObject* defining_class, const BoundArguments& arguments) {
     Result<const ScorerOptions*> options = usable_options(self);
     if (!options) return std::move(options).take_error();
-    Result<PreparedPairs> pairs = prepare_batch(*options.value(), arguments);
-    if (!pairs) return std::move(pairs).take_error();
-    Result<PairResults> scored = score_prepared(*options.value(), pairs.value());
+    Result<PairResults> scored = score_batch_pairs(*options.value(), arguments);
     if (!scored) return std::move(scored).take_error();
     const PairResults& results = scored.value();
-    const size_t n = pairs.value().predictions.size();
+    const size_t n = results.pairs();
     ResultColumns columns(*options.value(), n);
     for (size_t row = 0; row < n; ++row) columns.write(row, results.scores.data() + row * results.metrics);
     return new_score_columns(state_of_class(defining_class), columns.into_batch(nullptr));

@@ -273,6 +273,11 @@ Result<PyRef> aggregate_body(PyObject* self, PyTypeObject* defining_class, const
     const ModuleState& state = state_of_class(defining_class);
     PyRef result = boundary::new_object_or_fail(PyDict_New());
     if (aggregator.columns.empty()) return result;
+    for (const ScoreColumn& column : aggregator.columns) {
+        if (boundary::Status s = check_resample_memory(aggregator.samples, column.width); !s) {
+            return std::move(s).take_error();
+        }
+    }
     Result<PyRef> randint = numpy_randint(aggregator.numpy_random.get(), aggregator.seed);
     if (!randint) return std::move(randint).take_error();
     Result<PyRef> float64 = numpy_float64();

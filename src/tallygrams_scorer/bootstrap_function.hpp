@@ -13,5 +13,8 @@ namespace tallygrams::companion {
 boundary::Status create_interval_class(ModuleState& state);
 
 extern const boundary::ModuleFunction kBootstrapFunction;
+// resample_means(columns, n_samples=1000, *, seed=0): the distribution behind
+// bootstrap()'s intervals.
+extern const boundary::ModuleFunction kResampleMeansFunction;
 
 }  // namespace tallygrams::companion

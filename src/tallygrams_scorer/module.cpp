@@ -13,6 +13,7 @@
 #include "tallygrams_scorer/arrow_scoring.hpp"
 #include "tallygrams_scorer/bootstrap_aggregator.hpp"
 #include "tallygrams_scorer/bootstrap_function.hpp"
+#include "tallygrams_scorer/compare_function.hpp"
 #include "tallygrams_scorer/score_columns.hpp"
 #include "tallygrams_scorer/module_state.hpp"
 #include "tallygrams_scorer/rouge155_function.hpp"
@@ -51,6 +52,8 @@ PyMethodDef* const kFunctions[] = {
     &boundary::method_definition<kScoreArrowFunction>,
     &boundary::method_definition<kScoreRecordBatchFunction>,
     &boundary::method_definition<kBootstrapFunction>,
+    &boundary::method_definition<kResampleMeansFunction>,
+    &boundary::method_definition<kCompareFunction>,
     &boundary::method_definition<kRouge155Function>,
 };
 
@@ -72,6 +75,8 @@ Status execute_module(PyObject* module) {
     if (Status s = boundary::add_to_module(module, "AggregateScore", state.aggregate_class); !s) return s;
     if (Status s = create_interval_class(state); !s) return s;
     if (Status s = boundary::add_to_module(module, "Interval", state.interval_class); !s) return s;
+    if (Status s = create_comparison_class(state); !s) return s;
+    if (Status s = boundary::add_to_module(module, "Comparison", state.comparison_class); !s) return s;
     if (Status s = add_owned_class(module, "RougeScorer", state.rouge_scorer_type, create_rouge_scorer_type(module));
         !s) {
         return s;
@@ -114,6 +119,7 @@ int traverse_module(PyObject* module, visitproc visit, void* arg) {
     Py_VISIT(state.score_class);
     Py_VISIT(state.aggregate_class);
     Py_VISIT(state.interval_class);
+    Py_VISIT(state.comparison_class);
     Py_VISIT(state.rouge_scorer_type);
     Py_VISIT(state.aggregator_type);
     Py_VISIT(state.score_columns_type);
@@ -130,6 +136,7 @@ int clear_module(PyObject* module) {
     Py_CLEAR(state.score_class);
     Py_CLEAR(state.aggregate_class);
     Py_CLEAR(state.interval_class);
+    Py_CLEAR(state.comparison_class);
     Py_CLEAR(state.rouge_scorer_type);
     Py_CLEAR(state.aggregator_type);
     Py_CLEAR(state.score_columns_type);

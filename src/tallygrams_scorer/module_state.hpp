@@ -11,6 +11,7 @@ struct ModuleState {
     PyObject* score_class = nullptr;      // Score(precision, recall, fmeasure), a named tuple
     PyObject* aggregate_class = nullptr;  // AggregateScore(low, mid, high), a named tuple
     PyObject* interval_class = nullptr;   // Interval(mean, low, mid, high), a named tuple
+    PyObject* comparison_class = nullptr; // Comparison(baseline, system, difference, low, high, p_value)
     PyObject* rouge_scorer_type = nullptr;
     PyObject* aggregator_type = nullptr;
     PyObject* score_columns_type = nullptr;

@@ -3,9 +3,10 @@
 #include <algorithm>
 #include <string>
 
+#include "boundary/memory_request.hpp"
 #include "boundary/new_object.hpp"
+#include "boundary/pool_access.hpp"
 #include "boundary/run_interruptible.hpp"
-#include "engine/pool/global_pool.hpp"
 #include "engine/range_runner.hpp"
 #include "tallygrams_scorer/resample_means.hpp"
 
@@ -74,15 +75,25 @@ private:
 
 }  // namespace
 
-Result<std::vector<double>> resampled_means(std::span<const double> values, size_t width, size_t samples,
-                                            PyObject* randint) {
-    const size_t n = values.size() / width;
+boundary::Status check_resample_memory(size_t samples, size_t width) {
     // A product past what an array can hold would wrap to a short one.
     if (samples > std::vector<double>().max_size() / width) {
         return PyErr::new_message(PyExc_ValueError, "n_samples is too large for scores of " +
                                                         std::to_string(width) + " values");
     }
+    // The means, and one measure's means at a time to sort (aggregate_intervals.hpp).
+    const size_t bytes = engine::memory_product(engine::memory_product(samples, width + 1), sizeof(double));
+    return boundary::check_memory_request(bytes, "the resampled means of scores of " + std::to_string(width) +
+                                                     (width == 1 ? " value, " : " values, ") + std::to_string(samples) +
+                                                     " resamples,");
+}
+
+Result<std::vector<double>> resampled_means(std::span<const double> values, size_t width, size_t samples,
+                                            PyObject* randint) {
+    const size_t n = values.size() / width;
     const size_t per_chunk = std::max<size_t>(1, std::min(samples, kIndicesPerChunk / n));
+    Result<engine::WorkerPool*> pool = boundary::worker_pool();
+    if (!pool) return std::move(pool).take_error();
     std::vector<double> means(samples * width);
     PyRef low = boundary::new_object_or_fail(PyLong_FromLong(0));
     PyRef high = boundary::new_object_or_fail(PyLong_FromSize_t(n));
@@ -104,7 +115,7 @@ Result<std::vector<double>> resampled_means(std::span<const double> values, size
             }
         }
         Result<size_t> done = boundary::run_interruptible([&](engine::Interruption& interruption) {
-            return engine::run_ranges(engine::global_pool(), count, [&](size_t start, size_t end) {
+            return engine::run_ranges(*pool.value(), count, [&](size_t start, size_t end) {
                 for (size_t s = start; s < end; ++s) {
                     if (interruption.stopped()) return s - start;
                     resample_means(values, width, {indices.data() + s * n, n},

@@ -27,11 +27,16 @@ boundary::Result<boundary::PyRef> numpy_float64();
 // the same order.
 boundary::Result<boundary::PyRef> numpy_randint(PyObject* numpy_random, std::optional<uint64_t> seed);
 
+// Refuses `samples` resamples of scores of `width` values, before any are
+// drawn: more means than one array can hold as a ValueError, more memory
+// than this process can get for them as a MemoryError.
+boundary::Status check_resample_memory(size_t samples, size_t width);
+
 // The means of `samples` resamples of the rows of `values` (rows of `width`
 // values): `samples` rows of `width` means, drawn with `randint` and
-// computed on the pool. More means than one array can hold are a
-// ValueError; a draw out of range, the caller's replaced randint's fault,
-// is one too.
+// computed on the pool. The sizes must have passed check_resample_memory.
+// A draw out of range, the caller's replaced randint's fault, is a
+// ValueError.
 boundary::Result<std::vector<double>> resampled_means(std::span<const double> values, size_t width, size_t samples,
                                                       PyObject* randint);
 

@@ -18,6 +18,7 @@ struct PairResults {
     explicit PairResults(size_t pairs, size_t metrics)
         : metrics(metrics), scores(pairs * metrics), integer_zeros(pairs * metrics) {}
 
+    size_t pairs() const noexcept { return metrics == 0 ? 0 : scores.size() / metrics; }
     scorer::Score* scores_of(size_t pair) noexcept { return scores.data() + pair * metrics; }
     bool* zeros_of(size_t pair) noexcept { return reinterpret_cast<bool*>(integer_zeros.data() + pair * metrics); }
 

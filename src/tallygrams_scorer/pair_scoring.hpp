@@ -8,6 +8,7 @@
 #include "boundary/py_err.hpp"
 #include "scorer/configurable_scorer.hpp"
 #include "scorer/details/scratch_arena.hpp"
+#include "scorer/stop_signal.hpp"
 #include "tallygrams_scorer/pair_results.hpp"
 #include "tallygrams_scorer/prepared_text.hpp"
 #include "tallygrams_scorer/scorer_options.hpp"
@@ -23,20 +24,29 @@ struct PreparedPairs {
 };
 
 // One prediction against its references: config.size() Scores to `out`, and
-// per metric whether rouge-score's zero is the integers 0.
-inline void score_prepared_pair(const ScorerOptions& options, const TextRules& rules, const PreparedStore& store,
+// per metric whether rouge-score's zero is the integers 0. False, with `out`
+// unfinished, if `stop` (the run's interruption flag) abandoned the pair
+// part-way: a long pair is given up within milliseconds of Ctrl-C.
+inline bool score_prepared_pair(const ScorerOptions& options, const TextRules& rules, const PreparedStore& store,
                                 std::span<const PreparedText> references, const PreparedText& prediction,
-                                scorer::Score* out, bool* integer_zeros) {
+                                scorer::Score* out, bool* integer_zeros, scorer::StopSignal stop) {
     scorer::ScratchArena arena;
     auto* tokenized = arena.allocate<scorer::TokenizedText>(references.size());
     for (size_t r = 0; r < references.size(); ++r) tokenized[r] = tokenize_prepared(rules, store, references[r], arena);
     const scorer::TokenizedText predicted = tokenize_prepared(rules, store, prediction, arena);
-    scorer::score_tokenized(options.config, std::span<const scorer::TokenizedText>(tokenized, references.size()),
-                            predicted, out, arena, integer_zeros);
+    try {
+        scorer::score_tokenized(options.config, std::span<const scorer::TokenizedText>(tokenized, references.size()),
+                                predicted, out, arena, integer_zeros, stop);
+    } catch (const scorer::PairAbandoned&) {
+        return false;
+    }
+    return true;
 }
 
-// Every pair, with the lock released, on the pool when there are several;
-// Ctrl-C stops it, and the error is then KeyboardInterrupt.
-boundary::Result<PairResults> score_prepared(const ScorerOptions& options, const PreparedPairs& pairs);
+// Every pair, with the lock released, on the pool unless it is one quick
+// pair; pair i's results go to row first_row + i of `results`. Ctrl-C stops
+// it, even inside a long pair, and the error is then KeyboardInterrupt.
+boundary::Status score_prepared(const ScorerOptions& options, const PreparedPairs& pairs, PairResults& results,
+                                size_t first_row = 0);
 
 }  // namespace tallygrams::companion

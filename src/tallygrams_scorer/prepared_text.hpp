@@ -1,12 +1,15 @@
 // One text as the native scorer takes it, once Python has done its part: the
 // text's UTF-8 for the built-in tokenizers, NLTK's sentences if rougeLsum's
 // sentences come from NLTK, or the token strings of the caller's own
-// tokenizer. Views point into Python objects that the call keeps alive (and
-// that cannot change: str objects, and tuples made of what the tokenizer
-// returned), so everything here can be read without the interpreter lock.
+// tokenizer. Views point into Python objects that the call keeps alive (str
+// objects, which cannot change) or, for the caller's tokens, into copies of
+// their UTF-8, so everything here can be read without the interpreter lock.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
+#include <cstring>
+#include <memory>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -40,12 +43,43 @@ struct PreparedText {
     size_t end_count = 0;
 };
 
+// Bytes copied out of Python objects, in blocks that never move, so that
+// views into them stay valid as more are added.
+class CopiedBytes {
+public:
+    std::string_view copy(std::string_view bytes) {
+        if (bytes.empty()) return {};
+        if (bytes.size() > room_) {
+            // A token longer than a block gets a block of its own.
+            const size_t size = std::max(bytes.size(), kBlockBytes);
+            blocks_.push_back(std::make_unique_for_overwrite<char[]>(size));
+            next_ = blocks_.back().get();
+            room_ = size;
+        }
+        char* at = next_;
+        std::memcpy(at, bytes.data(), bytes.size());
+        next_ += bytes.size();
+        room_ -= bytes.size();
+        return {at, bytes.size()};
+    }
+
+private:
+    static constexpr size_t kBlockBytes = size_t{1} << 16;
+    std::vector<std::unique_ptr<char[]>> blocks_;
+    char* next_ = nullptr;
+    size_t room_ = 0;
+};
+
 // The views and sentence ends of all the texts of a call, and the Python
 // objects they point into (released, with the lock held, with the store).
+// The caller's tokens are copied rather than kept: millions of small str
+// objects would take seconds to release when Ctrl-C stops a batch, and
+// would hold more memory than their text.
 struct PreparedStore {
     std::vector<std::string_view> views;
     std::vector<size_t> ends;
     std::vector<boundary::PyRef> kept;
+    CopiedBytes token_bytes;
 };
 
 namespace detail {

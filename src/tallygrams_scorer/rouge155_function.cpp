@@ -6,8 +6,8 @@
 
 #include "boundary/new_object.hpp"
 #include "boundary/parameter_types.hpp"
+#include "boundary/pool_access.hpp"
 #include "boundary/run_interruptible.hpp"
-#include "engine/pool/global_pool.hpp"
 #include "engine/rouge155/evaluation.hpp"
 #include "scorer/rouge155/option_parser.hpp"
 #include "scorer/rouge155/report.hpp"
@@ -195,11 +195,13 @@ Result<PyRef> rouge155_body(PyObject* module, const BoundArguments& arguments) {
     const engine::Rouge155Pairs pairs = texts.pairs();
     const size_t n = pairs.predictions.size();
 
+    Result<engine::WorkerPool*> pool = boundary::worker_pool();
+    if (!pool) return std::move(pool).take_error();
     std::string report;
     Result<std::optional<engine::Rouge155Evaluation>> evaluated = boundary::run_interruptible(
         [&](engine::Interruption& interruption) -> std::optional<engine::Rouge155Evaluation> {
             std::optional<engine::Rouge155Evaluation> evaluation =
-                engine::evaluate_rouge155(engine::global_pool(), options, pairs, &interruption);
+                engine::evaluate_rouge155(*pool.value(), options, pairs, &interruption);
             if (evaluation) {
                 report = rouge155::render_report(options, evaluation->measures, evaluation->summaries,
                                                  evaluation->figures.data(), n);

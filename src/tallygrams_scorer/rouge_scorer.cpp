@@ -9,6 +9,7 @@
 #include "boundary/native_object.hpp"
 #include "boundary/new_object.hpp"
 #include "boundary/run_detached.hpp"
+#include "boundary/signal_checkpoint.hpp"
 #include "tallygrams_scorer/arrow_scoring.hpp"
 #include "tallygrams_scorer/batch_inputs.hpp"
 #include "tallygrams_scorer/module_state.hpp"
@@ -52,9 +53,8 @@ Result<PyRef> score_one(PyObject* self, PyTypeObject* defining_class, PyObject* 
     if (!text) return std::move(text).take_error();
     pairs.predictions.push_back(text.value());
 
-    Result<PairResults> scored = score_prepared(*options.value(), pairs);
-    if (!scored) return std::move(scored).take_error();
-    PairResults& results = scored.value();
+    PairResults results(1, options.value()->config.size());
+    if (boundary::Status s = score_prepared(*options.value(), pairs, results); !s) return std::move(s).take_error();
     return pair_result_dict(state_of_class(defining_class), *options.value(), results, 0);
 }
 
@@ -93,15 +93,15 @@ static_assert(boundary::doc_matches_signature(kScoreMulti));
 Result<PyRef> score_batch_body(PyObject* self, PyTypeObject* defining_class, const BoundArguments& arguments) {
     Result<const ScorerOptions*> options = usable_options(self);
     if (!options) return std::move(options).take_error();
-    Result<PreparedPairs> pairs = prepare_batch(*options.value(), arguments);
-    if (!pairs) return std::move(pairs).take_error();
-    Result<PairResults> scored = score_prepared(*options.value(), pairs.value());
+    Result<PairResults> scored = score_batch_pairs(*options.value(), arguments);
     if (!scored) return std::move(scored).take_error();
     PairResults& results = scored.value();
     const ModuleState& state = state_of_class(defining_class);
-    const auto n = static_cast<Py_ssize_t>(pairs.value().predictions.size());
+    const auto n = static_cast<Py_ssize_t>(results.pairs());
     PyRef list = boundary::new_object_or_fail(PyList_New(n));
+    boundary::SignalCheckpoint checkpoint;
     for (Py_ssize_t i = 0; i < n; ++i) {
+        if (boundary::Status s = checkpoint.advance(); !s) return std::move(s).take_error();
         Result<PyRef> dict = pair_result_dict(state, *options.value(), results, static_cast<size_t>(i));
         if (!dict) return std::move(dict).take_error();
         PyList_SET_ITEM(list.get(), i, std::move(dict).take_value().release());
@@ -118,8 +118,9 @@ constexpr boundary::Method kScoreBatch{
     .doc = "score_batch($self, targets, predictions)\n--\n\n"
            "Score many pairs on all cores: a list with one dict per pair, in input\n"
            "order, as score() gives it. A target may be a list of references, scored\n"
-           "as score_multi() does. A tokenizer of the caller's own runs first, on the\n"
-           "calling thread; the counting runs in parallel without the GIL.",
+           "as score_multi() does. A tokenizer of the caller's own runs on the calling\n"
+           "thread, for a chunk of pairs at a time; the counting runs in parallel\n"
+           "without the GIL.",
     .body = score_batch_body,
 };
 static_assert(boundary::doc_matches_signature(kScoreBatch));

@@ -65,13 +65,10 @@ Result<std::string_view> TextPreparer::utf8_of(PyObject* text) {
     return bytes;
 }
 
-Result<PyObject*> TextPreparer::call_tokenizer(PyObject* text) {
+Result<PyRef> TextPreparer::call_tokenizer(PyObject* text) {
     PyRef tokens(PyObject_CallOneArg(tokenize_, text));
     if (!tokens) return PyErr::fetch();  // the tokenizer's own exception, unchanged
-    Result<PyRef> items = frozen(tokens.get(), "the tokenizer");
-    if (!items) return std::move(items).take_error();
-    store_.kept.push_back(std::move(items).take_value());
-    return store_.kept.back().get();
+    return frozen(tokens.get(), "the tokenizer");
 }
 
 // rouge-score's sentences for rougeLsum: NLTK's, or the text's lines, and
@@ -100,14 +97,21 @@ boundary::Status TextPreparer::add_tokens(PyObject* tokens) {
     for (Py_ssize_t k = 0; k < PyTuple_GET_SIZE(tokens); ++k) {
         Result<std::string_view> token = utf8_of(PyTuple_GET_ITEM(tokens, k));
         if (!token) return std::move(token).take_error();
-        store_.views.push_back(token.value());
+        store_.views.push_back(store_.token_bytes.copy(token.value()));
     }
     return boundary::Unit{};
 }
 
 Result<PreparedText> TextPreparer::prepare(PyObject* text, std::string_view argument, Py_ssize_t item) {
+    const size_t views_before = store_.views.size();
     Result<PreparedText> prepared = prepare_text(text);
-    if (prepared) return prepared;
+    if (prepared) {
+        // The text, and its tokens or sentences.
+        if (boundary::Status s = checkpoint_.advance(1 + store_.views.size() - views_before); !s) {
+            return std::move(s).take_error();
+        }
+        return prepared;
+    }
     return boundary::annotate_item_error(argument, item, std::move(prepared).take_error());
 }
 
@@ -131,11 +135,11 @@ Result<PreparedText> TextPreparer::prepare_text(PyObject* text) {
     if (rules_.tokenizer == TokenizerKind::python) {
         prepared.python_tokens = true;
         if (rules_.whole) {
-            Result<PyObject*> tokens = call_tokenizer(text);
+            Result<PyRef> tokens = call_tokenizer(text);
             if (!tokens) return std::move(tokens).take_error();
             prepared.first_token = store_.views.size();
-            prepared.token_count = static_cast<size_t>(PyTuple_GET_SIZE(tokens.value()));
-            if (boundary::Status s = add_tokens(tokens.value()); !s) return std::move(s).take_error();
+            prepared.token_count = static_cast<size_t>(PyTuple_GET_SIZE(tokens.value().get()));
+            if (boundary::Status s = add_tokens(tokens.value().get()); !s) return std::move(s).take_error();
         }
         if (sentences) {
             Result<PyObject*> split = sentences_of(text);
@@ -144,10 +148,10 @@ Result<PreparedText> TextPreparer::prepare_text(PyObject* text) {
             prepared.first_end = store_.ends.size();
             size_t total = 0;
             for (Py_ssize_t k = 0; k < PyList_GET_SIZE(split.value()); ++k) {
-                Result<PyObject*> tokens = call_tokenizer(PyList_GET_ITEM(split.value(), k));
+                Result<PyRef> tokens = call_tokenizer(PyList_GET_ITEM(split.value(), k));
                 if (!tokens) return std::move(tokens).take_error();
-                if (boundary::Status s = add_tokens(tokens.value()); !s) return std::move(s).take_error();
-                total += static_cast<size_t>(PyTuple_GET_SIZE(tokens.value()));
+                if (boundary::Status s = add_tokens(tokens.value().get()); !s) return std::move(s).take_error();
+                total += static_cast<size_t>(PyTuple_GET_SIZE(tokens.value().get()));
                 store_.ends.push_back(total);
             }
             prepared.end_count = store_.ends.size() - prepared.first_end;

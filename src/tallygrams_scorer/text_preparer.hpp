@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "boundary/py_err.hpp"
+#include "boundary/signal_checkpoint.hpp"
 #include "tallygrams_scorer/prepared_text.hpp"
 #include "tallygrams_scorer/scorer_options.hpp"
 
@@ -24,11 +25,13 @@ public:
     // and the item's position when `item` is not negative.
     // Calls the caller's tokenizer (and NLTK) as rouge-score does: on the
     // whole text, and on each of its sentences when rougeLsum is asked for.
+    // Every few thousand texts or tokens, Ctrl-C is looked for: a tokenizer
+    // written in C (str.split) runs no bytecode, where the interpreter would.
     boundary::Result<PreparedText> prepare(PyObject* text, std::string_view argument, Py_ssize_t item = -1);
 
 private:
     boundary::Result<PreparedText> prepare_text(PyObject* text);
-    boundary::Result<PyObject*> call_tokenizer(PyObject* text);
+    boundary::Result<boundary::PyRef> call_tokenizer(PyObject* text);
     boundary::Result<PyObject*> sentences_of(PyObject* text);
     boundary::Status add_tokens(PyObject* tokens);
     boundary::Result<std::string_view> utf8_of(PyObject* text);
@@ -37,6 +40,7 @@ private:
     PyObject* tokenize_;
     PyObject* sent_tokenize_;
     PreparedStore& store_;
+    boundary::SignalCheckpoint checkpoint_;
 };
 
 }  // namespace tallygrams::companion

@@ -112,6 +112,12 @@ def native_bootstrap():
     assert intervals == tallygrams_scorer.bootstrap(columns.to_pydict(), 50, seed=7)
 
 
+def sizes_beyond_memory():
+    # Refused before any work: nothing of the call may stay behind.
+    expect(MemoryError, tallygrams_scorer.bootstrap, {"x": [0.5, 0.7]}, 10**12)
+    expect(MemoryError, tallygrams_scorer.bootstrap, STEMMING.score_columns(TARGETS, PREDICTIONS), 10**12)
+
+
 def reimport_scorer():
     # A second module object with classes of its own (the package and its
     # compiled part imported afresh); the first goes back into sys.modules,
@@ -141,5 +147,6 @@ PATHS = [
     columns_exported,
     costly(calls=50, every=10)(arrow_in_place),
     costly(calls=50, every=20)(native_bootstrap),
+    sizes_beyond_memory,
     costly(calls=4, every=250)(reimport_scorer),
 ]

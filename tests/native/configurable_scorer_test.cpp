@@ -6,6 +6,7 @@
 // of tokenizing.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <random>
 #include <string>
@@ -222,6 +223,71 @@ TEST(ConfigurableScorer, RefusesToScoreWithoutAReference) {
     config.add(scorer::RougeType::summary_lcs());
     scorer::Score two[2];
     EXPECT_THROW(scorer::score_tokenized(config, prediction, prediction, two), InternalFailure);
+}
+
+// A raised stop flag abandons a pair inside each metric whose work grows
+// with the product of the lengths, on every path the summary-level LCS
+// takes, once the pair is long enough to need it; an unraised one changes
+// nothing, and the arena is left as it was either way.
+TEST(ConfigurableScorer, AStopFlagAbandonsALongPairInsideEachQuadraticMetric) {
+    const auto words = [](size_t count, size_t per_line, size_t seed) {
+        std::string text;
+        for (size_t i = 0; i < count; ++i) {
+            text += "w" + std::to_string((i * 7 + seed) % 13) + (i % per_line == per_line - 1 ? "\n" : " ");
+        }
+        return text;
+    };
+    struct Text {
+        size_t tokens;
+        size_t per_line;
+    };
+    struct Case {
+        const char* type;
+        Text reference;
+        Text prediction;
+        bool checked;
+    };
+    const Case cases[] = {
+        {"rouge4", {3000, 3000}, {3000, 3000}, false},
+        {"rougeL", {3000, 3000}, {200, 200}, false},     // one group of columns: linear
+        {"rougeL", {3000, 3000}, {3000, 3000}, true},    // many
+        {"rougeLsum", {40, 10}, {40, 10}, false},        // a summary pair, packed
+        {"rougeLsum", {5000, 10}, {40, 10}, true},       // packed, many short reference sentences
+        {"rougeLsum", {5000, 5000}, {40, 10}, true},     // packed, one long reference sentence
+        {"rougeLsum", {600, 30}, {600, 30}, true},       // too wide to pack: sentences of up to 64 tokens
+        {"rougeLsum", {600, 200}, {600, 200}, true},     // longer sentences, rows kept in blocks
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.type) + " " + std::to_string(c.reference.tokens) + "/" +
+                     std::to_string(c.reference.per_line) + " " + std::to_string(c.prediction.tokens) + "/" +
+                     std::to_string(c.prediction.per_line));
+        scorer::RougeConfig config;
+        config.add(scorer::parse_rouge_type(c.type).type);
+        scorer::ScratchArena arena;
+        const scorer::TokenizedText reference =
+            scorer::tokenize_ascii_text(words(c.reference.tokens, c.reference.per_line, 1), arena, true);
+        const scorer::TokenizedText prediction =
+            scorer::tokenize_ascii_text(words(c.prediction.tokens, c.prediction.per_line, 4), arena, true);
+        const auto before = arena.mark();
+        scorer::Score plain[1];
+        scorer::Score quiet[1];
+        scorer::score_tokenized(config, std::span(&reference, 1), prediction, plain, arena);
+        const std::atomic<bool> lowered{false};
+        scorer::score_tokenized(config, std::span(&reference, 1), prediction, quiet, arena, nullptr,
+                                scorer::StopSignal(lowered));
+        EXPECT_EQ(quiet[0].fmeasure, plain[0].fmeasure);
+        const std::atomic<bool> raised{true};
+        const auto scored = [&] {
+            scorer::score_tokenized(config, std::span(&reference, 1), prediction, quiet, arena, nullptr,
+                                    scorer::StopSignal(raised));
+        };
+        if (c.checked) {
+            EXPECT_THROW(scored(), scorer::PairAbandoned);
+        } else {
+            EXPECT_NO_THROW(scored());
+        }
+        EXPECT_EQ(arena.mark().used, before.used);
+    }
 }
 
 }  // namespace

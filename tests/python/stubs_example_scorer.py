@@ -14,6 +14,8 @@ from tallygrams_scorer import (
     Rouge155Figures,
     RougeScorer,
     Score,
+    compare,
+    resample_means,
     rouge155,
     rouge_scorer,
     scoring,
@@ -49,6 +51,11 @@ result = aggregator.aggregate()
 assert_type(result, dict[str, AggregateScore])
 assert_type(result["rouge1"].mid.recall, float)
 
+columns = scorer.score_columns(["a b"], ["a"])
+compared = compare(columns, columns, test="randomization", n_samples=100)
+assert_type(compared["rouge1_fmeasure"].p_value, float)
+assert_type(resample_means(columns, 10, seed=1)["rouge1_recall"], list[float])
+
 evaluation = rouge155(["the cat sat"], [["a cat sat", ["the cat", "sat down"]]], "-n 2 -m", per_pair=True)
 assert_type(evaluation.report(), str)
 figures = evaluation["ROUGE-1"]
@@ -78,6 +85,7 @@ def rejected() -> None:
     scorer.score("a", b"b")  # type: ignore[arg-type]
     BootstrapAggregator(0.9, 10, 1)  # type: ignore[call-arg]
     scorer.rouge_types = []  # type: ignore[misc]
+    compare(columns, columns, test="permutation")  # type: ignore[arg-type]
     rouge155(["a"], ["b"], units="sentences")  # type: ignore[arg-type]
 
     tokenizers.Tokenizer()  # type: ignore[abstract]

@@ -16,6 +16,7 @@ constexpr const char* kNotInitialized = "The global thread pool has not been ini
 
 std::mutex creation_mutex;
 bool creation_attempted = false;
+std::string creation_failure;  // why the attempt failed, if it did
 std::atomic<WorkerPool*> installed_pool{nullptr};
 
 // A child of fork() inherits the parent's pool object but none of its worker
@@ -32,6 +33,7 @@ void after_fork_in_child() noexcept {
         pool_left_by_parent = inherited;
     }
     creation_attempted = false;
+    creation_failure.clear();
     creation_mutex.unlock();
 }
 
@@ -46,26 +48,37 @@ void after_fork_in_child() noexcept {
 
 WorkerPool* global_pool_if_created() noexcept { return installed_pool.load(std::memory_order_acquire); }
 
-WorkerPool& global_pool() {
-    if (WorkerPool* pool = installed_pool.load(std::memory_order_acquire)) return *pool;
+namespace {
 
-    std::string failure;
-    {
-        std::lock_guard<std::mutex> lock(creation_mutex);
-        if (WorkerPool* pool = installed_pool.load(std::memory_order_acquire)) return *pool;
-        if (!creation_attempted) {
-            creation_attempted = true;
-            try {
-                // Never deleted: workers serve the process until it exits.
-                installed_pool.store(new WorkerPool(configured_worker_count()), std::memory_order_release);
-                return *installed_pool.load(std::memory_order_relaxed);
-            } catch (const PoolCreationError& error) {
-                failure = error.what();
-            }
-        } else {
-            failure = "the one-time creation of the pool already ran and did not succeed";
-        }
+// The pool, or null with the reason in `failure`: the first attempt's own,
+// or, when `repeat_reason` is false, that an attempt already failed.
+WorkerPool* obtain_pool(std::string& failure, bool repeat_reason) {
+    if (WorkerPool* pool = installed_pool.load(std::memory_order_acquire)) return pool;
+    std::lock_guard<std::mutex> lock(creation_mutex);
+    if (WorkerPool* pool = installed_pool.load(std::memory_order_acquire)) return pool;
+    if (creation_attempted) {
+        failure = repeat_reason ? creation_failure : "the one-time creation of the pool already ran and did not succeed";
+        return nullptr;
     }
+    creation_attempted = true;
+    try {
+        // Never deleted: workers serve the process until it exits.
+        installed_pool.store(new WorkerPool(configured_worker_count()), std::memory_order_release);
+        return installed_pool.load(std::memory_order_relaxed);
+    } catch (const PoolCreationError& error) {
+        creation_failure = error.what();
+        failure = creation_failure;
+        return nullptr;
+    }
+}
+
+}  // namespace
+
+WorkerPool* try_global_pool(std::string& failure) { return obtain_pool(failure, true); }
+
+WorkerPool& global_pool() {
+    std::string failure;
+    if (WorkerPool* pool = obtain_pool(failure, false)) return *pool;
     fail_internally(kNotInitialized + failure);
 }
 

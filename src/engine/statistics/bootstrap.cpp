@@ -6,6 +6,7 @@
 #include <string>
 
 #include "common/arithmetic.hpp"
+#include "engine/memory_capacity.hpp"
 #include "engine/statistics/exact_sum.hpp"
 #include "engine/statistics/lane_sums.hpp"
 #include "engine/statistics/percentile.hpp"
@@ -62,6 +63,10 @@ void check_arguments(Columns columns, const BootstrapSettings& settings) {
         throw std::invalid_argument("bootstrap confidence must lie between 0 and 1");
     }
     if (settings.block_shift > kMaxBlockShift) throw std::invalid_argument("bootstrap block shift too large");
+    const size_t count = columns.size();
+    ensure_obtainable(bootstrap_memory(count, settings.resamples),
+                      "the resampled means of " + std::to_string(count) + (count == 1 ? " column, " : " columns, ") +
+                          std::to_string(settings.resamples) + " resamples each,");
 }
 
 // The mean of every column; throws std::invalid_argument if a value is not
@@ -208,6 +213,10 @@ std::optional<std::vector<double>> draw_resample_means(WorkerPool& pool, Columns
 }
 
 }  // namespace
+
+size_t bootstrap_memory(size_t columns, size_t resamples) noexcept {
+    return memory_product(memory_product(columns, resamples), sizeof(double));
+}
 
 std::optional<std::vector<double>> resample_means(WorkerPool& pool, Columns columns,
                                                   const BootstrapSettings& settings,

@@ -53,14 +53,20 @@ struct ColumnSummary {
 // each worker). No columns give no summaries. Throws std::invalid_argument
 // for columns of different lengths, empty columns or columns of 2^31 values
 // or more, a value that is not finite, no resamples, a confidence outside
-// [0, 1] or a block shift beyond its maximum. The pool stays usable
-// whatever happens. Must not be called from one of the pool's workers.
+// [0, 1] or a block shift beyond its maximum, and MemoryRequestRefused
+// (memory_capacity.hpp) when the resampled means need more memory than the
+// process can get; all before any work. The pool stays usable whatever
+// happens. Must not be called from one of the pool's workers.
 // `waiter`, if given, is polled by the calling thread while it waits for the
 // pool (interruption.hpp); it is how `cancelled` gets set from that thread.
 std::optional<std::vector<ColumnSummary>> bootstrap_intervals(WorkerPool& pool, Columns columns,
                                                               const BootstrapSettings& settings,
                                                               const std::atomic<bool>& cancelled,
                                                               Interruption* waiter = nullptr);
+
+// The bytes of working memory a run over `columns` columns with `resamples`
+// resamples needs (saturating): the resampled means, the bulk of it.
+size_t bootstrap_memory(size_t columns, size_t resamples) noexcept;
 
 // The R resampled means of every column, column after column: resample r's
 // mean of column c at [c * R + r]. Same arguments and failures as

@@ -21,7 +21,8 @@
 // Columns are handled in groups of up to four words, all words of a group in
 // registers during one pass over the rows. Between groups, each row's carry
 // is kept in one byte, so memory stays linear: four words per distinct token
-// plus one byte per row.
+// plus one byte per row. A StopSignal is checked before each group's pass
+// but the first, and between blocks of rows within every pass.
 #pragma once
 
 #include <algorithm>
@@ -30,10 +31,10 @@
 #include <cstdint>
 
 #include "common/arithmetic.hpp"
-#include "scorer/details/poll.hpp"
 #include "scorer/details/scratch_arena.hpp"
 #include "scorer/metrics/details/word_array.hpp"
 #include "scorer/numbering/token_numbering.hpp"
+#include "scorer/stop_signal.hpp"
 
 namespace tallygrams::scorer {
 
@@ -97,10 +98,11 @@ uint64_t lcs_group_of_width(size_t words, const Id* rows, size_t row_count, cons
 // sample of every eighth row and the group's width in words; ordinary text,
 // where nearly every row takes part, stops sampling after one group.
 //
-// `poll()` runs between blocks of kPollRows rows of every pass, where a
-// caller can look for interruption of a long pair.
-template <class Id, class Poll = NoPoll>
-uint64_t lcs_length(const NumberedTokens<Id>& tokens, ScratchArena& arena, Poll&& poll = {}) {
+// `stop` is checked between blocks of kPollRows rows of every pass, so that
+// a caller can abandon a long pair part-way (stop_signal.hpp).
+template <class Id>
+uint64_t lcs_length(const NumberedTokens<Id>& tokens, ScratchArena& arena, StopSignal stop = {}) {
+    const auto poll = [&stop] { stop.check(); };
     const ArenaScope scope(arena);
     // The longer sequence gives the rows, the shorter the columns (bits).
     const bool prediction_is_rows = tokens.reference_count < tokens.prediction_count;
@@ -145,6 +147,7 @@ uint64_t lcs_length(const NumberedTokens<Id>& tokens, ScratchArena& arena, Poll&
 
     uint64_t length = 0;
     for (size_t group = 0; group < groups; ++group) {
+        if (group > 0) stop.check();  // one group's pass is linear in the rows
         const size_t first = group * kGroupColumns;
         const size_t width = column_count - first < kGroupColumns ? column_count - first : kGroupColumns;
         const size_t group_words = ceil_div(width, 64);

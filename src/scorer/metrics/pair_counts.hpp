@@ -118,8 +118,11 @@ struct CountsWanted {
 // The counts of numbered tokens; each is 0 when either text is too short
 // for it (no tokens; for bigrams, fewer than two). Pairs too large for the
 // one pass (takes_one_pass) take the metrics one at a time.
+// `stop` is checked inside the LCS of a pair too large for the one pass,
+// whose work grows with the product of the texts' lengths.
 template <class Id>
-PairCounts pair_counts(const NumberedTokens<Id>& tokens, ScratchArena& arena, CountsWanted wanted = {}) {
+PairCounts pair_counts(const NumberedTokens<Id>& tokens, ScratchArena& arena, CountsWanted wanted = {},
+                       StopSignal stop = {}) {
     const size_t n_r = tokens.reference_count;
     const size_t n_p = tokens.prediction_count;
     if (n_r == 0 || n_p == 0) return PairCounts{};
@@ -144,7 +147,7 @@ PairCounts pair_counts(const NumberedTokens<Id>& tokens, ScratchArena& arena, Co
     }
     if (wanted.unigrams) counts.unigrams = unigram_overlap(tokens, arena);
     if (wanted.bigrams && n_r >= 2 && n_p >= 2) counts.bigrams = bigram_overlap(tokens, arena);
-    if (wanted.lcs) counts.lcs = lcs_length(tokens, arena);
+    if (wanted.lcs) counts.lcs = lcs_length(tokens, arena, stop);
     return counts;
 }
 

@@ -36,6 +36,7 @@
 #include "scorer/metrics/details/summary_lcs_packed.hpp"
 #include "scorer/metrics/details/summary_lcs_sentence.hpp"
 #include "scorer/numbering/id_sequence.hpp"
+#include "scorer/stop_signal.hpp"
 
 namespace tallygrams::scorer {
 
@@ -44,7 +45,7 @@ namespace detail {
 // One prediction sentence at a time, against every reference sentence.
 template <class Id>
 void mark_unions_by_sentence(const IdSequence<Id>& reference, const IdSequence<Id>& prediction, size_t ids,
-                             uint64_t* marks, ScratchArena& arena, size_t row_budget_words) {
+                             uint64_t* marks, ScratchArena& arena, size_t row_budget_words, StopSignal stop) {
     const ArenaScope scope(arena);
     size_t longest_reference = 0;
     for (size_t s = 0; s < reference.sentence_count; ++s) {
@@ -63,6 +64,7 @@ void mark_unions_by_sentence(const IdSequence<Id>& reference, const IdSequence<I
     uint64_t* group_masks = any_long ? arena.allocate_zeroed<uint64_t>(ids * detail::kGroupWords) : nullptr;
 
     for (size_t ps = 0; ps < prediction.sentence_count; ++ps) {
+        stop.check();  // each sentence's work is linear in the reference
         const size_t c_start = prediction.sentence_start(ps);
         const size_t n = prediction.sentence_ends[ps] - c_start;
         if (n == 0) continue;
@@ -78,7 +80,7 @@ void mark_unions_by_sentence(const IdSequence<Id>& reference, const IdSequence<I
                 detail::mark_lcs_short(reference.ids + r_start, m, n, short_masks, rows, marks, r_start);
             } else {
                 detail::mark_lcs_long(reference.ids + r_start, m, c, n, group_masks, marks, r_start, arena,
-                                      row_budget_words);
+                                      row_budget_words, stop);
             }
         }
         if (n <= 64) {
@@ -118,17 +120,18 @@ size_t summary_lcs_mark_words(const IdSequence<Id>& reference) noexcept {
 // reference position p on the union of its sentence's LCS with the
 // prediction's sentences: the positions whose tokens summary_lcs_hits
 // counts, before any clipping. For callers that clip them their own way.
+// `stop` as for summary_lcs_hits.
 template <class Id>
 void mark_summary_lcs(const IdSequence<Id>& reference, const IdSequence<Id>& prediction, Id distinct,
                       uint64_t* marks, ScratchArena& arena, size_t packed_words = detail::kPackedWords,
-                      size_t row_budget_words = detail::kRowBudgetWords) {
+                      size_t row_budget_words = detail::kRowBudgetWords, StopSignal stop = {}) {
     const ArenaScope scope(arena);
     const size_t ids = size_t{distinct} + 1;
     const size_t width = detail::packed_width(prediction);
     if (width <= 64 * packed_words) {
-        if (width > 0) detail::mark_unions_packed(ceil_div(width, 64), reference, prediction, ids, marks, arena);
+        if (width > 0) detail::mark_unions_packed(ceil_div(width, 64), reference, prediction, ids, marks, arena, stop);
     } else {
-        detail::mark_unions_by_sentence(reference, prediction, ids, marks, arena, row_budget_words);
+        detail::mark_unions_by_sentence(reference, prediction, ids, marks, arena, row_budget_words, stop);
     }
 }
 
@@ -136,14 +139,15 @@ void mark_summary_lcs(const IdSequence<Id>& reference, const IdSequence<Id>& pre
 // reference tokens the prediction lacks are `distinct` (absent). Empty
 // sentences are skipped: they add nothing to any union.
 // `packed_words` and `row_budget_words` bound the packed path and the rows
-// kept per sentence pair; tests lower them to reach every path.
+// kept per sentence pair; tests lower them to reach every path. `stop` is
+// checked between blocks of rows (stop_signal.hpp).
 template <class Id>
 uint64_t summary_lcs_hits(const IdSequence<Id>& reference, const IdSequence<Id>& prediction, Id distinct,
                           ScratchArena& arena, size_t packed_words = detail::kPackedWords,
-                          size_t row_budget_words = detail::kRowBudgetWords) {
+                          size_t row_budget_words = detail::kRowBudgetWords, StopSignal stop = {}) {
     const ArenaScope scope(arena);
     uint64_t* marks = arena.allocate_zeroed<uint64_t>(summary_lcs_mark_words(reference));
-    mark_summary_lcs(reference, prediction, distinct, marks, arena, packed_words, row_budget_words);
+    mark_summary_lcs(reference, prediction, distinct, marks, arena, packed_words, row_budget_words, stop);
     return detail::count_hits(reference, prediction, size_t{distinct} + 1, marks, arena);
 }
 

@@ -8,6 +8,7 @@ Scores are compared as the exact tuples rouge-score returns, types included
 import itertools
 import random
 
+import pyarrow as pa
 import pytest
 from rouge_score import rouge_scorer
 
@@ -114,3 +115,31 @@ def test_duplicate_and_quirky_type_names_keep_the_peers_keys():
     ours = tallygrams_scorer.RougeScorer(types)
     for reference, prediction in scorer_texts.pairs(2, 50):
         assert_same(ours.score(reference, prediction), peer.score(reference, prediction), (reference, prediction))
+
+
+def test_tokens_longer_than_a_copy_block_equal_the_peer():
+    # A caller's tokens are copied into 64 KiB blocks; a longer token gets a
+    # block of its own, and the tokens after it go on in a fresh one.
+    tokenizer = WhitespaceTokenizer()
+    long_a, long_b = "a" * 100_000, "é" * 40_000
+    texts = [(f"x {long_a} y  {long_b}\nz {long_a}", f"{long_b} x\n{long_a} {long_a[:-1]} z"),
+             (" ".join(["w"] * 30_000), f"w {long_a} w")]
+    types = ["rouge1", "rouge2", "rougeL", "rougeLsum"]
+    peer = rouge_scorer.RougeScorer(types, tokenizer=tokenizer)
+    ours = tallygrams_scorer.RougeScorer(types, tokenizer=tokenizer)
+    batch = ours.score_batch([r for r, _ in texts], [p for _, p in texts])
+    assert [exact(d) for d in batch] == [exact(peer.score(r, p)) for r, p in texts]
+
+
+@pytest.mark.parametrize("tokenizer", [None, str.split], ids=["built-in", "caller's"])
+def test_batches_of_several_chunks_equal_pair_by_pair(tokenizer):
+    # Batches are prepared and scored 16,384 pairs at a time.
+    rng = random.Random(3)
+    words = ["a", "b", "c", "d", "e"]
+    texts = [" ".join(rng.choices(words, k=rng.randrange(0, 9))) for _ in range(2 * 16_384 + 7)]
+    references, predictions = texts, texts[1:] + texts[:1]
+    ours = tallygrams_scorer.RougeScorer(["rouge2", "rougeL"], tokenizer=tokenizer)
+    expected = [exact(ours.score(r, p)) for r, p in zip(references, predictions)]
+    assert [exact(d) for d in ours.score_batch(references, predictions)] == expected
+    columns = ours.score_arrow(pa.array(references), pa.array(predictions)).column("rougeL_fmeasure")
+    assert columns == [ours.score(r, p)["rougeL"].fmeasure for r, p in zip(references, predictions)]

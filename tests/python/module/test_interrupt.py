@@ -29,6 +29,8 @@ calls = {{
     "score_batch": lambda: scorer.score_batch(references, predictions),
     "score_arrow": lambda: scorer.score_arrow(arrow_references, arrow_predictions),
     "bootstrap": lambda: tallygrams_scorer.bootstrap(columns, 100_000),
+    "compare": lambda: tallygrams_scorer.compare(columns, {{"a": [0.75] * 2_000_000, "b": columns["b"]}},
+                                                 test="randomization", n_samples=1_000_000),
     "rouge155": lambda: tallygrams_scorer.rouge155(predictions[:30000], references[:30000],
                                                    "-n 4 -w 1.2 -2 4 -U -m -r 1000"),
 }}
@@ -45,7 +47,8 @@ print(scorer.score_columns(["a b c", "x"], ["a b", "y"]).column("rouge1_recall")
 """
 
 
-@pytest.mark.parametrize("name", ["score_columns", "score_batch", "score_arrow", "bootstrap", "rouge155"])
+@pytest.mark.parametrize("name", ["score_columns", "score_batch", "score_arrow", "bootstrap", "compare",
+                                  "rouge155"])
 def test_ctrl_c_stops_a_long_call(name):
     child = subprocess.Popen([sys.executable, "-c", textwrap.dedent(CHILD.format(name=name))],
                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)

@@ -31,6 +31,7 @@
 #include "scorer/metrics/details/summary_lcs_sentence.hpp"
 #include "scorer/metrics/lcs.hpp"
 #include "scorer/numbering/id_sequence.hpp"
+#include "scorer/stop_signal.hpp"
 
 namespace tallygrams::scorer {
 
@@ -39,6 +40,9 @@ namespace detail {
 // Predictions up to this many words wide (sentence tokens plus one guard per
 // sentence) are packed.
 inline constexpr size_t kPackedWords = 4;
+
+// Rows of reference sentences between two looks at the stop signal, at most.
+inline constexpr size_t kRowsBetweenStopChecks = 4096;
 
 // Bit k of the result is the parity of bits 0..k of x.
 inline uint64_t prefix_parity(uint64_t x) noexcept {
@@ -67,7 +71,7 @@ inline bool bit_of(const uint64_t* words, size_t bit) noexcept { return (words[b
 // prediction sentence. The prediction must be at most 64 * W bits wide packed.
 template <class Id, size_t W>
 void mark_unions_packed(const IdSequence<Id>& reference, const IdSequence<Id>& prediction, size_t ids,
-                        uint64_t* marks, ScratchArena& arena) {
+                        uint64_t* marks, ScratchArena& arena, StopSignal stop) {
     const ArenaScope scope(arena);
     struct Segment {
         size_t first_bit;
@@ -98,6 +102,7 @@ void mark_unions_packed(const IdSequence<Id>& reference, const IdSequence<Id>& p
     }
     uint64_t* parities = arena.allocate<uint64_t>((longest + 1) * W);  // row i at i * W
 
+    size_t rows_unchecked = 0;
     for (size_t rs = 0; rs < reference.sentence_count; ++rs) {
         const size_t r_start = reference.sentence_start(rs);
         const size_t m = reference.sentence_ends[rs] - r_start;
@@ -120,7 +125,17 @@ void mark_unions_packed(const IdSequence<Id>& reference, const IdSequence<Id>& p
             }
         }
 
+        // Each walk may climb every row of the sentence: a long sentence is
+        // checked before each walk, short ones once they add up to as many
+        // rows (never, in a summary pair).
+        const bool long_sentence = m >= kRowsBetweenStopChecks;
+        rows_unchecked += m;
+        if (rows_unchecked >= kRowsBetweenStopChecks) {
+            stop.check();
+            rows_unchecked = 0;
+        }
         for (size_t sg = 0; sg < segment_count; ++sg) {
+            if (long_sentence) stop.check();
             const Segment segment = segments[sg];
             const size_t first = segment.first_bit;
             // t[m][n]: the clear bits of the last row within the sentence.
@@ -175,16 +190,16 @@ void mark_unions_packed(const IdSequence<Id>& reference, const IdSequence<Id>& p
 
 template <class Id>
 void mark_unions_packed(size_t words, const IdSequence<Id>& reference, const IdSequence<Id>& prediction, size_t ids,
-                        uint64_t* marks, ScratchArena& arena) {
+                        uint64_t* marks, ScratchArena& arena, StopSignal stop = {}) {
     switch (words) {
         case 1:
-            return mark_unions_packed<Id, 1>(reference, prediction, ids, marks, arena);
+            return mark_unions_packed<Id, 1>(reference, prediction, ids, marks, arena, stop);
         case 2:
-            return mark_unions_packed<Id, 2>(reference, prediction, ids, marks, arena);
+            return mark_unions_packed<Id, 2>(reference, prediction, ids, marks, arena, stop);
         case 3:
-            return mark_unions_packed<Id, 3>(reference, prediction, ids, marks, arena);
+            return mark_unions_packed<Id, 3>(reference, prediction, ids, marks, arena, stop);
         default:
-            return mark_unions_packed<Id, 4>(reference, prediction, ids, marks, arena);
+            return mark_unions_packed<Id, 4>(reference, prediction, ids, marks, arena, stop);
     }
 }
 

@@ -18,6 +18,7 @@
 #include "scorer/details/scratch_arena.hpp"
 #include "scorer/metrics/bit_count.hpp"
 #include "scorer/metrics/lcs.hpp"
+#include "scorer/stop_signal.hpp"
 
 namespace tallygrams::scorer {
 
@@ -108,10 +109,10 @@ void mark_lcs_short(const Id* r, size_t m, size_t n, const uint64_t* masks, uint
 }
 
 // A longer prediction sentence. `group_masks` holds kGroupWords zeroed words
-// per id and is zeroed again on return.
+// per id and is zeroed again on return, unless `stop` abandons the pair.
 template <class Id>
 void mark_lcs_long(const Id* r, size_t m, const Id* c, size_t n, uint64_t* group_masks, uint64_t* marks,
-                   size_t offset, ScratchArena& arena, size_t row_budget_words) {
+                   size_t offset, ScratchArena& arena, size_t row_budget_words, StopSignal stop = {}) {
     const ArenaScope scope(arena);
     const size_t words = ceil_div(n, 64);
     const size_t block_rows =
@@ -125,6 +126,7 @@ void mark_lcs_long(const Id* r, size_t m, const Id* c, size_t n, uint64_t* group
     // row must hold row q*block_rows: one group of columns at a time, the
     // carry of each row handed from group to group.
     const auto compute_block = [&](size_t q) {
+        stop.check();
         const size_t first_row = q * block_rows;
         const size_t rows = std::min(block_rows, m - first_row);
         for (size_t first_word = 0; first_word < words; first_word += kGroupWords) {
