@@ -86,17 +86,19 @@ benchmark: install
 	$(PYTHON) benchmarks/rouge155_tool_scale.py
 	$(PYTHON) benchmarks/paired_tests.py
 
-# Cost of each stage of the scoring core over a range of text lengths,
-# stemming throughput with and without a cache, the tokenizer for every
-# script, the cost of reading Arrow text (UTF-8 validation) next to scoring
-# it, and the bootstrap of nine score columns.
+# The scoring core stage by stage on 100,000 generated summary pairs, the
+# cost of each stage over a range of text lengths, stemming throughput with
+# and without a cache, the tokenizer for every script, the cost of reading
+# Arrow text (UTF-8 validation) next to scoring it, and the bootstrap of
+# nine score columns.
 benchmark-native: setup
 	bash scripts/setup-dev.sh --benchmarks
 	$(CMAKE) -S . -B build/benchmarks -G Ninja -DCMAKE_MAKE_PROGRAM=$(abspath $(VENV)/bin/ninja) \
 	    -DTALLYGRAMS_BUILD_MODULE=OFF -DTALLYGRAMS_BUILD_BENCHMARKS=ON -DCMAKE_BUILD_TYPE=Release \
 	    -DPython_EXECUTABLE=$(abspath $(PYTHON))
 	$(CMAKE) --build build/benchmarks
-	build/benchmarks/benchmarks/native/core_benchmark --benchmark_min_time=0.2
+	build/benchmarks/benchmarks/native/core_benchmark
+	build/benchmarks/benchmarks/native/length_benchmark --benchmark_min_time=0.2
 	build/benchmarks/benchmarks/native/stemmer_benchmark --benchmark_min_time=0.2
 	build/benchmarks/benchmarks/native/unicode_tokenizer_benchmark --benchmark_min_time=0.2
 	build/benchmarks/benchmarks/native/arrow_benchmark --benchmark_min_time=0.2

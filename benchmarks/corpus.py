@@ -233,3 +233,27 @@ def ordinary_like(tokens: list[str], seed: int = 3) -> list[str]:
             replacement[token] = "".join(rng.choice(_ALPHABET) for _ in range(len(token)))
         out.append(replacement[token])
     return out
+
+
+def write_pairs(path: str, pairs: list[tuple[str, str]]) -> None:
+    """Pairs for the native benchmarks: per text, its length in UTF-8 bytes on
+    a line of its own, then its bytes."""
+    with open(path, "wb") as out:
+        for reference, prediction in pairs:
+            for text in (reference, prediction):
+                data = text.encode()
+                out.write(b"%d\n" % len(data))
+                out.write(data)
+
+
+if __name__ == "__main__":
+    import argparse
+
+    parser = argparse.ArgumentParser(description="Write generated pairs to a file for the native benchmarks.")
+    parser.add_argument("kind", choices=["summary", "long"])
+    parser.add_argument("count", type=int)
+    parser.add_argument("path")
+    parser.add_argument("--seed", type=int, default=11)
+    args = parser.parse_args()
+    make = summary_pairs if args.kind == "summary" else long_pairs
+    write_pairs(args.path, make(args.count, seed=args.seed))

@@ -23,6 +23,7 @@
 #include "scorer/metrics/lcs.hpp"
 #include "scorer/metrics/ngram_levels.hpp"
 #include "scorer/metrics/ngram_overlap.hpp"
+#include "scorer/metrics/pair_counts.hpp"
 #include "scorer/metrics/summary_lcs.hpp"
 #include "scorer/numbering/numbered_texts.hpp"
 #include "scorer/rouge_types.hpp"
@@ -109,26 +110,38 @@ void score_configured(const RougeConfig& config, std::span<const TokenizedText> 
         number_texts<Id>(references, prediction, config.needs_whole(), config.needs_sentences(), arena);
     const NumberedText<Id>& p = texts.prediction;
 
-    BestScore best[RougeConfig::kMaxTypes];
+    // Unigram and bigram overlap and the LCS length come from one pass over
+    // each pair (pair_counts.hpp), once per reference for every type that
+    // reads them.
+    CountsWanted wanted{false, false, false};
     for (size_t k = 0; k < config.size(); ++k) {
-        const RougeType type = config[k];
-        for (size_t r = 0; r < texts.reference_count; ++r) {
-            const NumberedText<Id>& ref = texts.references[r];
-            const uint64_t n_r = ref.whole.count;
-            const uint64_t n_p = p.whole.count;
+        wanted.unigrams |= config[k].kind == RougeKind::ngram && config[k].n == 1;
+        wanted.bigrams |= config[k].kind == RougeKind::ngram && config[k].n == 2;
+        wanted.lcs |= config[k].kind == RougeKind::lcs;
+    }
+    const bool counted = wanted.unigrams || wanted.bigrams || wanted.lcs;
+
+    BestScore best[RougeConfig::kMaxTypes];
+    for (size_t r = 0; r < texts.reference_count; ++r) {
+        const NumberedText<Id>& ref = texts.references[r];
+        const uint64_t n_r = ref.whole.count;
+        const uint64_t n_p = p.whole.count;
+        const PairCounts counts =
+            counted ? pair_counts(whole_pair(ref, p, texts.distinct), arena, wanted, stop) : PairCounts{};
+        for (size_t k = 0; k < config.size(); ++k) {
+            const RougeType type = config[k];
             switch (type.kind) {
                 case RougeKind::ngram:
                     if (type.n == 1) {
-                        best[k].offer(n_r >= 1 && n_p >= 1 ? score_from_counts(unigram_overlap(whole_pair(ref, p, texts.distinct), arena), n_p, n_r)
-                                                           : Score{});
+                        best[k].offer(n_r >= 1 && n_p >= 1 ? score_from_counts(counts.unigrams, n_p, n_r) : Score{});
                     } else if (type.n == 2) {
-                        best[k].offer(n_r >= 2 && n_p >= 2 ? score_from_counts(bigram_overlap(whole_pair(ref, p, texts.distinct), arena), n_p - 1, n_r - 1)
+                        best[k].offer(n_r >= 2 && n_p >= 2 ? score_from_counts(counts.bigrams, n_p - 1, n_r - 1)
                                                            : Score{});
                     }
                     break;  // longer n-grams below, all at once
                 case RougeKind::lcs:
                     if (n_r >= 1 && n_p >= 1) {
-                        best[k].offer(score_from_counts(lcs_length(whole_pair(ref, p, texts.distinct), arena, stop), n_p, n_r));
+                        best[k].offer(score_from_counts(counts.lcs, n_p, n_r));
                     } else {
                         best[k].offer(Score{}, true);
                     }

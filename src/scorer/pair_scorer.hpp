@@ -12,8 +12,7 @@
 #include <string_view>
 
 #include "scorer/details/scratch_arena.hpp"
-#include "scorer/metrics/lcs.hpp"
-#include "scorer/metrics/ngram_overlap.hpp"
+#include "scorer/metrics/pair_counts.hpp"
 #include "scorer/numbering/token_numbering.hpp"
 #include "scorer/score_arithmetic.hpp"
 
@@ -21,26 +20,25 @@ namespace tallygrams::scorer {
 
 namespace detail {
 
+// The three scores of numbered tokens.
+template <class Id>
+PairScores score_numbered_tokens(const NumberedTokens<Id>& tokens, ScratchArena& arena) {
+    const uint64_t n_r = tokens.reference_count;
+    const uint64_t n_p = tokens.prediction_count;
+    PairScores scores;
+    if (n_r == 0 || n_p == 0) return scores;
+    const PairCounts counts = pair_counts(tokens, arena);
+    scores.rouge1 = score_from_counts(counts.unigrams, n_p, n_r);
+    if (n_r >= 2 && n_p >= 2) scores.rouge2 = score_from_counts(counts.bigrams, n_p - 1, n_r - 1);
+    scores.rougeL = score_from_counts(counts.lcs, n_p, n_r);
+    return scores;
+}
+
 // `hash` is for tests, which show that no score depends on it.
 template <class Id, class Hash = TokenHash>
 PairScores score_numbered(std::string_view reference, std::string_view prediction, const Hash& hash = Hash()) {
     ScratchArena arena;
-    const NumberedTokens<Id> tokens = number_tokens<Id>(reference, prediction, arena, hash);
-    const uint64_t n_r = tokens.reference_count;
-    const uint64_t n_p = tokens.prediction_count;
-
-    // Each metric gives its working memory back before the next starts.
-    PairScores scores;
-    if (n_r >= 1 && n_p >= 1) {
-        scores.rouge1 = score_from_counts(unigram_overlap(tokens, arena), n_p, n_r);
-    }
-    if (n_r >= 2 && n_p >= 2) {
-        scores.rouge2 = score_from_counts(bigram_overlap(tokens, arena), n_p - 1, n_r - 1);
-    }
-    if (n_r >= 1 && n_p >= 1) {
-        scores.rougeL = score_from_counts(lcs_length(tokens, arena), n_p, n_r);
-    }
-    return scores;
+    return score_numbered_tokens(number_tokens<Id>(reference, prediction, arena, hash), arena);
 }
 
 }  // namespace detail

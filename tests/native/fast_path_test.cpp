@@ -18,13 +18,18 @@ namespace {
 using namespace tallygrams;
 using scorer::PairScores;
 
+// The default path, with 64-bit ids, and with the numbering's baseline
+// kernel (multiply hash, bit-scan edges) whatever the processor offers.
 void expect_identical(std::string_view reference, std::string_view prediction) {
     const PairScores expected = straightforward::score_pair(reference, prediction);
     const PairScores narrow = scorer::score_pair(reference, prediction);
     const PairScores wide = scorer::detail::score_numbered<uint64_t>(reference, prediction);
+    const PairScores baseline = scorer::detail::score_numbered<uint32_t>(
+        reference, prediction, scorer::TokenHash(scorer::process_hash_seed(), /*aes=*/false));
     ASSERT_EQ(std::memcmp(&narrow, &expected, sizeof expected), 0)
         << "reference: " << reference.substr(0, 200) << "\nprediction: " << prediction.substr(0, 200);
     ASSERT_EQ(std::memcmp(&wide, &expected, sizeof expected), 0) << "64-bit ids";
+    ASSERT_EQ(std::memcmp(&baseline, &expected, sizeof expected), 0) << "baseline kernel";
 }
 
 std::string join(const std::vector<std::string>& words, std::mt19937_64& rng) {

@@ -5,6 +5,7 @@
 
 #include "oracles/byte_range_tokenizer.hpp"
 #include "oracles/straightforward_scorer.hpp"
+#include "scorer/tokenizing/token_walk.hpp"
 
 #include <random>
 
@@ -169,6 +170,93 @@ TEST(Tokenizer, ByteNormalisationSeparatesEveryHighByteInPlace) {
             ASSERT_LE(start + length, text.size());
         });
         ASSERT_EQ(tokens, count_tokens(normalized));
+    }
+}
+
+}  // namespace
+
+namespace {
+
+using namespace tallygrams::scorer;
+
+// The edges of random masks, chunk by chunk, from both edge kernels against
+// a bit-by-bit listing: masks dense and sparse, all ones (tokens running
+// across blocks) and all zeros, and runs of any number of blocks.
+TEST(TokenEdges, KernelsListEveryEdgeInOrder) {
+    std::mt19937_64 rng(23);
+    const auto random_mask = [&](int kind) -> uint64_t {
+        switch (kind) {
+            case 0: return rng();
+            case 1: return rng() & rng() & rng();  // sparse
+            case 2: return ~uint64_t{0};
+            case 3: return 0;
+            default: return 0x5555555555555555ULL << (rng() % 2);
+        }
+    };
+    for (int round = 0; round < 3000; ++round) {
+        const size_t blocks = 1 + rng() % kWalkChunkBlocks;
+        std::vector<uint64_t> masks(blocks);
+        for (uint64_t& mask : masks) mask = random_mask(static_cast<int>(rng() % 5));
+        const uint64_t inside_before = rng() % 2;
+        std::vector<uint32_t> expected;
+        uint64_t previous = inside_before;
+        for (size_t bit = 0; bit < 64 * blocks; ++bit) {
+            const uint64_t here = (masks[bit / 64] >> (bit % 64)) & 1;
+            if (here != previous) expected.push_back(static_cast<uint32_t>(bit));
+            previous = here;
+        }
+        const auto listed = [&](auto kernel, uint64_t& inside) {
+            std::vector<uint32_t> edges(64 * blocks + detail::kEdgeSlack);
+            edges.resize(kernel(masks.data(), blocks, inside, edges.data()));
+            return edges;
+        };
+        uint64_t inside = inside_before;
+        ASSERT_EQ(listed(detail::edge_offsets_baseline, inside), expected) << round;
+        ASSERT_EQ(inside, masks.back() >> 63);
+#if defined(TALLYGRAMS_X86_KERNELS)
+        if (cpu_has_avx2()) {
+            inside = inside_before;
+            ASSERT_EQ(listed(detail::edge_offsets_avx2, inside), expected) << round;
+            ASSERT_EQ(inside, masks.back() >> 63);
+        }
+#endif
+    }
+}
+
+// Whole texts through the chunked walk, with both kernels, and through the
+// token-at-a-time cursor: tokens across the 1 KiB chunk boundaries, and
+// tokens longer than a chunk.
+TEST(TokenEdges, WalkAcrossChunksFindsEveryToken) {
+    std::mt19937_64 rng(29);
+    for (size_t round = 0; round < 200; ++round) {
+        std::string text;
+        while (text.size() < 5000) {
+            const size_t length = rng() % 8 == 0 ? rng() % 3000 : 1 + rng() % 12;
+            for (size_t i = 0; i < length; ++i) text += static_cast<char>('a' + rng() % 26);
+            text += rng() % 3 == 0 ? ", " : " ";
+        }
+        const auto expected = tallygrams::straightforward::tokenize(text);
+        ScratchArena arena;
+        const NormalizedText normalized = normalize(text, arena);
+        const auto walked = [&](auto edges) {
+            std::vector<std::string> tokens;
+            walk_tokens<decltype(edges)>(normalized, [&](const char* token, size_t length) {
+                tokens.emplace_back(token, length);
+            });
+            return tokens;
+        };
+        std::vector<std::vector<std::string>> results = {walked(detail::BaselineEdges{})};
+        std::vector<std::string> by_cursor;  // the token-at-a-time walk
+        TokenCursor cursor(normalized);
+        for (size_t start = 0, length = 0; cursor.next(start, length);) by_cursor.emplace_back(normalized.bytes + start, length);
+        results.push_back(by_cursor);
+#if defined(TALLYGRAMS_X86_KERNELS)
+        if (cpu_has_avx2()) results.push_back(walked(detail::Avx2Edges{}));
+#endif
+        for (const auto& tokens : results) {
+            ASSERT_EQ(tokens.size(), expected.token_count()) << round;
+            for (size_t i = 0; i < tokens.size(); ++i) ASSERT_EQ(tokens[i], expected.token(i)) << round;
+        }
     }
 }
 

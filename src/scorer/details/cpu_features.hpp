@@ -19,6 +19,24 @@ inline bool cpu_has_avx2() noexcept {
 #endif
 }
 
+// The AES round instructions (AES-NI).
+inline bool cpu_has_aes() noexcept {
+#if defined(TALLYGRAMS_X86_KERNELS)
+    return __builtin_cpu_supports("aes");
+#else
+    return false;
+#endif
+}
+
+// Shifts by a count in any register (shrx), among others.
+inline bool cpu_has_bmi2() noexcept {
+#if defined(TALLYGRAMS_X86_KERNELS)
+    return __builtin_cpu_supports("bmi2");
+#else
+    return false;
+#endif
+}
+
 inline bool cpu_has_popcnt() noexcept {
 #if defined(TALLYGRAMS_X86_KERNELS)
     return __builtin_cpu_supports("popcnt");

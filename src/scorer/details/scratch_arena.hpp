@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <type_traits>
@@ -23,24 +24,33 @@ public:
     ScratchArena(const ScratchArena&) = delete;
     ScratchArena& operator=(const ScratchArena&) = delete;
 
-    // Uninitialised room for `count` objects of a trivial type.
+    // Uninitialised room for `count` objects of a trivial type, aligned
+    // for it and to at least 16 bytes.
     template <class T>
     T* allocate(size_t count) {
-        static_assert(std::is_trivially_copyable_v<T> && alignof(T) <= kAlignment);
+        static_assert(std::is_trivially_copyable_v<T> && alignof(T) <= kMaxAlignment);
+        constexpr size_t alignment = alignof(T) > kAlignment ? alignof(T) : kAlignment;
         const size_t bytes = tallygrams::round_up(count * sizeof(T), kAlignment);
-        if (bytes <= kInlineBytes - used_) {
-            std::byte* memory = inline_ + used_;
-            used_ += bytes;
-            return reinterpret_cast<T*>(memory);
+        const size_t start = tallygrams::round_up(used_, alignment);
+        if (start <= kInlineBytes && bytes <= kInlineBytes - start) {
+            used_ = start + bytes;
+            return reinterpret_cast<T*>(inline_ + start);
         }
-        overflow_.push_back(std::make_unique_for_overwrite<std::byte[]>(bytes));
-        return reinterpret_cast<T*>(overflow_.back().get());
+        // The system's blocks are aligned to 16 bytes; more is made by
+        // asking for that much more and starting later.
+        const size_t slack = alignment - kAlignment;
+        overflow_.push_back(std::make_unique_for_overwrite<std::byte[]>(bytes + slack));
+        std::byte* block = overflow_.back().get();
+        return reinterpret_cast<T*>(block + (tallygrams::round_up(reinterpret_cast<uintptr_t>(block), alignment) -
+                                             reinterpret_cast<uintptr_t>(block)));
     }
 
     template <class T>
     T* allocate_zeroed(size_t count) {
         T* memory = allocate<T>(count);
-        std::fill_n(reinterpret_cast<std::byte*>(memory), count * sizeof(T), std::byte{0});
+        // memset rather than a fill of std::byte, which compilers leave a
+        // loop of byte stores.
+        std::memset(static_cast<void*>(memory), 0, count * sizeof(T));
         return memory;
     }
 
@@ -57,9 +67,10 @@ public:
 
 private:
     static constexpr size_t kAlignment = 16;
+    static constexpr size_t kMaxAlignment = 64;
     static constexpr size_t kInlineBytes = 16 * 1024;
 
-    alignas(kAlignment) std::byte inline_[kInlineBytes];
+    alignas(kMaxAlignment) std::byte inline_[kInlineBytes];
     size_t used_ = 0;
     std::vector<std::unique_ptr<std::byte[]>> overflow_;
 };

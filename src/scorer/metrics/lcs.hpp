@@ -22,7 +22,7 @@
 // registers during one pass over the rows. Between groups, each row's carry
 // is kept in one byte, so memory stays linear: four words per distinct token
 // plus one byte per row. A StopSignal is checked before each group's pass
-// but the first.
+// but the first, and between blocks of rows within every pass.
 #pragma once
 
 #include <algorithm>
@@ -30,12 +30,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#if defined(__x86_64__)
-#include <immintrin.h>
-#endif
-
 #include "common/arithmetic.hpp"
 #include "scorer/details/scratch_arena.hpp"
+#include "scorer/metrics/details/word_array.hpp"
 #include "scorer/numbering/token_numbering.hpp"
 #include "scorer/stop_signal.hpp"
 
@@ -45,73 +42,45 @@ namespace detail {
 
 inline constexpr size_t kGroupWords = 4;
 
-// GCC's straight-line vectoriser would pair up the words of a row in
-// vector registers, moving every word between register files around the
-// scalar carry chain; the row kernel is faster kept in general registers.
-#if defined(__GNUC__) && !defined(__clang__)
-#define TALLYGRAMS_SCALAR_WORDS __attribute__((optimize("no-tree-slp-vectorize")))
-#else
-#define TALLYGRAMS_SCALAR_WORDS
-#endif
-
-// sum = a + b + carry_in; returns the carry out.
-inline uint8_t add_with_carry(uint8_t carry_in, uint64_t a, uint64_t b, uint64_t& sum) noexcept {
-#if defined(__x86_64__)
-    unsigned long long out;
-    const uint8_t carry = _addcarry_u64(carry_in, a, b, &out);
-    sum = out;
-    return carry;
-#else
-    const uint64_t partial = a + b;
-    sum = partial + carry_in;
-    return static_cast<uint8_t>((partial < a) | (sum < partial));
-#endif
-}
-
 // One pass over the rows for a group of W words. `matches` holds W words per
 // id. With kCarries, `carries[i]` is the carry into this group's addition at
 // row i and receives the carry out of it. Returns the number of clear bits of
-// the final row vector within the group's `width` columns.
-template <class Id, size_t W, bool kCarries>
+// the final row vector within the group's `width` columns. `poll()` runs
+// between blocks of kPollRows rows.
+inline constexpr size_t kPollRows = 4096;
+
+template <class Id, size_t W, bool kCarries, class Poll>
 TALLYGRAMS_SCALAR_WORDS uint64_t lcs_group(const Id* rows, size_t row_count, const uint64_t* matches,
-                                           uint8_t* carries, size_t width) noexcept {
-    uint64_t v[W];
-    for (size_t k = 0; k < W; ++k) v[k] = ~uint64_t{0};
-    for (size_t i = 0; i < row_count; ++i) {
-        const uint64_t* match = matches + size_t{rows[i]} * W;
-        // The three steps apart, so that the additions form one unbroken
-        // chain of add-with-carry instructions; interleaved with the logic,
-        // the carry would be saved and restored around every word.
-        uint64_t masked[W];
-        uint64_t sum[W];
-        for (size_t k = 0; k < W; ++k) masked[k] = v[k] & match[k];
-        uint8_t carry = kCarries ? carries[i] : 0;
-        for (size_t k = 0; k < W; ++k) carry = add_with_carry(carry, v[k], masked[k], sum[k]);
-        if constexpr (kCarries) carries[i] = carry;
-        // v & ~match, written as v ^ (v & match) to reuse the masked word.
-        for (size_t k = 0; k < W; ++k) v[k] = sum[k] | (v[k] ^ masked[k]);
+                                           uint8_t* carries, size_t width, Poll& poll) {
+    using Row = Words<W>;
+    Row v = all_bits<Row>();
+    for (size_t block = 0; block < row_count; block += kPollRows) {
+        if (block > 0) poll();
+        const size_t block_end = row_count - block > kPollRows ? block + kPollRows : row_count;
+        for (size_t i = block; i < block_end; ++i) {
+            const Row masked = v & load_bits<Row>(matches + size_t{rows[i]} * W);
+            Row sum = v;
+            const uint8_t carry = add_carrying(sum, masked, kCarries ? carries[i] : 0);
+            if constexpr (kCarries) carries[i] = carry;
+            // v & ~match, written as v ^ (v & match) to reuse the masked word.
+            v = sum | (v ^ masked);
+        }
     }
-    uint64_t clear = 0;
-    for (size_t k = 0; k < W; ++k) {
-        const size_t bits = width > 64 * k ? width - 64 * k : 0;
-        const uint64_t valid = bits >= 64 ? ~uint64_t{0} : (uint64_t{1} << bits) - 1;
-        clear += static_cast<uint64_t>(std::popcount(~v[k] & valid));
-    }
-    return clear;
+    return count_bits(~v, width);
 }
 
-template <class Id, bool kCarries>
+template <class Id, bool kCarries, class Poll>
 uint64_t lcs_group_of_width(size_t words, const Id* rows, size_t row_count, const uint64_t* matches,
-                            uint8_t* carries, size_t width) noexcept {
+                            uint8_t* carries, size_t width, Poll& poll) {
     switch (words) {
         case 1:
-            return lcs_group<Id, 1, kCarries>(rows, row_count, matches, carries, width);
+            return lcs_group<Id, 1, kCarries>(rows, row_count, matches, carries, width, poll);
         case 2:
-            return lcs_group<Id, 2, kCarries>(rows, row_count, matches, carries, width);
+            return lcs_group<Id, 2, kCarries>(rows, row_count, matches, carries, width, poll);
         case 3:
-            return lcs_group<Id, 3, kCarries>(rows, row_count, matches, carries, width);
+            return lcs_group<Id, 3, kCarries>(rows, row_count, matches, carries, width, poll);
         default:
-            return lcs_group<Id, 4, kCarries>(rows, row_count, matches, carries, width);
+            return lcs_group<Id, 4, kCarries>(rows, row_count, matches, carries, width, poll);
     }
 }
 
@@ -128,8 +97,12 @@ uint64_t lcs_group_of_width(size_t words, const Id* rows, size_t row_count, cons
 // as one word of a pass, so whether to list is decided per group, from a
 // sample of every eighth row and the group's width in words; ordinary text,
 // where nearly every row takes part, stops sampling after one group.
+//
+// `stop` is checked between blocks of kPollRows rows of every pass, so that
+// a caller can abandon a long pair part-way (stop_signal.hpp).
 template <class Id>
 uint64_t lcs_length(const NumberedTokens<Id>& tokens, ScratchArena& arena, StopSignal stop = {}) {
+    const auto poll = [&stop] { stop.check(); };
     const ArenaScope scope(arena);
     // The longer sequence gives the rows, the shorter the columns (bits).
     const bool prediction_is_rows = tokens.reference_count < tokens.prediction_count;
@@ -221,15 +194,15 @@ uint64_t lcs_length(const NumberedTokens<Id>& tokens, ScratchArena& arena, StopS
                 if (carries != nullptr) carries[i] = 0;
             }
             if (groups > 1) {
-                length += detail::lcs_group_of_width<Id, true>(words, active_ids, listed, matches, active_carries, width);
+                length += detail::lcs_group_of_width<Id, true>(words, active_ids, listed, matches, active_carries, width, poll);
                 for (size_t j = 0; j < listed; ++j) carries[active_rows[j]] = active_carries[j];
             } else {
-                length += detail::lcs_group_of_width<Id, false>(group_words, active_ids, listed, matches, nullptr, width);
+                length += detail::lcs_group_of_width<Id, false>(group_words, active_ids, listed, matches, nullptr, width, poll);
             }
         } else if (groups > 1) {
-            length += detail::lcs_group_of_width<Id, true>(words, rows, row_count, matches, carries, width);
+            length += detail::lcs_group_of_width<Id, true>(words, rows, row_count, matches, carries, width, poll);
         } else {
-            length += detail::lcs_group_of_width<Id, false>(group_words, rows, row_count, matches, nullptr, width);
+            length += detail::lcs_group_of_width<Id, false>(group_words, rows, row_count, matches, nullptr, width, poll);
         }
         if (group + 1 < groups) {  // the next group starts from clean masks: each bit came from one column
             for (size_t j = 0; j < width; ++j) matches[size_t{columns[first + j]} * words + j / 64] = 0;

@@ -45,20 +45,8 @@ class PredictionVocabulary {
 public:
     PredictionVocabulary(size_t max_tokens, ScratchArena& arena) : numbering_(max_tokens, arena) {}
 
-    // `out` is restrict-qualified so that storing an id cannot be taken to
-    // change the table's fields and force them to be reread per token.
     void number(const TokenSequence& tokens, Id* __restrict out) {
-        bool saw_empty = false;
-        for (size_t i = 0; i < tokens.token_count; ++i) {
-            const std::string_view token = tokens.tokens[i];
-            if (token.empty()) [[unlikely]] {
-                saw_empty = true;
-                out[i] = kEmptyMark;
-            } else {
-                out[i] = numbering_.number(token.data(), token.size());
-            }
-        }
-        saw_empty_ |= saw_empty;
+        saw_empty_ |= numbering_.number_each(tokens.tokens, tokens.token_count, out, kEmptyMark);
     }
 
     // Ends numbering; returns the number of distinct prediction tokens.
@@ -76,12 +64,7 @@ public:
     }
 
     void look_up(const TokenSequence& tokens, Id absent, Id* __restrict out) const {
-        const Id empty = saw_empty_ ? empty_id_ : absent;
-        const TokenNumbering<Id> lookup = numbering_;  // a local copy, kept in registers
-        for (size_t i = 0; i < tokens.token_count; ++i) {
-            const std::string_view token = tokens.tokens[i];
-            out[i] = token.empty() ? empty : lookup.find(token.data(), token.size(), absent);
-        }
+        numbering_.find_each(tokens.tokens, tokens.token_count, absent, saw_empty_ ? empty_id_ : absent, out);
     }
 
 private:

@@ -2,22 +2,35 @@
 // and it is keyed with a secret drawn once per process, so that no input
 // fixed in advance makes tokens collide any more often than chance does.
 //
-// Its building block is the folded multiply: the full 128-bit product of
-// two 64-bit words, its halves combined by xor. Every input bit reaches the
-// middle of the product, and one multiplication mixes two words at once.
-// The construction follows wyhash (Wang Yi, 2019) and foldhash (O. Peters,
-// 2024): each word is xored with a key word before the multiply, so without
-// the keys an input cannot aim at a particular product.
+// Most tokens are at most 16 bytes long, and those take one of two forms,
+// chosen once per process by what the processor offers:
+// - Three rounds of AES (one aesenc instruction each) over the token's 16
+//   zero-padded bytes xored with a key, with the length folded into the
+//   first round key. The round keys are secret, so a chosen difference
+//   between tokens reaches the table's index bits as a key-dependent,
+//   unpredictable one; keying costs nothing, since the keys are the round
+//   keys the instruction takes anyway. Two rounds are not enough, although
+//   they too make every output byte depend on every input byte (J. Daemen
+//   and V. Rijmen, "The Design of Rijndael", 2002, section 9.1.1): after
+//   two, each output column is a function of only four bytes of the first
+//   round's state, so tokens that differ in a few adjacent bytes (counters)
+//   reach the index's few bytes through one byte per column and share a few
+//   thousand values between them. A third round gives each output column all
+//   sixteen bytes of the first round's state.
+// - Without AES instructions, the folded multiply: the full 128-bit product
+//   of two 64-bit words, its halves combined by xor, each word xored with a
+//   key word first, as in wyhash (Wang Yi, 2019) and foldhash (O. Peters,
+//   2024). Every input bit reaches the middle of the product, and without
+//   the keys an input cannot aim at a particular product.
 //
-// Most tokens are at most 16 bytes long; those are hashed with a single
-// multiply of their two zero-padded words. Longer tokens are taken 16 bytes
-// at a time, each step chained through the last, and end with their last
-// 16 bytes, so that every byte counts. Either way a plain multiply by an
-// odd constant finishes the hash: the table takes its slot from the top
-// bits, and for tokens that differ only in a few bytes (counters,
-// timestamps) the high half of the folded product stays nearly constant,
-// leaving the top bits to a single multiplicative hash, whose clustering
-// shows in linear probing as runs several times longer than chance gives.
+// Longer tokens are taken 16 bytes at a time by folded multiplies, each
+// step chained through the last, and end with their last 16 bytes, so that
+// every byte counts. The multiply forms end with a plain multiply by an odd
+// constant: the table takes its slot from the top bits, and for tokens that
+// differ only in a few bytes (counters, timestamps) the high half of the
+// folded product stays nearly constant, leaving the top bits to a single
+// multiplicative hash, whose clustering shows in linear probing as runs
+// several times longer than chance gives.
 //
 // A keyed hash only makes collisions improbable. The table that uses it
 // also bounds its probe runs and falls back to an ordered structure, so
@@ -38,6 +51,11 @@
 #include <unistd.h>
 
 #include "common/bits.hpp"
+#include "scorer/details/cpu_features.hpp"
+
+#if defined(TALLYGRAMS_X86_KERNELS)
+#include <immintrin.h>
+#endif
 
 namespace tallygrams::scorer {
 
@@ -144,19 +162,93 @@ inline ShortKey short_key(const char* text, size_t length) noexcept {
                     detail::load_little_endian(text + 8) & detail::load_little_endian(keep + 8)};
 }
 
+namespace detail {
+
+#if defined(TALLYGRAMS_X86_KERNELS)
+// The AES round keys of the short-token hash, derived from the seed.
+struct AesKeys {
+    __m128i whitening;
+    __m128i first;
+    __m128i second;
+    __m128i third;
+};
+
+inline AesKeys aes_keys_of(const HashSeed& seed) noexcept {
+    const auto words = [](uint64_t low, uint64_t high) {
+        return _mm_set_epi64x(static_cast<long long>(high), static_cast<long long>(low));
+    };
+    return AesKeys{words(seed.first, seed.second), words(seed.third, seed.first ^ 0x452821E638D01377ULL),
+                   words(seed.second ^ 0xBE5466CF34E90C6CULL, seed.third ^ seed.first),
+                   words(seed.first ^ 0xC0AC29B7C97C50DDULL, seed.second ^ seed.third)};
+}
+
+// `key`: the token's first 16 bytes, zero-padded (at most 16 of them).
+__attribute__((target("aes"))) inline uint64_t aes_short_hash(const AesKeys& keys, __m128i key,
+                                                               size_t length) noexcept {
+    const __m128i state = _mm_xor_si128(key, keys.whitening);
+    const __m128i round_key = _mm_xor_si128(keys.first, _mm_cvtsi64_si128(static_cast<long long>(length)));
+    const __m128i mixed = _mm_aesenc_si128(_mm_aesenc_si128(_mm_aesenc_si128(state, round_key), keys.second), keys.third);
+    return static_cast<uint64_t>(_mm_cvtsi128_si64(mixed));
+}
+
+// The same, out of line, for callers not compiled with AES.
+__attribute__((target("aes"), noinline)) inline uint64_t aes_short_hash_of(const AesKeys& keys, const ShortKey& key,
+                                                                          size_t length) noexcept {
+    return aes_short_hash(keys, _mm_set_epi64x(static_cast<long long>(key.high), static_cast<long long>(key.low)),
+                          length);
+}
+#endif
+
+}  // namespace detail
+
+// Whether the short-token hash is the AES form: on processors with AES
+// instructions, AVX2 and BMI2, whose numbering kernel it belongs to.
+inline bool aes_hashing_available() noexcept { return cpu_has_aes() && cpu_has_avx2() && cpu_has_bmi2(); }
+
 class TokenHash {
 public:
     TokenHash() noexcept : TokenHash(process_hash_seed()) {}
-    explicit TokenHash(HashSeed seed) noexcept : seed_(seed) {}
+    // `aes`: the AES form for short tokens; tests turn it off to check the
+    // multiply form on any processor.
+    explicit TokenHash(HashSeed seed, bool aes = aes_hashing_available()) noexcept
+        : seed_(seed), aes_(aes && aes_hashing_available()) {
+#if defined(TALLYGRAMS_X86_KERNELS)
+        if (aes_) aes_keys_ = detail::aes_keys_of(seed);
+#endif
+    }
 
     // The hash of the token whose first 16 bytes are `key`.
     uint64_t operator()(const char* text, size_t length, const ShortKey& key) const noexcept {
-        const uint64_t mixed = length <= 16 ? detail::folded_multiply(key.low ^ seed_.first, key.high ^ seed_.second)
-                                            : hash_long(text, length);
+        if (length > 16) return finish(hash_long(text, length));
+#if defined(TALLYGRAMS_X86_KERNELS)
+        if (aes_) return detail::aes_short_hash_of(aes_keys_, key, length);
+#endif
+        return hash_short(key);
+    }
+
+    bool uses_aes() const noexcept { return aes_; }
+
+#if defined(TALLYGRAMS_X86_KERNELS)
+    // For kernels compiled with AES (only when uses_aes()): the hash of a
+    // token of at most 16 bytes from its zero-padded bytes.
+    __attribute__((target("aes"))) uint64_t short_aes(__m128i key, size_t length) const noexcept {
+        return detail::aes_short_hash(aes_keys_, key, length);
+    }
+#endif
+
+    // The hash of a token of at most 16 bytes, multiply form.
+    uint64_t hash_short(const ShortKey& key) const noexcept {
+        return finish(detail::folded_multiply(key.low ^ seed_.first, key.high ^ seed_.second));
+    }
+
+    // The hash of a token of more than 16 bytes, in either form.
+    uint64_t hash_long_token(const char* text, size_t length) const noexcept { return finish(hash_long(text, length)); }
+
+private:
+    uint64_t finish(uint64_t mixed) const noexcept {
         return (mixed ^ seed_.third) * 0x9E3779B97F4A7C15ULL;  // 2^64 divided by the golden ratio, made odd
     }
 
-private:
     uint64_t hash_long(const char* text, size_t length) const noexcept {
         using detail::folded_multiply;
         using detail::load_little_endian;
@@ -174,6 +266,10 @@ private:
     }
 
     HashSeed seed_;
+    bool aes_;
+#if defined(TALLYGRAMS_X86_KERNELS)
+    detail::AesKeys aes_keys_{};
+#endif
 };
 
 }  // namespace tallygrams::scorer

@@ -3,8 +3,8 @@
 //
 // A text is first normalised into a buffer in which every byte is 'a'-'z',
 // '0'-'9' or a space; tokens are then found 64 bytes at a time from a bit
-// mask of the non-space bytes, so the walk costs a few instructions per
-// token instead of a branch per byte.
+// mask of the non-space bytes (token_edges.hpp), so the walk costs a few
+// instructions per token instead of a branch per byte.
 #pragma once
 
 #include <bit>
@@ -19,8 +19,10 @@
 
 #include "common/arithmetic.hpp"
 #include "scorer/details/cpu_features.hpp"
+#include "scorer/details/poll.hpp"
 #include "scorer/details/scratch_arena.hpp"
 #include "scorer/tokenizing/normalize_avx2.hpp"
+#include "scorer/tokenizing/token_edges.hpp"
 
 namespace tallygrams::scorer {
 
@@ -241,8 +243,49 @@ inline size_t count_tokens(const NormalizedText& text) noexcept {
     return detail::count_token_starts_baseline(text);
 }
 
-// Walks the tokens of a normalised text, in order. A small value type, so
-// that its state stays in registers in the caller's loop.
+// Calls on_token(token, length) for every token of `text`, in order, with
+// `token` pointing into text.bytes, taking the edges of kWalkChunkBlocks
+// blocks at a time from `Edges` (token_edges.hpp). `between_chunks()` runs
+// after every chunk but the last: a place for a long text's caller to look
+// for interruption at a cost of one call per kilobyte. The padding after
+// the text guarantees that the last token ends within the text's blocks.
+inline constexpr size_t kWalkChunkBlocks = 16;
+
+template <class Edges, class OnToken, class BetweenChunks = NoPoll>
+[[gnu::always_inline]] inline void walk_tokens(const NormalizedText& text, OnToken&& on_token,
+                                               BetweenChunks&& between_chunks = {}) {
+    uint32_t edges[kWalkChunkBlocks * NormalizedText::kBlock + detail::kEdgeSlack];
+    const size_t blocks = text.padded_length / NormalizedText::kBlock;
+    uint64_t inside = 0;
+    const char* pending = nullptr;  // the start of a token running on from an earlier chunk
+    for (size_t first = 0; first < blocks; first += kWalkChunkBlocks) {
+        if (first > 0) between_chunks();
+        const size_t chunk_blocks = blocks - first < kWalkChunkBlocks ? blocks - first : kWalkChunkBlocks;
+        const size_t count = Edges::offsets(text.token_masks + first, chunk_blocks, inside, edges);
+        const char* const chunk = text.bytes + first * NormalizedText::kBlock;
+        const uint32_t* edge = edges;
+        const uint32_t* const end = edges + count;
+        if (pending != nullptr && count > 0) {
+            on_token(pending, static_cast<size_t>(chunk + *edge - pending));
+            pending = nullptr;
+            ++edge;
+        }
+        if (edge != end) {
+            for (const uint32_t* const last = end - 1; edge < last; edge += 2) {
+                on_token(chunk + edge[0], size_t{edge[1] - edge[0]});
+            }
+            if (edge != end) pending = chunk + *edge;
+        }
+    }
+    if (pending != nullptr) {  // unreachable with intact padding
+        on_token(pending, static_cast<size_t>(text.bytes + blocks * NormalizedText::kBlock - pending));
+    }
+}
+
+// Walks the tokens of a normalised text one at a time, in order, for a
+// caller that interleaves its own state with the walk (walk_tokens, above,
+// is the faster way through a whole text). A small value type, so that its
+// state stays in registers in the caller's loop.
 //
 // Within a block, `edges` has a bit where a byte differs in kind from the
 // byte before it: token starts and ends, alternating. A token is its start
@@ -283,7 +326,7 @@ public:
 
 private:
     // `inside`: 1 if the byte before the block belongs to a token.
-    static uint64_t edges_of(uint64_t mask, uint64_t inside) noexcept { return mask ^ ((mask << 1) | inside); }
+    static uint64_t edges_of(uint64_t mask, uint64_t inside) noexcept { return detail::edges_of(mask, inside); }
 
     const uint64_t* masks_;
     size_t blocks_;
@@ -291,13 +334,24 @@ private:
     uint64_t edges_ = 0;
 };
 
-// Calls on_token(start, length) for every token of `text`, in order.
+// Calls on_token(token, length) for every token, `token` pointing into
+// text.bytes: walk_tokens with the edge kernel this processor runs best.
+// Inlined, so that the caller's loop state stays in registers.
+template <class OnToken>
+[[gnu::always_inline]] inline void for_each_token_text(const NormalizedText& text, OnToken&& on_token) {
+#if defined(TALLYGRAMS_X86_KERNELS)
+    if (cpu_has_avx2()) return walk_tokens<detail::Avx2Edges>(text, on_token);
+#endif
+    walk_tokens<detail::BaselineEdges>(text, on_token);
+}
+
+// Calls on_token(start, length) for every token, `start` its offset in
+// text.bytes.
 template <class OnToken>
 void for_each_token(const NormalizedText& text, OnToken&& on_token) {
-    TokenCursor cursor(text);
-    size_t start = 0;
-    size_t length = 0;
-    while (cursor.next(start, length)) on_token(start, length);
+    for_each_token_text(text, [&](const char* token, size_t length) {
+        on_token(static_cast<size_t>(token - text.bytes), length);
+    });
 }
 
 }  // namespace tallygrams::scorer

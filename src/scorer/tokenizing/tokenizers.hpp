@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <span>
 #include <string_view>
+#include <type_traits>
 
 #include "scorer/details/scratch_arena.hpp"
 #include "scorer/tokenizing/token_walk.hpp"
@@ -66,17 +67,36 @@ TokenSequence tokenize_ascii(std::string_view text, ScratchArena& arena, bool ma
     auto* const ends = arena.allocate<size_t>(newlines + 1);
     std::string_view* __restrict out = tokens;
     size_t* __restrict end = ends;
-    size_t next_newline = newlines > 0 ? text.find('\n') : std::string_view::npos;
-    for_each_token(normalized, [&](size_t start, size_t length) {
+    if (newlines == 0) {  // the common case, in a loop of its own that keeps `out` in a register
+        for_each_token_text(normalized, [&](const char* start, size_t length) __attribute__((always_inline)) {
+            const std::string_view token = transform(std::string_view(start, length), store);
+            *out = token;
+            // The walk never makes an empty token; only a transform can.
+            if constexpr (std::is_same_v<Transform, KeepToken>) {
+                ++out;
+            } else {
+                out += token.empty() ? 0 : 1;
+            }
+        });
+        const auto count = static_cast<size_t>(out - tokens);
+        *end++ = count;
+        return TokenSequence{tokens, count, ends, 1};
+    }
+    // A line break at offset k of the text is at normalized.bytes + k.
+    const char* next_newline = normalized.bytes + text.find('\n');
+    for_each_token_text(normalized, [&](const char* start, size_t length) {
         while (next_newline < start) [[unlikely]] {
             *end++ = static_cast<size_t>(out - tokens);
-            next_newline = text.find('\n', next_newline + 1);
+            const size_t found = text.find('\n', static_cast<size_t>(next_newline - normalized.bytes) + 1);
+            next_newline = found == std::string_view::npos ? normalized.bytes + normalized.padded_length
+                                                           : normalized.bytes + found;
         }
-        const std::string_view token = transform(std::string_view(normalized.bytes + start, length), store);
+        const std::string_view token = transform(std::string_view(start, length), store);
         *out = token;
         out += token.empty() ? 0 : 1;
     });
-    for (; next_newline != std::string_view::npos; next_newline = text.find('\n', next_newline + 1)) {
+    size_t next_newline_offset = static_cast<size_t>(next_newline - normalized.bytes);
+    for (; next_newline_offset < text.size(); next_newline_offset = text.find('\n', next_newline_offset + 1)) {
         *end++ = static_cast<size_t>(out - tokens);
     }
     const auto count = static_cast<size_t>(out - tokens);
