@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <map>
 #include <random>
@@ -21,6 +22,7 @@
 #include "scorer/rouge155/option_parser.hpp"
 #include "scorer/rouge155/printed_numbers.hpp"
 #include "scorer/rouge155/reading.hpp"
+#include "scorer/rouge155/score_pair.hpp"
 #include "scorer/rouge155/skip_bigram_hits.hpp"
 
 namespace {
@@ -267,6 +269,37 @@ TEST(Rouge155Evaluation, GivesTheScriptsFiguresForAPair) {
         const PairFigures& empty = evaluation->figures[m + k];
         EXPECT_EQ(empty.recall + empty.precision + empty.f, 0.0) << evaluation->measures[k].name;
     }
+}
+
+// A long pair gives way to a raised stop flag inside its LCS tables, and a
+// lowered flag changes nothing.
+TEST(Rouge155Evaluation, ALongPairStopsInsideItsTables) {
+    const Options options = parse_options("-n 1 -w 1.2 -a").options;
+    const std::vector<Measure> measures = measures_of(options);
+    std::string prediction;
+    std::string reference;
+    for (int i = 0; i < 3000; ++i) {
+        prediction += "w" + std::to_string(i % 97) + " ";
+        reference += "w" + std::to_string(i * 7 % 97) + " ";
+    }
+    const std::string_view references[1] = {reference};
+    tallygrams::scorer::ScratchArena run_arena;
+    tallygrams::scorer::ScratchArena arena;
+    Vocabulary vocabulary(options, (prediction.size() + reference.size()) / 2 + 5, run_arena, nullptr);
+    std::vector<PairFigures> plain(measures.size());
+    std::vector<PairFigures> quiet(measures.size());
+    PairScorer(options, measures).score(prediction, references, vocabulary, arena, plain.data());
+    const std::atomic<bool> lowered{false};
+    PairScorer(options, measures, tallygrams::scorer::StopSignal(lowered))
+        .score(prediction, references, vocabulary, arena, quiet.data());
+    for (size_t k = 0; k < measures.size(); ++k) {
+        EXPECT_EQ(quiet[k].recall, plain[k].recall) << measures[k].name;
+        EXPECT_EQ(quiet[k].f, plain[k].f) << measures[k].name;
+    }
+    const std::atomic<bool> raised{true};
+    EXPECT_THROW(PairScorer(options, measures, tallygrams::scorer::StopSignal(raised))
+                     .score(prediction, references, vocabulary, arena, quiet.data()),
+                 tallygrams::scorer::PairAbandoned);
 }
 
 }  // namespace

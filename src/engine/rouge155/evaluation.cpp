@@ -41,7 +41,10 @@ size_t pair_bytes(const Rouge155Pairs& pairs, size_t i) {
 size_t score_range(const rouge155::Options& options, std::span<const rouge155::Measure> measures,
                    const Rouge155Pairs& pairs, size_t start, size_t end, rouge155::PairFigures* figures,
                    Interruption* interruption) {
-    rouge155::PairScorer scorer(options, measures);
+    // A long pair's LCS tables look at the interruption's flag too, so that
+    // Ctrl-C does not wait for the rest of the pair.
+    rouge155::PairScorer scorer(options, measures,
+                                interruption != nullptr ? scorer::StopSignal(interruption->flag()) : scorer::StopSignal());
     scorer::ScratchArena pair_arena;
     size_t i = start;
     while (i < end) {
@@ -65,7 +68,11 @@ size_t score_range(const rouge155::Options& options, std::span<const rouge155::M
             const size_t first = pairs.first_reference[i];
             const std::span<const std::string_view> references(pairs.references.data() + first,
                                                                 pairs.first_reference[i + 1] - first);
-            scorer.score(pairs.predictions[i], references, vocabulary, pair_arena, figures + i * measures.size());
+            try {
+                scorer.score(pairs.predictions[i], references, vocabulary, pair_arena, figures + i * measures.size());
+            } catch (const scorer::PairAbandoned&) {
+                return i - start;
+            }
         }
     }
     return end - start;

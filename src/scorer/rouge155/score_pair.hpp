@@ -22,14 +22,18 @@
 #include "scorer/rouge155/summary_words.hpp"
 #include "scorer/rouge155/vocabulary.hpp"
 #include "scorer/rouge155/weighted_lcs.hpp"
+#include "scorer/stop_signal.hpp"
 
 namespace tallygrams::scorer::rouge155 {
 
 // Scores pairs one after another; holds what pairs can share (the numbering
-// of each pair's words, ROUGE-W's powers). Not for concurrent use.
+// of each pair's words, ROUGE-W's powers). Not for concurrent use. With a
+// `stop` that can stop, a long pair's LCS tables may throw PairAbandoned
+// part-way (scorer/stop_signal.hpp).
 class PairScorer {
 public:
-    PairScorer(const Options& options, std::span<const Measure> measures) : options_(options), measures_(measures) {}
+    PairScorer(const Options& options, std::span<const Measure> measures, StopSignal stop = {})
+        : options_(options), measures_(measures), stop_(stop) {}
 
     // Writes one PairFigures per measure to `out`. `references` must not be
     // empty.
@@ -134,7 +138,8 @@ private:
                                ScratchArena& arena) {
         const ArenaScope scope(arena);
         uint64_t* marks = arena.allocate_zeroed<uint64_t>(summary_lcs_mark_words(reference.sentences));
-        mark_summary_lcs(reference.sentences, predicted.sentences, distinct, marks, arena);
+        mark_summary_lcs(reference.sentences, predicted.sentences, distinct, marks, arena,
+                         scorer::detail::kPackedWords, scorer::detail::kRowBudgetWords, stop_);
         uint32_t* reference_left = word_counts(reference.tokens, distinct, arena);
         uint32_t* prediction_left = word_counts(predicted.tokens, distinct, arena);
         const auto hits = static_cast<double>(clipped_lcs_hits(reference.sentences, marks, reference_left, prediction_left));
@@ -165,7 +170,7 @@ private:
             for (size_t s = 0; s < r.sentence_count; ++s) {
                 const size_t start = r.sentence_start(s);
                 mark_weighted_lcs(r.ids + start, r.sentence_ends[s] - start, sentence, n, power, in_prediction, marks,
-                                  start, arena);
+                                  start, arena, stop_);
             }
             for (size_t j = 0; j < n; ++j) in_prediction[sentence[j]] = 0;
         }
@@ -186,6 +191,7 @@ private:
 
     const Options& options_;
     std::span<const Measure> measures_;
+    StopSignal stop_;
     PairNumbering numbering_;
     std::vector<double> power_;
 };

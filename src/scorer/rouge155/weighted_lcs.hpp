@@ -22,6 +22,9 @@
 // running maximum of the row above, which never decreases; so does every
 // such row after it, whose cells all take the one above. Those rows are
 // neither computed nor stored: the walk goes straight up through them.
+//
+// The table grows with the product of the two lengths, so `stop` is looked
+// at every kRowsBetweenStopChecks rows (scorer/stop_signal.hpp).
 #pragma once
 
 #include <algorithm>
@@ -32,14 +35,18 @@
 #include "common/arithmetic.hpp"
 #include "scorer/details/scratch_arena.hpp"
 #include "scorer/rouge155/vocabulary.hpp"
+#include "scorer/stop_signal.hpp"
 
 namespace tallygrams::scorer::rouge155 {
+
+inline constexpr size_t kRowsBetweenStopChecks = 64;
 
 // `power[k]` is k^w for k = 0 .. min(m, n) + 1; `in_prediction[word]` tells
 // whether `word` occurs in c. Marks bit offset + i of `marks` for each
 // reference position i on the walk.
 inline void mark_weighted_lcs(const WordId* r, size_t m, const WordId* c, size_t n, const double* power,
-                              const uint8_t* in_prediction, uint64_t* marks, size_t offset, ScratchArena& arena) {
+                              const uint8_t* in_prediction, uint64_t* marks, size_t offset, ScratchArena& arena,
+                              StopSignal stop = {}) {
     if (m == 0 || n == 0) return;
     bool any_match = false;
     for (size_t i = 0; i < m && !any_match; ++i) any_match = in_prediction[r[i]] != 0;
@@ -55,6 +62,7 @@ inline void mark_weighted_lcs(const WordId* r, size_t m, const WordId* c, size_t
     uint32_t* current_run = arena.allocate_zeroed<uint32_t>(n + 1);
     bool settled = true;  // the row above never decreases and holds no run
     for (size_t i = 1; i <= m; ++i) {
+        if (i % kRowsBetweenStopChecks == 0) stop.check();
         const WordId token = r[i - 1];
         uint64_t* bits = up + (i - 1) * row_words;
         const bool matches = in_prediction[token] != 0;

@@ -30,6 +30,10 @@ if case == "rougeLsum":
 elif case == "rougeL":
     a, b = text(4_000_000), text(4_000_000)
     call = lambda: tallygrams_scorer.RougeScorer(["rougeL"]).score(a, b)
+elif case == "rouge155":
+    # The script's ROUGE-L over the same eight long sentences a side.
+    a, b = text(2_000_000, 8), text(2_000_000, 8)
+    call = lambda: tallygrams_scorer.rouge155([a], [b], "-n 1 -a")
 else:
     # str.split behind lru_cache: both in C, and the cache counts the calls.
     split = functools.lru_cache(maxsize=1)(str.split)
@@ -49,7 +53,7 @@ print(tallygrams_scorer.RougeScorer(["rougeLsum"]).score_batch(["a b\\nc d"] * 2
 """
 
 
-@pytest.mark.parametrize("case", ["rougeLsum", "rougeL", "split"])
+@pytest.mark.parametrize("case", ["rougeLsum", "rougeL", "rouge155", "split"])
 def test_ctrl_c_stops_the_call_inside_its_work(case):
     child = subprocess.Popen([sys.executable, "-c", textwrap.dedent(CHILD.format(case=case))],
                              stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
