@@ -20,10 +20,10 @@ from typing import NamedTuple
 import tallygrams_scorer
 
 from . import compare_output, output, report, report_builders
-from .command import BATCH_PAIRS, _reading, _scorer
+from .command import BATCH_PAIRS, _print, _reading, _scorer
 from .inputs import InputError, Keys
 from .options import (_batch_pairs, _confidence, _digits, _Parser, _positive, _seed, _suffixed, add_scoring_options,
-                      check_scoring_combinations, signature_of)
+                      check_samples, check_scoring_combinations, signature_of)
 from .parquet import Columns
 from .scoring import ScoreBuffers
 from .sources import JsonLines, ParquetData, Reading, Source, TextFiles
@@ -214,6 +214,8 @@ def run(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int:
     check_scoring_combinations(args, parser)
     tests = list(TESTS) if args.test == "both" else [args.test]
     samples = {test: args.samples or DEFAULT_SAMPLES[test] for test in tests}
+    for count in samples.values():
+        check_samples(count, "--samples", len(args.rouge_types), parser)
     systems = _systems(args, parser)
     if args.report is not None:
         report.check_report_path(args.report)
@@ -256,8 +258,7 @@ def run(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int:
         report.write_report(args.report, content)
     for warning in notes.warnings("rougeLsum" in args.rouge_types):
         output.message(f"warning: {warning}")
-    sys.stdout.write(compare_output.format_outcome(outcome, args.format))
-    sys.stdout.flush()
+    _print(compare_output.format_outcome(outcome, args.format), sys.stdout)
     return 0
 
 

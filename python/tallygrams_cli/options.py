@@ -318,19 +318,26 @@ def check_combinations(args: argparse.Namespace, parser: argparse.ArgumentParser
         parser.error("--per-pair-format and --per-pair-layout apply only with --per-pair")
 
 
-def check_sizes(args: argparse.Namespace, parser: argparse.ArgumentParser) -> None:
-    """Sizes that would need more memory than this process can get, refused
-    before any work."""
-    available = capacity.memory_bytes()
-    columns = 3 * len(args.rouge_types)
-    samples = args.bootstrap_samples
+def check_samples(samples: int, option: str, rouge_types: int, parser: argparse.ArgumentParser,
+                  available: int | None = None) -> None:
+    """Resamples (or rounds) whose means would need more memory than this
+    process can get, refused before any work."""
+    available = capacity.memory_bytes() if available is None else available
+    columns = 3 * rouge_types
     # The resampled means: one double per resample and column.
     needed = samples * columns * 8
     if samples and needed > available - _RESERVE:
         most = max((available - _RESERVE) // (columns * 8), 0)
-        parser.error(f"--bootstrap-samples {samples} needs {capacity.shown(needed)} for the resampled means of "
+        parser.error(f"{option} {samples} needs {capacity.shown(needed)} for the resampled means of "
                      f"{columns} score columns, more than the {capacity.shown(available)} this process can get "
                      f"(at most about {most} resamples)")
+
+
+def check_sizes(args: argparse.Namespace, parser: argparse.ArgumentParser) -> None:
+    """Sizes that would need more memory than this process can get, refused
+    before any work."""
+    available = capacity.memory_bytes()
+    check_samples(args.bootstrap_samples, "--bootstrap-samples", len(args.rouge_types), parser, available)
     if args.scheduler is not None and args.scheduler.startswith(LOCAL_PREFIX):
         workers = int(args.scheduler[len(LOCAL_PREFIX):])
         most = max(available // WORKER_MEMORY, 1)

@@ -177,6 +177,9 @@ BAD = [
     (["--jsonl", "p.jsonl", "--prediction-key", "a", "--prediction-key", "a"], "--prediction-key a is given twice"),
     (["--references", "r.txt", "a.txt", "b.txt", "--confidence", "1"], "between 0 and 1"),
     (["--jsonl", "p.jsonl", "a.txt", "b.txt"], "not both"),
+    (["--references", "r.txt", "a.txt", "b.txt", "--samples", "9" * 20], f"--samples {'9' * 20} needs "),
+    (["--references", "r.txt", "a.txt", "b.txt", "--test", "randomization", "--samples", "1" + "0" * 12],
+     "needs 65.5 TiB for the resampled means of 9 score columns"),
 ]
 
 
@@ -194,6 +197,15 @@ def test_bad_input_is_one_line_status_2_and_no_report(tmp_path, arguments, piece
     assert len(lines) == 1 and lines[0].startswith("tallygrams"), result.stderr
     assert piece in lines[0]
     assert sorted(tmp_path.rglob("*")) == before
+
+
+def test_a_table_that_cannot_be_written_is_one_line_and_status_2(tmp_path):
+    for name in ("r.txt", "a.txt", "b.txt"):
+        (tmp_path / name).write_text("a b\nc d\ne f\n")
+    with open("/dev/full", "w") as full:
+        result = subprocess.run([str(TOOL), "compare", "--references", "r.txt", "a.txt", "b.txt"], cwd=tmp_path,
+                                stdout=full, stderr=subprocess.PIPE, text=True, timeout=300)
+    assert (result.returncode, result.stderr) == (2, "tallygrams: cannot write standard output: No space left on device\n")
 
 
 def test_report_without_matplotlib_is_a_clear_error(tmp_path):
