@@ -6,6 +6,7 @@ import csv
 import html
 import io
 import json
+import os
 import random
 import re
 import subprocess
@@ -26,7 +27,8 @@ NAMES = [f"{t}_{m}" for t in TYPES for m in ("precision", "recall", "fmeasure")]
 
 
 def run_tool(*args, cwd):
-    return subprocess.run([str(TOOL), *map(str, args)], cwd=cwd, capture_output=True, text=True, timeout=300)
+    return subprocess.run([str(TOOL), *map(str, args)], cwd=cwd, capture_output=True, text=True,
+                          errors="surrogateescape", timeout=300)
 
 
 def systems_texts(pairs=60, seed=4):
@@ -236,7 +238,11 @@ def test_the_report_shows_each_differing_pair_with_its_own_texts(tmp_path, layou
     references, systems = systems_texts(pairs=50)
     if layout == "lines":
         keys = write_inputs(tmp_path, references, systems)
-        arguments = INPUTS["lines"]
+        # A system whose file name is not UTF-8 (its bytes arrive as lone
+        # surrogates, which neither the page nor the charts' fonts take).
+        odd_name = os.fsdecode(b"copy\xff<b>.txt")
+        (tmp_path / "copy.txt").rename(tmp_path / odd_name)
+        arguments = [*INPUTS["lines"][:-1], odd_name]
     else:
         # A null text shifts the scored rows against the input's: the
         # positions shown must still be the input's.
@@ -247,6 +253,7 @@ def test_the_report_shows_each_differing_pair_with_its_own_texts(tmp_path, layou
     result = run_tool("compare", *arguments, "--report", "r.html", cwd=tmp_path)
     assert result.returncode == 0, result.stderr
     shown = shown_pairs((tmp_path / "r.html").read_text())
+    assert layout != "lines" or "<h2>copy\ufffd&lt;b&gt;.txt against the baseline</h2>" in (tmp_path / "r.html").read_text()
     assert len(shown) == 2 * 20
     # Line files hold each text on one line.
     as_read = (lambda text: text.replace("\n", " ")) if layout == "lines" else (lambda text: text)
