@@ -44,13 +44,20 @@ PyErr bad_keyword(const BoundArguments& arguments, size_t k, const std::string& 
 
 Result<bool> flag_of(const BoundArguments& arguments, size_t k) { return arguments.get<boundary::Truth>(k); }
 
-// A whole number within [low, high] (not a bool).
+// A whole number within [low, high]: an int or an integer of its own kind
+// (NumPy's, through __index__), not a bool.
 Result<long long> whole_of(const BoundArguments& arguments, size_t k, long long low, long long high,
                            const std::string& expected) {
     PyObject* value = arguments[k];
-    if (!PyLong_Check(value) || PyBool_Check(value)) return bad_keyword(arguments, k, expected);
+    if (PyBool_Check(value) || !PyIndex_Check(value)) return bad_keyword(arguments, k, expected);
+    PyRef whole(PyNumber_Index(value));
+    if (!whole) {
+        if (!PyErr_ExceptionMatches(PyExc_TypeError)) return PyErr::fetch();
+        PyErr_Clear();
+        return bad_keyword(arguments, k, expected);
+    }
     int overflow = 0;
-    const long long n = PyLong_AsLongLongAndOverflow(value, &overflow);
+    const long long n = PyLong_AsLongLongAndOverflow(whole.get(), &overflow);
     if (overflow != 0 || n < low || n > high) return bad_keyword(arguments, k, expected);
     return n;
 }

@@ -6,6 +6,7 @@ import subprocess
 import sys
 import textwrap
 
+import numpy as np
 import pytest
 
 import tallygrams_scorer
@@ -41,6 +42,8 @@ def test_every_form_of_a_summary_reads_as_the_same_file():
     ({"byte_limit": 40, "multi_reference": "best", "alpha": 0.25}, "-n 4 -w 1.2 -2 4 -U -b 40 -f B -p 0.25"),
     ({"units": "tokens", "confidence": 90, "resamples": 50, "per_pair": True}, "-n 4 -w 1.2 -2 4 -U -t 1 -c 90 -r 50 -d"),
     ({"units": "counts", "per_pair": True}, "-n 4 -w 1.2 -2 4 -U -t 2 -d"),
+    # Integers of NumPy's, as the resamples take them.
+    ({"ngrams": np.int64(3), "skip_gap": np.int32(2), "word_limit": np.uint8(9)}, "-n 3 -w 1.2 -2 2 -U -l 9"),
 ])
 def test_keywords_stand_for_their_flags(keywords, flags):
     assert report(PREDICTIONS, REFERENCES, **keywords) == report(PREDICTIONS, REFERENCES, flags)
