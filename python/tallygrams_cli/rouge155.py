@@ -193,7 +193,7 @@ def run(argv: Sequence[str]) -> int:
     options = " ".join(flags) if flags else None
     try:
         result = tallygrams_scorer.rouge155(predictions, references, options)
-    except ValueError as error:
+    except (ValueError, MemoryError) as error:
         raise InputError(str(error)) from None
     report = result.report()
     if output is None:

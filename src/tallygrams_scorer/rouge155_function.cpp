@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 
+#include "boundary/memory_request.hpp"
 #include "boundary/new_object.hpp"
 #include "boundary/parameter_types.hpp"
 #include "boundary/pool_access.hpp"
@@ -201,6 +202,13 @@ Result<PyRef> rouge155_body(PyObject* module, const BoundArguments& arguments) {
     if (Status s = texts.read(arguments[0], arguments[1]); !s) return std::move(s).take_error();
     const engine::Rouge155Pairs pairs = texts.pairs();
     const size_t n = pairs.predictions.size();
+    if (Status s = boundary::check_memory_request(
+            engine::rouge155_memory(options, n),
+            "the figures of " + std::to_string(n) + (n == 1 ? " pair" : " pairs") + " and their " +
+                std::to_string(options.resamples) + " resamples");
+        !s) {
+        return std::move(s).take_error();
+    }
 
     Result<engine::WorkerPool*> pool = boundary::worker_pool();
     if (!pool) return std::move(pool).take_error();
