@@ -20,10 +20,10 @@ from typing import NamedTuple
 import tallygrams_scorer
 
 from . import compare_output, output, report, report_builders
-from .command import BATCH_PAIRS, _reading, _scorer
+from .command import BATCH_PAIRS, _print, _reading, _scorer
 from .inputs import InputError, Keys
-from .options import (_batch_pairs, _confidence, _digits, _Parser, _positive, _seed, _suffixed, add_scoring_options,
-                      check_scoring_combinations, signature_of)
+from .options import (_batch_pairs, _confidence, _digits, _Parser, _positive, _seed, _suffixed, _utf8_text,
+                      add_scoring_options, check_samples, check_scoring_combinations, signature_of)
 from .parquet import Columns
 from .scoring import ScoreBuffers
 from .sources import JsonLines, ParquetData, Reading, Source, TextFiles
@@ -72,15 +72,15 @@ def build_parser(batch_pairs: int) -> argparse.ArgumentParser:
     inputs.add_argument("--references", metavar="FILE", action="append",
                         help="text file of references, one per line; again for a second reference of each pair")
     inputs.add_argument("--jsonl", metavar="FILE", help="read every text of a pair from one record per line of FILE")
-    inputs.add_argument("--reference-key", metavar="KEY",
+    inputs.add_argument("--reference-key", metavar="KEY", type=_utf8_text,
                         help='key of the reference (or array of references) in --jsonl records (default "reference")')
-    inputs.add_argument("--prediction-key", metavar="KEY", action="append",
+    inputs.add_argument("--prediction-key", metavar="KEY", type=_utf8_text, action="append",
                         help="key of a system's prediction in --jsonl records: once per system, the baseline's first")
     inputs.add_argument("--parquet", metavar="FILE_OR_DIR",
                         help="read the texts from columns of a Parquet file, or of every data file in a folder")
-    inputs.add_argument("--reference-column", metavar="NAME",
+    inputs.add_argument("--reference-column", metavar="NAME", type=_utf8_text,
                         help='column of the references in --parquet (default "reference")')
-    inputs.add_argument("--prediction-column", metavar="NAME", action="append",
+    inputs.add_argument("--prediction-column", metavar="NAME", type=_utf8_text, action="append",
                         help="column of a system's predictions in --parquet: once per system, the baseline's first")
 
     add_scoring_options(parser)
@@ -214,6 +214,8 @@ def run(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int:
     check_scoring_combinations(args, parser)
     tests = list(TESTS) if args.test == "both" else [args.test]
     samples = {test: args.samples or DEFAULT_SAMPLES[test] for test in tests}
+    for count in samples.values():
+        check_samples(count, "--samples", len(args.rouge_types), parser)
     systems = _systems(args, parser)
     if args.report is not None:
         report.check_report_path(args.report)
@@ -256,8 +258,7 @@ def run(args: argparse.Namespace, parser: argparse.ArgumentParser) -> int:
         report.write_report(args.report, content)
     for warning in notes.warnings("rougeLsum" in args.rouge_types):
         output.message(f"warning: {warning}")
-    sys.stdout.write(compare_output.format_outcome(outcome, args.format))
-    sys.stdout.flush()
+    _print(compare_output.format_outcome(outcome, args.format), sys.stdout)
     return 0
 
 

@@ -145,10 +145,21 @@ def _rouge_types(text: str) -> list[str]:
     return types
 
 
+def _utf8_text(text: str) -> str:
+    # The input's texts and keys are UTF-8; a command line in another
+    # encoding arrives with its bytes as lone surrogates, which match nothing
+    # and which the readers cannot even encode.
+    try:
+        text.encode("utf-8")
+    except UnicodeEncodeError:
+        raise argparse.ArgumentTypeError(f"must be UTF-8 text, as the input is: {text!r}") from None
+    return text
+
+
 def _text_option(text: str) -> str:
     if not text:
         raise argparse.ArgumentTypeError("must not be empty")
-    return text
+    return _utf8_text(text)
 
 
 def _scheduler(text: str) -> str:
@@ -237,22 +248,22 @@ def build_parser(batch_pairs: int) -> argparse.ArgumentParser:
                              "record may span lines (rouge-score's --delimiter)")
     inputs.add_argument("--jsonl", metavar="FILE",
                         help="read both texts of each pair from one record per line of FILE instead")
-    inputs.add_argument("--reference-key", metavar="KEY",
+    inputs.add_argument("--reference-key", metavar="KEY", type=_utf8_text,
                         help='key of the reference text (or array of texts) in --jsonl records '
                              '(default "reference")')
-    inputs.add_argument("--prediction-key", metavar="KEY",
+    inputs.add_argument("--prediction-key", metavar="KEY", type=_utf8_text,
                         help='key of the prediction text in --jsonl records (default "prediction")')
-    inputs.add_argument("--id-key", metavar="KEY",
+    inputs.add_argument("--id-key", metavar="KEY", type=_utf8_text,
                         help="key of each pair's id (a string or an integer) in --jsonl records, for the "
                              "per-pair file (default: the line number)")
     inputs.add_argument("--parquet", metavar="FILE_OR_DIR",
                         help="read the pairs from two text columns of a Parquet file, or of every data file "
                              "in a folder, in the natural order of their names")
-    inputs.add_argument("--reference-column", metavar="NAME",
+    inputs.add_argument("--reference-column", metavar="NAME", type=_utf8_text,
                         help='column of the references in --parquet (default "reference")')
-    inputs.add_argument("--prediction-column", metavar="NAME",
+    inputs.add_argument("--prediction-column", metavar="NAME", type=_utf8_text,
                         help='column of the predictions in --parquet (default "prediction")')
-    inputs.add_argument("--id-column", metavar="NAME",
+    inputs.add_argument("--id-column", metavar="NAME", type=_utf8_text,
                         help="column of each pair's id in --parquet, for the per-pair file (default: the row "
                              "number, counted from 1 across the files)")
     inputs.add_argument("--nulls", choices=["skip", "error"], default="skip",
@@ -318,19 +329,26 @@ def check_combinations(args: argparse.Namespace, parser: argparse.ArgumentParser
         parser.error("--per-pair-format and --per-pair-layout apply only with --per-pair")
 
 
-def check_sizes(args: argparse.Namespace, parser: argparse.ArgumentParser) -> None:
-    """Sizes that would need more memory than this process can get, refused
-    before any work."""
-    available = capacity.memory_bytes()
-    columns = 3 * len(args.rouge_types)
-    samples = args.bootstrap_samples
+def check_samples(samples: int, option: str, rouge_types: int, parser: argparse.ArgumentParser,
+                  available: int | None = None) -> None:
+    """Resamples (or rounds) whose means would need more memory than this
+    process can get, refused before any work."""
+    available = capacity.memory_bytes() if available is None else available
+    columns = 3 * rouge_types
     # The resampled means: one double per resample and column.
     needed = samples * columns * 8
     if samples and needed > available - _RESERVE:
         most = max((available - _RESERVE) // (columns * 8), 0)
-        parser.error(f"--bootstrap-samples {samples} needs {capacity.shown(needed)} for the resampled means of "
+        parser.error(f"{option} {samples} needs {capacity.shown(needed)} for the resampled means of "
                      f"{columns} score columns, more than the {capacity.shown(available)} this process can get "
                      f"(at most about {most} resamples)")
+
+
+def check_sizes(args: argparse.Namespace, parser: argparse.ArgumentParser) -> None:
+    """Sizes that would need more memory than this process can get, refused
+    before any work."""
+    available = capacity.memory_bytes()
+    check_samples(args.bootstrap_samples, "--bootstrap-samples", len(args.rouge_types), parser, available)
     if args.scheduler is not None and args.scheduler.startswith(LOCAL_PREFIX):
         workers = int(args.scheduler[len(LOCAL_PREFIX):])
         most = max(available // WORKER_MEMORY, 1)

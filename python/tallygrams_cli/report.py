@@ -117,8 +117,24 @@ class Report:
     comparisons: Sequence[Comparison] = field(default_factory=tuple)
 
 
+def _readable(text: str) -> str:
+    """The text with each lone surrogate shown as U+FFFD: file names that
+    are not UTF-8 arrive with their bytes as lone surrogates, as can texts
+    of JSON Lines, and neither the page (UTF-8) nor the charts' fonts take
+    them."""
+    try:
+        text.encode("utf-8")
+        return text
+    except UnicodeEncodeError:
+        pass
+    try:  # a file name's own bytes, each byte that is not UTF-8 one U+FFFD
+        return text.encode("utf-8", "surrogateescape").decode("utf-8", "replace")
+    except UnicodeEncodeError:
+        return text.encode("utf-8", "surrogatepass").decode("utf-8", "replace")
+
+
 def _e(text: object) -> str:
-    return html.escape(str(text), quote=True)
+    return html.escape(_readable(str(text)), quote=True)
 
 
 def _figure(columns: int, rows: int = 1) -> tuple[Any, Any]:
@@ -144,6 +160,7 @@ def _svg_image(figure: Any, description: str) -> str:
 
 def _label(name: str, limit: int = 40) -> str:
     # matplotlib reads $...$ as mathematics; a file name is shown as it is.
+    name = _readable(name)
     shown = name if len(name) <= limit else name[: limit - 1] + "\u2026"
     return shown.replace("$", r"\$")
 

@@ -9,8 +9,10 @@ from collections.abc import Sequence
 
 import tallygrams_scorer
 
-from .files import complete_or_absent
+from .files import STDOUT, cannot_write, complete_or_absent, silence_stdout
 from .inputs import InputError, open_input
+
+STDIN = "-"
 
 USAGE = """\
 usage: tallygrams rouge155 [SCRIPT FLAGS] --predictions FILE --references FILE [--references FILE ...]
@@ -36,9 +38,9 @@ script flags, spelled as the script spells them (default: -c 95 -2 4 -U -r 1000
   -d       every pair's figures          -a -e -z accepted, no effect
 
 inputs:
-  --predictions FILE      one summary per line
+  --predictions FILE      one summary per line (- for standard input)
   --references FILE       one reference per line, line N for prediction N; give it
-                          once per reference
+                          once per reference (one of the files may be -)
   --sentence-separator SEP
                           split each line into sentences at SEP (for example <n>);
                           without it a line is one sentence
@@ -56,14 +58,25 @@ _OWN = {"--predictions": True, "--references": True, "--sentence-separator": Tru
         "--reference-dir": True, "--output": True, "--help": False}
 
 
+def _read_all(path: str) -> bytes:
+    if path == STDIN:
+        if sys.stdin is None:
+            raise InputError("cannot read standard input: it is closed")
+        try:
+            return sys.stdin.buffer.read()
+        except (OSError, ValueError) as error:
+            raise InputError(f"cannot read standard input: {getattr(error, 'strerror', None) or error}") from None
+    with open_input(path) as handle:
+        try:
+            return handle.read()
+        except OSError as error:
+            raise InputError(f"cannot read {path}: {error.strerror or error}") from None
+
+
 def _read_lines(path: str) -> list[bytes]:
     """The lines of a file, as bytes: only a line feed ends a line, a carriage
     return before it is dropped, and a final line feed starts no line."""
-    with open_input(path) as handle:
-        try:
-            data = handle.read()
-        except OSError as error:
-            raise InputError(f"cannot read {path}: {error.strerror or error}") from None
+    data = _read_all(path)
     if not data:
         return []
     lines = data.split(b"\n")
@@ -74,6 +87,8 @@ def _read_lines(path: str) -> list[bytes]:
 
 def _line_files(predictions: str, references: list[str], separator: bytes | None
                 ) -> tuple[list[bytes], list[list[bytes]]]:
+    if [predictions, *references].count(STDIN) > 1:
+        raise InputError("only one input can be standard input (-)")
     predicted = _read_lines(predictions)
     referenced = [_read_lines(path) for path in references]
     for path, lines in zip(references, referenced):
@@ -166,8 +181,10 @@ def run(argv: Sequence[str]) -> int:
             raise InputError("--predictions needs at least one --references FILE (and no --reference-dir)")
         if separator == "":
             raise InputError("the sentence separator must not be empty")
+        # The separator is matched against the files' bytes, so it is taken
+        # as the bytes of the command line, whatever their encoding.
         predictions, references = _line_files(prediction_file, reference_files,
-                                              None if separator is None else separator.encode())
+                                              None if separator is None else os.fsencode(separator))
     else:
         if reference_dir is None or reference_files or separator is not None:
             raise InputError("--prediction-dir needs --reference-dir (and no --references or --sentence-separator)")
@@ -176,12 +193,16 @@ def run(argv: Sequence[str]) -> int:
     options = " ".join(flags) if flags else None
     try:
         result = tallygrams_scorer.rouge155(predictions, references, options)
-    except ValueError as error:
+    except (ValueError, MemoryError) as error:
         raise InputError(str(error)) from None
     report = result.report()
     if output is None:
-        sys.stdout.write(report)
-        sys.stdout.flush()
+        try:
+            sys.stdout.write(report)
+            sys.stdout.flush()
+        except OSError as error:  # a full disk, a closed pipe
+            silence_stdout()
+            raise cannot_write(STDOUT, error) from None
     else:
         with complete_or_absent(output) as handle:
             handle.write(report)
@@ -194,10 +215,10 @@ def main(argv: Sequence[str]) -> int:
     except InputError as error:
         print(f"tallygrams rouge155: {error}", file=sys.stderr)
         return 2
+    except MemoryError:
+        print("tallygrams rouge155: out of memory: the input needs more memory than this process can get",
+              file=sys.stderr)
+        return 2
     except KeyboardInterrupt:
         return 130
-    except BrokenPipeError:
-        devnull = os.open(os.devnull, os.O_WRONLY)
-        os.dup2(devnull, sys.stdout.fileno())
-        return 1
 

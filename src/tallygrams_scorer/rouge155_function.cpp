@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 
+#include "boundary/memory_request.hpp"
 #include "boundary/new_object.hpp"
 #include "boundary/parameter_types.hpp"
 #include "boundary/pool_access.hpp"
@@ -44,13 +45,20 @@ PyErr bad_keyword(const BoundArguments& arguments, size_t k, const std::string& 
 
 Result<bool> flag_of(const BoundArguments& arguments, size_t k) { return arguments.get<boundary::Truth>(k); }
 
-// A whole number within [low, high] (not a bool).
+// A whole number within [low, high]: an int or an integer of its own kind
+// (NumPy's, through __index__), not a bool.
 Result<long long> whole_of(const BoundArguments& arguments, size_t k, long long low, long long high,
                            const std::string& expected) {
     PyObject* value = arguments[k];
-    if (!PyLong_Check(value) || PyBool_Check(value)) return bad_keyword(arguments, k, expected);
+    if (PyBool_Check(value) || !PyIndex_Check(value)) return bad_keyword(arguments, k, expected);
+    PyRef whole(PyNumber_Index(value));
+    if (!whole) {
+        if (!PyErr_ExceptionMatches(PyExc_TypeError)) return PyErr::fetch();
+        PyErr_Clear();
+        return bad_keyword(arguments, k, expected);
+    }
     int overflow = 0;
-    const long long n = PyLong_AsLongLongAndOverflow(value, &overflow);
+    const long long n = PyLong_AsLongLongAndOverflow(whole.get(), &overflow);
     if (overflow != 0 || n < low || n > high) return bad_keyword(arguments, k, expected);
     return n;
 }
@@ -194,6 +202,13 @@ Result<PyRef> rouge155_body(PyObject* module, const BoundArguments& arguments) {
     if (Status s = texts.read(arguments[0], arguments[1]); !s) return std::move(s).take_error();
     const engine::Rouge155Pairs pairs = texts.pairs();
     const size_t n = pairs.predictions.size();
+    if (Status s = boundary::check_memory_request(
+            engine::rouge155_memory(options, n),
+            "the figures of " + std::to_string(n) + (n == 1 ? " pair" : " pairs") + " and their " +
+                std::to_string(options.resamples) + " resamples");
+        !s) {
+        return std::move(s).take_error();
+    }
 
     Result<engine::WorkerPool*> pool = boundary::worker_pool();
     if (!pool) return std::move(pool).take_error();

@@ -17,12 +17,15 @@ bool is_single_text(PyObject* object) {
     return PyUnicode_Check(object) || PyBytes_Check(object) || PyByteArray_Check(object);
 }
 
-// The items of a sequence (not a str or bytes) as a list or tuple.
+// The items of a sequence (not a str or bytes) as a tuple: a copy of a
+// list, so that Python code run while the items are read (a nested
+// sequence's __iter__) cannot shrink or refill it under the loop that reads
+// it, nor free the items it holds.
 boundary::Result<PyRef> items_of(PyObject* object, const std::string& where, const char* what) {
     if (is_single_text(object)) {
         return PyErr::new_message(PyExc_TypeError, where + " must be " + what + ", not " + Py_TYPE(object)->tp_name);
     }
-    PyRef items(PySequence_Fast(object, ""));
+    PyRef items(PySequence_Tuple(object));
     if (!items) {
         if (!PyErr_ExceptionMatches(PyExc_TypeError)) return PyErr::fetch();
         PyErr_Clear();

@@ -5,6 +5,7 @@
 
 #include "common/arithmetic.hpp"
 #include "common/internal_failure.hpp"
+#include "engine/memory_capacity.hpp"
 #include "engine/range_runner.hpp"
 #include "engine/statistics/script_resampling.hpp"
 #include "scorer/details/scratch_arena.hpp"
@@ -79,6 +80,18 @@ size_t score_range(const rouge155::Options& options, std::span<const rouge155::M
 }
 
 }  // namespace
+
+size_t rouge155_memory(const rouge155::Options& options, size_t pairs) {
+    const size_t m = rouge155::measures_of(options).size();
+    const auto sum = [](size_t a, size_t b) { return a > SIZE_MAX - b ? SIZE_MAX : a + b; };
+    size_t bytes = memory_product(memory_product(pairs, m), sizeof(rouge155::PairFigures));
+    if (options.units != rouge155::Units::counts) {
+        // The rows, and the bootstrap's padded copy of them.
+        bytes = sum(bytes, memory_product(memory_product(pairs, 2 * 3 * m), sizeof(double)));
+        bytes = sum(bytes, memory_product(memory_product(options.resamples, 3 * m), sizeof(double)));
+    }
+    return bytes;
+}
 
 std::optional<Rouge155Evaluation> evaluate_rouge155(WorkerPool& pool, const rouge155::Options& options,
                                                     const Rouge155Pairs& pairs, Interruption* interruption) {

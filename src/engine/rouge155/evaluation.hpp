@@ -32,6 +32,12 @@ struct Rouge155Evaluation {
     std::vector<scorer::rouge155::MeasureSummary> summaries;  // one per measure
 };
 
+// The memory that evaluate_rouge155 asks for beyond the texts, in bytes
+// (SIZE_MAX where that overflows): every pair's figures, the rows the
+// bootstrap reads, and each resample's values. A caller compares it with
+// what the process can get (memory_capacity.hpp) before the work begins.
+size_t rouge155_memory(const scorer::rouge155::Options& options, size_t pairs);
+
 // std::nullopt if `interruption` stopped the run. Must not be called from one
 // of the pool's workers.
 std::optional<Rouge155Evaluation> evaluate_rouge155(WorkerPool& pool, const scorer::rouge155::Options& options,

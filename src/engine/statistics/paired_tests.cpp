@@ -7,6 +7,7 @@
 #include <string>
 
 #include "common/arithmetic.hpp"
+#include "engine/memory_capacity.hpp"
 #include "engine/range_runner.hpp"
 #include "engine/statistics/exact_sum.hpp"
 #include "engine/statistics/percentile.hpp"
@@ -50,6 +51,15 @@ void check_arguments(Columns baseline, Columns system, const PairedTestSettings&
     }
     if (!(settings.confidence >= 0.0 && settings.confidence <= 1.0)) {
         throw std::invalid_argument("the confidence must lie between 0 and 1");
+    }
+    // The bootstrap refuses its own resamples before it starts; the rounds'
+    // means, which come after it, are refused here, before any work.
+    if (settings.test == PairedTest::randomization) {
+        const size_t count = baseline.size();
+        ensure_obtainable(memory_product(memory_product(count, settings.samples), sizeof(double)),
+                          "the randomization rounds' means of " + std::to_string(count) +
+                              (count == 1 ? " column, " : " columns, ") + std::to_string(settings.samples) +
+                              " rounds each,");
     }
 }
 

@@ -2,6 +2,11 @@
 the keywords against the flags they stand for, the result's shape, and bad
 input refused with one clear error."""
 
+import subprocess
+import sys
+import textwrap
+
+import numpy as np
 import pytest
 
 import tallygrams_scorer
@@ -37,6 +42,8 @@ def test_every_form_of_a_summary_reads_as_the_same_file():
     ({"byte_limit": 40, "multi_reference": "best", "alpha": 0.25}, "-n 4 -w 1.2 -2 4 -U -b 40 -f B -p 0.25"),
     ({"units": "tokens", "confidence": 90, "resamples": 50, "per_pair": True}, "-n 4 -w 1.2 -2 4 -U -t 1 -c 90 -r 50 -d"),
     ({"units": "counts", "per_pair": True}, "-n 4 -w 1.2 -2 4 -U -t 2 -d"),
+    # Integers of NumPy's, as the resamples take them.
+    ({"ngrams": np.int64(3), "skip_gap": np.int32(2), "word_limit": np.uint8(9)}, "-n 3 -w 1.2 -2 2 -U -l 9"),
 ])
 def test_keywords_stand_for_their_flags(keywords, flags):
     assert report(PREDICTIONS, REFERENCES, **keywords) == report(PREDICTIONS, REFERENCES, flags)
@@ -83,3 +90,23 @@ def test_bad_input_is_one_clear_error(args, kwargs, error, message):
     with pytest.raises(error) as raised:
         rouge155(*args, **kwargs)
     assert message in str(raised.value)
+
+
+def test_a_summary_whose_iteration_empties_the_outer_list_reads_what_was_given():
+    # The outer lists are read from a snapshot: a nested sequence's __iter__
+    # that clears them takes nothing away from under the loop (it crashed).
+    code = textwrap.dedent("""
+        from tallygrams_scorer import rouge155
+        class Emptying:
+            def __init__(self, outer): self.outer = outer
+            def __iter__(self):
+                self.outer.clear()
+                yield "a b c"
+        predictions, references = [], []
+        predictions += [Emptying(predictions)] + ["x y"] * 1000
+        references += [Emptying(references)] + ["x z"] * 1000
+        pairs = rouge155(predictions, references, "-n 1 -x -r 10 -d").per_pair["ROUGE-1"]
+        print(len(pairs), pairs[0].recall, pairs[1].recall)
+    """)
+    done = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, timeout=120)
+    assert done.returncode == 0 and done.stdout == "1001 1.0 0.5\n", done.stderr

@@ -48,6 +48,16 @@ CASES = {
         'attempt(lambda: tallygrams_scorer.bootstrap({"a": [0.5, 0.7], "b": [1.0, 0.0]}, 10**8))\n'
         'attempt(lambda: tallygrams_scorer.bootstrap({"a": [0.5, 0.7], "b": [1.0, 0.0]}, 10**5))',
         "MemoryError the resampled means of 2 columns, 100000000 resamples each, need 1.5 GiB of memory; "),
+    "randomization rounds": (
+        'attempt(lambda: tallygrams_scorer.compare({"a": [0.5, 0.7]}, {"a": [0.6, 0.7]}, test="randomization",\n'
+        '                                          n_samples=2**40))',
+        "MemoryError the randomization rounds' means of 1 column, 1099511627776 rounds each, need 8.0 TiB of memory; "),
+    "rouge155 resamples": (
+        'tallygrams_scorer.rouge155(["a b"], ["a c"], "-n 1 -r 10")\n'
+        'limit_memory(256 << 20)\n'
+        'attempt(lambda: tallygrams_scorer.rouge155(["a b"] * 2, ["a c"] * 2, "-n 1 -r 10000000"))\n'
+        'attempt(lambda: tallygrams_scorer.rouge155(["a b"] * 2, ["a c"] * 2, "-n 1 -r 1000"))',
+        "MemoryError the figures of 2 pairs and their 10000000 resamples need 457.8 MiB of memory; "),
     "rows of score_columns": (
         f'{SCORER}\nreferences = ["a b"] * 4_000_000\nlimit_memory(256 << 20)\n'
         'attempt(lambda: scorer.score_columns(references, references))\n'

@@ -299,6 +299,11 @@ BAD_INPUTS = [
                  id="local cluster without workers"),
     pytest.param({}, ["r.txt", "p.txt", "--reference-column", "x"], ["apply only with --parquet", "--help"],
                  id="column without Parquet"),
+    # A command line that is not UTF-8 (its bytes arrive as lone surrogates).
+    pytest.param({}, ["r.txt", "p.txt", "--sentence-separator", "\udcff"], ["must be UTF-8 text", "--help"],
+                 id="separator not UTF-8"),
+    pytest.param({"d.jsonl": GOOD_JSONL}, ["--jsonl", "d.jsonl", "--prediction-key", "\udcff"],
+                 ["--prediction-key: must be UTF-8 text", "--help"], id="key not UTF-8"),
 ]
 
 

@@ -6,6 +6,7 @@ import csv
 import html
 import io
 import json
+import os
 import random
 import re
 import subprocess
@@ -26,7 +27,8 @@ NAMES = [f"{t}_{m}" for t in TYPES for m in ("precision", "recall", "fmeasure")]
 
 
 def run_tool(*args, cwd):
-    return subprocess.run([str(TOOL), *map(str, args)], cwd=cwd, capture_output=True, text=True, timeout=300)
+    return subprocess.run([str(TOOL), *map(str, args)], cwd=cwd, capture_output=True, text=True,
+                          errors="surrogateescape", timeout=300)
 
 
 def systems_texts(pairs=60, seed=4):
@@ -177,6 +179,9 @@ BAD = [
     (["--jsonl", "p.jsonl", "--prediction-key", "a", "--prediction-key", "a"], "--prediction-key a is given twice"),
     (["--references", "r.txt", "a.txt", "b.txt", "--confidence", "1"], "between 0 and 1"),
     (["--jsonl", "p.jsonl", "a.txt", "b.txt"], "not both"),
+    (["--references", "r.txt", "a.txt", "b.txt", "--samples", "9" * 20], f"--samples {'9' * 20} needs "),
+    (["--references", "r.txt", "a.txt", "b.txt", "--test", "randomization", "--samples", "1" + "0" * 12],
+     "needs 65.5 TiB for the resampled means of 9 score columns"),
 ]
 
 
@@ -194,6 +199,15 @@ def test_bad_input_is_one_line_status_2_and_no_report(tmp_path, arguments, piece
     assert len(lines) == 1 and lines[0].startswith("tallygrams"), result.stderr
     assert piece in lines[0]
     assert sorted(tmp_path.rglob("*")) == before
+
+
+def test_a_table_that_cannot_be_written_is_one_line_and_status_2(tmp_path):
+    for name in ("r.txt", "a.txt", "b.txt"):
+        (tmp_path / name).write_text("a b\nc d\ne f\n")
+    with open("/dev/full", "w") as full:
+        result = subprocess.run([str(TOOL), "compare", "--references", "r.txt", "a.txt", "b.txt"], cwd=tmp_path,
+                                stdout=full, stderr=subprocess.PIPE, text=True, timeout=300)
+    assert (result.returncode, result.stderr) == (2, "tallygrams: cannot write standard output: No space left on device\n")
 
 
 def test_report_without_matplotlib_is_a_clear_error(tmp_path):
@@ -224,7 +238,11 @@ def test_the_report_shows_each_differing_pair_with_its_own_texts(tmp_path, layou
     references, systems = systems_texts(pairs=50)
     if layout == "lines":
         keys = write_inputs(tmp_path, references, systems)
-        arguments = INPUTS["lines"]
+        # A system whose file name is not UTF-8 (its bytes arrive as lone
+        # surrogates, which neither the page nor the charts' fonts take).
+        odd_name = os.fsdecode(b"copy\xff<b>.txt")
+        (tmp_path / "copy.txt").rename(tmp_path / odd_name)
+        arguments = [*INPUTS["lines"][:-1], odd_name]
     else:
         # A null text shifts the scored rows against the input's: the
         # positions shown must still be the input's.
@@ -235,6 +253,7 @@ def test_the_report_shows_each_differing_pair_with_its_own_texts(tmp_path, layou
     result = run_tool("compare", *arguments, "--report", "r.html", cwd=tmp_path)
     assert result.returncode == 0, result.stderr
     shown = shown_pairs((tmp_path / "r.html").read_text())
+    assert layout != "lines" or "<h2>copy\ufffd&lt;b&gt;.txt against the baseline</h2>" in (tmp_path / "r.html").read_text()
     assert len(shown) == 2 * 20
     # Line files hold each text on one line.
     as_read = (lambda text: text.replace("\n", " ")) if layout == "lines" else (lambda text: text)

@@ -2,6 +2,7 @@
 script's own output for the same summaries; bad input is one line on
 standard error, status 2 and no output file."""
 
+import os
 import subprocess
 import sys
 
@@ -11,9 +12,9 @@ import rouge155_script
 import rouge155_texts
 
 
-def run_tool(*args, cwd):
+def run_tool(*args, cwd, input=b"", stdout=subprocess.PIPE):
     return subprocess.run([sys.executable, "-m", "tallygrams_cli", "rouge155", *args],
-                          cwd=cwd, capture_output=True, timeout=300)
+                          cwd=cwd, input=input, stdout=stdout, stderr=subprocess.PIPE, timeout=300)
 
 
 def summaries(count, seed):
@@ -70,6 +71,7 @@ def test_folders_matched_by_name(tmp_path):
     (["--prediction-dir", "sys", "--reference-dir", "ref"], "no reference for b.txt"),
     (["--predictions", "p.txt", "--references", "r.txt", "--sentence-separator", ""], "must not be empty"),
     (["--frobnicate", "--predictions", "p.txt", "--references", "r.txt"], "unknown option --frobnicate"),
+    (["--predictions", "-", "--references", "-"], "only one input can be standard input"),
 ])
 def test_bad_input_gets_one_line_and_status_2(tmp_path, args, message):
     (tmp_path / "p.txt").write_text("a b\nc d\n")
@@ -84,3 +86,19 @@ def test_bad_input_gets_one_line_and_status_2(tmp_path, args, message):
     stderr = done.stderr.decode()
     assert done.returncode == 2 and stderr.count("\n") == 1 and message in stderr, stderr
     assert not (tmp_path / "out.txt").exists() and done.stdout == b""
+
+
+def test_standard_input_a_separator_of_any_bytes_and_a_failed_write(tmp_path):
+    # The separator is the command line's bytes, matched in the files' bytes
+    # even where they are not UTF-8; - reads the predictions from stdin.
+    (tmp_path / "r.txt").write_bytes(b"a b\xffc d\ne f\n")
+    args = ["-n", "2", "-r", "10", "--predictions", "-", "--references", "r.txt",
+            "--sentence-separator", os.fsdecode(b"\xff")]
+    done = run_tool(*args, cwd=tmp_path, input=b"a c\xffb d\ne\n")
+    assert done.returncode == 0, done.stderr
+    assert done.stdout.decode() == rouge155_script.run_script(["a c\nb d", "e"], ["a b\nc d", "e f"], "-n 2 -r 10")
+    # A report that cannot be written (a full disk) is one line and status 2.
+    with open("/dev/full", "wb") as full:
+        done = run_tool(*args, cwd=tmp_path, input=b"a c\ne\n", stdout=full)
+    stderr = done.stderr.decode()
+    assert done.returncode == 2 and stderr == "tallygrams rouge155: cannot write standard output: No space left on device\n"
