@@ -51,6 +51,7 @@ check_asan() {
     # interception off, thread-local data is still scanned as static TLS.
     export ASAN_OPTIONS="detect_leaks=1:intercept_tls_get_addr=0:strict_string_checks=1:check_initialization_order=1"
     export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+    export LSAN_OPTIONS="suppressions=$root/tests/hardening/lsan_suppressions.txt:print_suppressions=0"
     export ASAN_SYMBOLIZER_PATH=$symbolizer
     local binary
     for binary in scorer_tests batch_tests corpus_tests unicode_tokenizer_tests arrow_tests fork_tests boundary_tests; do

@@ -61,7 +61,13 @@ def prefetched(items: Iterator[T]) -> Generator[T]:
         while True:
             item, error = waiting.get()
             if error is not None:
-                raise error
+                try:
+                    raise error
+                finally:
+                    # The traceback holds this frame; without the name the
+                    # two are not a cycle left for the collector, which may
+                    # not run again before the process ends.
+                    del error
             if item is _END:
                 return
             yield item  # type: ignore[misc]

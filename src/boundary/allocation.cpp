@@ -54,6 +54,14 @@ void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return al
 void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return allocate(size); }
 void* operator new(std::size_t size, std::align_val_t alignment) { return allocate_aligned(size, alignment); }
 void* operator new[](std::size_t size, std::align_val_t alignment) { return allocate_aligned(size, alignment); }
+// Without these two, an over-aligned `new (std::nothrow)` would come from
+// the C++ library's allocator and go back through the `delete` below.
+void* operator new(std::size_t size, std::align_val_t alignment, const std::nothrow_t&) noexcept {
+    return allocate_aligned(size, alignment);
+}
+void* operator new[](std::size_t size, std::align_val_t alignment, const std::nothrow_t&) noexcept {
+    return allocate_aligned(size, alignment);
+}
 
 void operator delete(void* memory) noexcept { std::free(memory); }
 void operator delete[](void* memory) noexcept { std::free(memory); }
@@ -63,5 +71,7 @@ void operator delete(void* memory, std::align_val_t) noexcept { std::free(memory
 void operator delete[](void* memory, std::align_val_t) noexcept { std::free(memory); }
 void operator delete(void* memory, std::size_t, std::align_val_t) noexcept { std::free(memory); }
 void operator delete[](void* memory, std::size_t, std::align_val_t) noexcept { std::free(memory); }
-
-
+void operator delete(void* memory, const std::nothrow_t&) noexcept { std::free(memory); }
+void operator delete[](void* memory, const std::nothrow_t&) noexcept { std::free(memory); }
+void operator delete(void* memory, std::align_val_t, const std::nothrow_t&) noexcept { std::free(memory); }
+void operator delete[](void* memory, std::align_val_t, const std::nothrow_t&) noexcept { std::free(memory); }

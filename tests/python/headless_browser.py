@@ -21,6 +21,8 @@ import time
 from dataclasses import dataclass, field
 from typing import Any
 
+from uninstrumented import uninstrumented_environment
+
 CHROMIUM = shutil.which("chromium") or shutil.which("chromium-browser")
 
 
@@ -57,7 +59,7 @@ class HeadlessChromium:
              "--disable-sync", "--mute-audio", "--hide-scrollbars", "--window-size=1400,1000",
              f"--user-data-dir={self._profile}", "--remote-debugging-pipe", "about:blank"],
             stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-            preexec_fn=child_fds, pass_fds=(3, 4),
+            preexec_fn=child_fds, pass_fds=(3, 4), env=uninstrumented_environment(),
         )
         os.close(to_browser_read)
         os.close(from_browser_write)

@@ -25,16 +25,11 @@ import tempfile
 from pathlib import Path
 from typing import Sequence, Union
 
+from uninstrumented import uninstrumented_environment
+
 Text = Union[str, bytes, Sequence[str]]
 
 _LISTS = ("adj", "adv", "noun", "verb")
-
-
-def _perl_environment() -> dict[str, str]:
-    """This environment without a preloaded sanitizer runtime: the script is
-    a peer, not code of ours, and the sanitizer run would report perl's own
-    allocations as leaks and fail it."""
-    return {name: value for name, value in os.environ.items() if name not in ("LD_PRELOAD", "ASAN_OPTIONS")}
 
 
 def script_home() -> Path:
@@ -70,7 +65,7 @@ def data_dir(where: Path | None = None) -> Path:
             shutil.copy(exceptions / f"{name}.exc", single)
             subprocess.run(
                 ["perl", str(exceptions / "buildExeptionDB.pl"), ".", "exc", str(partial)],
-                cwd=single, check=True, stdout=subprocess.DEVNULL, env=_perl_environment(),
+                cwd=single, check=True, stdout=subprocess.DEVNULL, env=uninstrumented_environment(),
             )
         shutil.copy(home / "data" / "smart_common_words.txt", where)
         os.replace(partial, database)  # last, so that a half-built folder is never taken
@@ -116,7 +111,7 @@ def run_script(predictions: Sequence[Text], references: Sequence, options: str =
         listing.write_text("".join(line + "\n" for line in lines))
         command = ["perl", str(home / "ROUGE-1.5.5.pl"), "-e", str(data), *options.split(),
                    "-z", "SPL", str(listing), "1"]
-        done = subprocess.run(command, capture_output=True, timeout=timeout, env=_perl_environment())
+        done = subprocess.run(command, capture_output=True, timeout=timeout, env=uninstrumented_environment())
     if done.returncode != 0:
         raise RuntimeError(f"the script failed ({done.returncode}): {done.stderr.decode(errors='replace')[-2000:]}")
     return done.stdout.decode("ascii")
