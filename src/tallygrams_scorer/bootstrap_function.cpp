@@ -1,20 +1,15 @@
 #include "tallygrams_scorer/bootstrap_function.hpp"
 
 #include <array>
-#include <atomic>
-#include <optional>
 #include <span>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "boundary/new_object.hpp"
-#include "boundary/pool_access.hpp"
-#include "boundary/run_interruptible.hpp"
-#include "engine/memory_capacity.hpp"
 #include "engine/statistics/bootstrap.hpp"
 #include "tallygrams_scorer/named_columns.hpp"
 #include "tallygrams_scorer/score_tuples.hpp"
+#include "tallygrams_scorer/statistics_call.hpp"
 
 namespace tallygrams::companion {
 namespace {
@@ -54,32 +49,14 @@ Result<Sampling> read_sampling(const BoundArguments& arguments, bool confidence)
     return sampling;
 }
 
-// `compute(pool, spans, interruption)`, which returns std::optional<Value>,
-// on the pool with the lock released; the engine's refusal of its arguments
-// becomes a ValueError, and of memory it cannot have, a MemoryError.
+// `compute(pool, columns, interruption)` as a run of the engine's statistics
+// (statistics_call.hpp), on the columns' spans.
 template <class Value, class Compute>
 Result<Value> run_on_columns(const NamedColumns& columns, Compute&& compute) {
     const std::vector<std::span<const double>> spans = columns.spans();
-    Result<engine::WorkerPool*> pool = boundary::worker_pool();
-    if (!pool) return std::move(pool).take_error();
-    std::string failure;
-    PyObject* failure_type = PyExc_ValueError;
-    Result<std::optional<Value>> outcome =
-        boundary::run_interruptible([&](engine::Interruption& interruption) -> std::optional<Value> {
-            try {
-                return compute(*pool.value(), engine::Columns(spans), interruption);
-            } catch (const std::invalid_argument& error) {
-                failure = error.what();
-            } catch (const engine::MemoryRequestRefused& error) {
-                failure = error.what();
-                failure_type = PyExc_MemoryError;
-            }
-            return std::nullopt;
-        });
-    if (!outcome) return std::move(outcome).take_error();
-    if (!failure.empty()) return PyErr::new_message(failure_type, failure);
-    ensure(outcome.value().has_value(), "an uninterrupted bootstrap gave no result");
-    return std::move(*outcome.value());
+    return run_statistics<Value>("bootstrap", [&](engine::WorkerPool& pool, engine::Interruption& interruption) {
+        return compute(pool, engine::Columns(spans), interruption);
+    });
 }
 
 Result<PyRef> bootstrap_body(PyObject* module, const BoundArguments& arguments) {

@@ -1,7 +1,6 @@
 #include "tallygrams_scorer/compare_function.hpp"
 
 #include <array>
-#include <atomic>
 #include <cmath>
 #include <optional>
 #include <span>
@@ -11,12 +10,10 @@
 
 #include "boundary/new_object.hpp"
 #include "boundary/parameter_types.hpp"
-#include "boundary/pool_access.hpp"
-#include "boundary/run_interruptible.hpp"
-#include "engine/memory_capacity.hpp"
 #include "engine/statistics/paired_tests.hpp"
 #include "tallygrams_scorer/named_columns.hpp"
 #include "tallygrams_scorer/score_tuples.hpp"
+#include "tallygrams_scorer/statistics_call.hpp"
 
 namespace tallygrams::companion {
 namespace {
@@ -162,32 +159,21 @@ Result<PyRef> compare_body(PyObject* module, const BoundArguments& arguments) {
         return PyErr::new_message(PyExc_ValueError, "the columns have no rows to compare");
     }
 
-    Result<engine::WorkerPool*> pool = boundary::worker_pool();
-    if (!pool) return std::move(pool).take_error();
-    std::string failure;
-    PyObject* failure_type = PyExc_ValueError;
-    Result<std::optional<std::vector<engine::ColumnComparison>>> outcome = boundary::run_interruptible(
-        [&](engine::Interruption& interruption) -> std::optional<std::vector<engine::ColumnComparison>> {
+    Result<std::vector<engine::ColumnComparison>> outcome = run_statistics<std::vector<engine::ColumnComparison>>(
+        "paired test", [&](engine::WorkerPool& pool, engine::Interruption& interruption) {
             try {
-                return engine::compare_columns(*pool.value(), baseline_spans, system_spans.value(),
-                                               settings.value(), interruption.flag(), &interruption);
+                return engine::compare_columns(pool, baseline_spans, system_spans.value(), settings.value(),
+                                               interruption.flag(), &interruption);
             } catch (const engine::NonFiniteValue& error) {
                 const NamedColumns& side = error.in_system ? system.value() : baseline.value();
-                failure = "row " + std::to_string(input_row(dropped, error.row)) + " of the " +
-                          (error.in_system ? "system" : "baseline") + "'s column '" + column_name(side, error.column) +
-                          "' is " + shown_value(error.value) + "; every row needs a finite score on both sides";
-            } catch (const std::invalid_argument& error) {
-                failure = error.what();
-            } catch (const engine::MemoryRequestRefused& error) {
-                failure = error.what();
-                failure_type = PyExc_MemoryError;
+                throw std::invalid_argument("row " + std::to_string(input_row(dropped, error.row)) + " of the " +
+                                            (error.in_system ? "system" : "baseline") + "'s column '" +
+                                            column_name(side, error.column) + "' is " + shown_value(error.value) +
+                                            "; every row needs a finite score on both sides");
             }
-            return std::nullopt;
         });
     if (!outcome) return std::move(outcome).take_error();
-    if (!failure.empty()) return PyErr::new_message(failure_type, failure);
-    ensure(outcome.value().has_value(), "an uninterrupted paired test gave no result");
-    return comparisons_dict(state, baseline.value(), *outcome.value());
+    return comparisons_dict(state, baseline.value(), outcome.value());
 }
 
 }  // namespace
