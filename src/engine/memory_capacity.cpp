@@ -1,76 +1,105 @@
 #include "engine/memory_capacity.hpp"
 
 #include <algorithm>
+#include <cerrno>
+#include <charconv>
 #include <cstdio>
 #include <iterator>
 #include <optional>
 #include <string>
 #include <string_view>
 
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
 namespace tallygrams::engine {
 namespace {
 
-// The files below are read with C stdio into buffers of our own rather than
-// through iostreams: the stream extractors that fill a std::string are
-// compiled into the C++ library and allocate with its operator new, while
-// the module frees with its own (allocation.cpp). Both end in malloc, but
-// the pairing is not ours to rely on, and AddressSanitizer rightly calls
-// it a mismatch.
-class TextFile {
-public:
-    explicit TextFile(const char* path) : file_(std::fopen(path, "re")) {}
-    ~TextFile() {
-        if (file_ != nullptr) std::fclose(file_);
+// The files below are read whole with read(2) and parsed with from_chars,
+// neither through iostreams nor through the scanf family: the stream
+// extractors that fill a std::string are compiled into the C++ library and
+// allocate with its operator new, while the module frees with its own
+// (allocation.cpp), and the C library's newest headers bind scanf and strtol
+// to symbols that older systems lack, which the wheel's platform tag rules
+// out.
+
+// The text of a small file (the first 64 KiB), or none if it cannot be read.
+std::optional<std::string> file_text(const char* path) {
+    const int descriptor = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (descriptor < 0) return std::nullopt;
+    std::string text;
+    char buffer[4096];
+    while (text.size() < 64 * 1024) {
+        const ssize_t got = ::read(descriptor, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        text.append(buffer, static_cast<size_t>(got));
     }
-    TextFile(const TextFile&) = delete;
-    TextFile& operator=(const TextFile&) = delete;
+    ::close(descriptor);
+    return text;
+}
 
-    std::FILE* get() const { return file_; }
-
-private:
-    std::FILE* file_;
-};
+// The decimal number at the start of `text` after any blanks, and the rest
+// of the text after it; none if there is no number there.
+std::optional<size_t> leading_number(std::string_view& text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+    size_t value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc()) return std::nullopt;
+    text.remove_prefix(static_cast<size_t>(end - text.data()));
+    return value;
+}
 
 // A number of bytes given in a file as one decimal integer ("max", or
 // anything else, gives none).
 std::optional<size_t> number_in(const std::string& path) {
-    const TextFile file(path.c_str());
-    unsigned long long value = 0;
-    if (file.get() == nullptr || std::fscanf(file.get(), "%llu", &value) != 1) return std::nullopt;
-    return static_cast<size_t>(value);
+    const std::optional<std::string> text = file_text(path.c_str());
+    if (!text) return std::nullopt;
+    std::string_view rest(*text);
+    return leading_number(rest);
+}
+
+// The lines of `text`, each without its line feed, to `visit`.
+template <class Visit>
+void for_each_line(std::string_view text, Visit&& visit) {
+    while (!text.empty()) {
+        const size_t end = text.find('\n');
+        visit(text.substr(0, end));
+        if (end == std::string_view::npos) break;
+        text.remove_prefix(end + 1);
+    }
 }
 
 // MemAvailable plus SwapFree, from kB in /proc/meminfo.
 std::optional<size_t> machine_available() {
-    const TextFile file("/proc/meminfo");
-    if (file.get() == nullptr) return std::nullopt;
-    char key[64];
-    unsigned long long kib = 0;
+    const std::optional<std::string> text = file_text("/proc/meminfo");
+    if (!text) return std::nullopt;
     std::optional<size_t> available;
     size_t swap = 0;
     // Each line is "Key:   value kB", the unit missing on some.
-    while (std::fscanf(file.get(), "%63s %llu%*[^\n]", key, &kib) == 2) {
-        const std::string_view name(key);
-        if (name == "MemAvailable:") available = memory_product(kib, 1024);
-        if (name == "SwapFree:") swap = memory_product(kib, 1024);
-    }
+    for_each_line(*text, [&](std::string_view line) {
+        const size_t colon = line.find(':');
+        if (colon == std::string_view::npos) return;
+        const std::string_view key = line.substr(0, colon);
+        std::string_view rest = line.substr(colon + 1);
+        const std::optional<size_t> kib = leading_number(rest);
+        if (!kib) return;
+        if (key == "MemAvailable") available = memory_product(*kib, 1024);
+        if (key == "SwapFree") swap = memory_product(*kib, 1024);
+    });
     if (!available) return std::nullopt;
     return SIZE_MAX - *available < swap ? SIZE_MAX : *available + swap;
 }
 
 // The path of this process's cgroup (version 2), from its "0::" line.
 std::string cgroup_path() {
-    const TextFile file("/proc/self/cgroup");
-    if (file.get() == nullptr) return {};
+    const std::optional<std::string> text = file_text("/proc/self/cgroup");
     std::string path;
-    char line[4096];
-    while (std::fgets(line, sizeof line, file.get()) != nullptr) {
-        std::string_view text(line);
-        if (!text.empty() && text.back() == '\n') text.remove_suffix(1);
-        if (text.starts_with("0::")) path = std::string(text.substr(3));
+    if (text) {
+        for_each_line(*text, [&](std::string_view line) {
+            if (line.starts_with("0::")) path = std::string(line.substr(3));
+        });
     }
     return path;
 }
@@ -109,11 +138,12 @@ size_t obtainable_memory() {
     // /proc/self/statm: total program size, then resident, shared, text,
     // library, data and stack, in pages.
     size_t statm[6] = {};
-    if (const TextFile file("/proc/self/statm"); file.get() != nullptr) {
+    if (const std::optional<std::string> text = file_text("/proc/self/statm")) {
+        std::string_view rest(*text);
         for (size_t& field : statm) {
-            unsigned long long pages = 0;
-            if (std::fscanf(file.get(), "%llu", &pages) != 1) break;
-            field = static_cast<size_t>(pages);
+            const std::optional<size_t> pages = leading_number(rest);
+            if (!pages) break;
+            field = *pages;
         }
     }
     std::optional<size_t> least;
