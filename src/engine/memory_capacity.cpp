@@ -171,6 +171,7 @@ std::string memory_text(size_t bytes) {
 }
 
 void ensure_obtainable(size_t bytes, std::string_view what) {
+    if (!worth_checking(bytes)) return;
     const size_t obtainable = obtainable_memory();
     if (bytes <= obtainable) return;
     throw MemoryRequestRefused(std::string(what) + " need " + memory_text(bytes) +

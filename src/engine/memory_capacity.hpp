@@ -39,9 +39,18 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-// Throws MemoryRequestRefused if `bytes` exceed obtainable_memory(). `what`
-// names the request as the message's subject, plural: "1000000000000
-// resamples of 1 column".
+// Requests up to this size are granted without a look: reading the files
+// behind obtainable_memory() costs about 25 us, many times what a small
+// batch costs to score, and a process that cannot get 16 MiB more fails
+// on its next allocation of any kind.
+inline constexpr size_t kUncheckedRequestBytes = size_t{16} << 20;
+
+// Whether a request of `bytes` is compared with obtainable_memory() at all.
+constexpr bool worth_checking(size_t bytes) noexcept { return bytes > kUncheckedRequestBytes; }
+
+// Throws MemoryRequestRefused if `bytes` exceed obtainable_memory() (and
+// kUncheckedRequestBytes). `what` names the request as the message's
+// subject, plural: "1000000000000 resamples of 1 column".
 void ensure_obtainable(size_t bytes, std::string_view what);
 
 }  // namespace tallygrams::engine

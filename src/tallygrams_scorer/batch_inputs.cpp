@@ -36,8 +36,10 @@ Result<PyRef> reference_list(PyObject* targets, std::string_view argument, Py_ss
 Status check_result_memory(const ScorerOptions& options, size_t pairs) {
     const size_t keys = static_cast<size_t>(PyTuple_GET_SIZE(options.keys.get()));
     const size_t per_pair = options.config.size() * (sizeof(scorer::Score) + 1) + 3 * keys * sizeof(double);
-    return boundary::check_memory_request(engine::memory_product(pairs, per_pair),
-                                          "the scores of " + std::to_string(pairs) + " pairs");
+    const size_t bytes = engine::memory_product(pairs, per_pair);
+    // Every batch call passes here: a small one is not to pay for the message.
+    if (!engine::worth_checking(bytes)) return boundary::Unit{};
+    return boundary::check_memory_request(bytes, "the scores of " + std::to_string(pairs) + " pairs");
 }
 
 Result<PairResults> score_batch_pairs(const ScorerOptions& options, const boundary::BoundArguments& arguments) {
